@@ -1,0 +1,109 @@
+// uGLX: window, GLX context and the fixed GL state (see glx.hpp).
+#include "display/glx.hpp"
+
+#include <GL/glu.h>
+#include <X11/Xatom.h>
+#include <X11/extensions/Xfixes.h>
+
+#include <string>
+
+#include "engine/fatal.hpp"
+
+namespace {
+
+// Xlib's error handler receives no user data, so the one demo window and Xlib's own
+// handler are kept here; both are written once while the display is set up.
+XErrorHandler DefaultErrorHandler = nullptr;
+::Window DemoWindow = 0;
+
+// The frame loop may touch the window (its size, the buffer swap) after another client
+// destroyed it but before the DestroyNotify is read. An error naming the demo's window
+// means it is gone: end the run as the DestroyNotify would. Every other error keeps
+// Xlib's own report and status.
+int HandleXError(Display* display, XErrorEvent* error) {
+  if (DemoWindow != 0 && error->resourceid == DemoWindow) Terminate(kExitOk);
+  return DefaultErrorHandler != nullptr ? DefaultErrorHandler(display, error) : 0;
+}
+
+}  // namespace
+
+TKelvoDisplay::TKelvoDisplay() {
+  XDisplay = XOpenDisplay(nullptr);
+  if (XDisplay == nullptr) FatalLine("[uGLX] ERROR: cannot open X display", kExitAssertion);
+  DefaultErrorHandler = XSetErrorHandler(HandleXError);
+  Root = DefaultRootWindow(XDisplay);
+  ScreenNumber = DefaultScreen(XDisplay);
+
+  int attributes[] = {GLX_RGBA, GLX_DOUBLEBUFFER, None};
+  VisualInfo = glXChooseVisual(XDisplay, ScreenNumber, attributes);
+  Assert(VisualInfo != nullptr, "glx window setup, xvis_info is nil", "uGLX", 86);
+
+  // The window is created with the visual the context uses, so that making the context
+  // current on it is valid with every driver.
+  XSetWindowAttributes windowAttributes{};
+  windowAttributes.background_pixel = 0;
+  windowAttributes.border_pixel = 0;
+  windowAttributes.colormap = XCreateColormap(XDisplay, Root, VisualInfo->visual, AllocNone);
+  Window = XCreateWindow(XDisplay, Root, 0, 0, 1, 1, 0, VisualInfo->depth, InputOutput, VisualInfo->visual,
+                         CWBackPixel | CWBorderPixel | CWColormap, &windowAttributes);
+  DemoWindow = Window;
+  XSelectInput(XDisplay, Window, kKelvoEventMask);
+  XFixesHideCursor(XDisplay, Root);
+
+  Atom fullscreen = XInternAtom(XDisplay, "_NET_WM_STATE_FULLSCREEN", True);
+  Atom state = XInternAtom(XDisplay, "_NET_WM_STATE", True);
+  if (fullscreen != None && state != None) {
+    XChangeProperty(XDisplay, Window, state, XA_ATOM, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(&fullscreen), 1);
+  } else {
+    // No EWMH window manager: naming a property by no atom would be a protocol error, so
+    // the window covers the root window by itself instead.
+    WriteLine("[uGLX] WARNING: no EWMH full-screen support, covering the root window");
+    XMoveResizeWindow(XDisplay, Window, 0, 0, static_cast<unsigned>(DisplayWidth(XDisplay, ScreenNumber)),
+                      static_cast<unsigned>(DisplayHeight(XDisplay, ScreenNumber)));
+  }
+  Mapped = false;
+
+  Context = glXCreateContext(XDisplay, VisualInfo, nullptr, True);
+  if (Context == nullptr) FatalLine("[uGLX] ERROR: cannot create a GLX context", kExitAssertion);
+  CheckGLError("glx-create-context");
+  WriteLine("[uGLX] INFO: created glx context");
+
+  if (!glXMakeCurrent(XDisplay, Window, Context))
+    FatalLine("[uGLX] ERROR: cannot make the GLX context current", kExitAssertion);
+  CheckGLError("glx-make-current");
+  WriteLine("[uGLX] INFO: made current");
+
+  glEnable(GL_TEXTURE_2D);
+  glEnable(GL_BLEND);
+  CheckGLError("gl-enables");
+  WriteLine("[uGLX] INFO: enables done!");
+
+  glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+  CheckGLError("blend-func");
+  WriteLine("[uGLX] INFO: blend func done!");
+  WriteLine("[uGLX] INFO: GL(X) setup done");
+}
+
+void TKelvoDisplay::MapWindow() {
+  if (Mapped) return;
+  XMapWindow(XDisplay, Window);
+  WriteLine("[uGLX] INFO: Mapped Window");
+  Mapped = true;
+}
+
+void TKelvoDisplay::UpdateWindowSize() {
+  XWindowAttributes attributes{};
+  XGetWindowAttributes(XDisplay, Window, &attributes);
+  WindowWidth = attributes.width;
+  WindowHeight = attributes.height;
+}
+
+void CheckGLError(std::string_view label) {
+  GLenum error = glGetError();
+  if (error == GL_NO_ERROR) return;
+  std::string line(label);
+  line += ": GL ERROR: ";
+  line += reinterpret_cast<const char*>(gluErrorString(error));
+  FatalLine(line, kExitGLError);
+}

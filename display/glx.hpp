@@ -1,0 +1,41 @@
+// uGLX: the demo's one window and its OpenGL context. Connects to the X server, creates a
+// window that asks the window manager for full screen before it is mapped, hides the
+// pointer, makes a direct-rendering GLX context current on the calling (main) thread and
+// sets the GL state the whole run relies on. Depends on Xlib, XFixes, GLX, GLU, uFatal.
+#pragma once
+
+#include <GL/gl.h>
+#include <GL/glx.h>
+#include <X11/Xlib.h>
+
+#include <cstdint>
+#include <string_view>
+
+// The events the window selects and the frame loop polls: KeyPress and StructureNotify.
+inline constexpr long kKelvoEventMask = KeyPressMask | StructureNotifyMask;
+
+class TKelvoDisplay {
+ public:
+  TKelvoDisplay();
+  TKelvoDisplay(const TKelvoDisplay&) = delete;
+  TKelvoDisplay& operator=(const TKelvoDisplay&) = delete;
+
+  // Maps the window the first time; later calls do nothing.
+  void MapWindow();
+  // Reads the window's current size into WindowWidth and WindowHeight.
+  void UpdateWindowSize();
+
+  bool Mapped = false;
+  Display* XDisplay = nullptr;
+  ::Window Root = 0;
+  std::int32_t ScreenNumber = 0;
+  XVisualInfo* VisualInfo = nullptr;
+  ::Window Window = 0;
+  GLXContext Context = nullptr;
+  std::int32_t WindowWidth = 0;
+  std::int32_t WindowHeight = 0;
+};
+
+// Looks at one pending GL error; if there is one, writes "<label>: GL ERROR: <GLU's words>"
+// and ends the demo with status 200.
+void CheckGLError(std::string_view label);

@@ -1,0 +1,19 @@
+// uEntry: the program's running order: the banner, the --device option, and the fixed
+// assembly of the 37 scene renderers. Depends on uKelvo and the scene and text renderers.
+#pragma once
+
+#include <span>
+#include <string>
+
+class TKelvo;
+
+// Writes the eleven banner lines.
+void WriteBanner();
+
+// Scans the command line (program name first): "--device X" makes X the device name; the
+// last one wins; a value is never itself taken for an option; "--device" as the last word
+// and every other word are ignored.
+void ParseDeviceArgument(std::string& deviceName, std::span<const char* const> arguments);
+
+// Creates and registers the renderers of scenes 0 to 16 in their fixed order.
+void AssembleScenes(TKelvo& kelvo);

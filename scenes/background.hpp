@@ -1,0 +1,25 @@
+// uBackground: the picture renderer; draws one texture over the whole viewport as a quad in
+// normalized device coordinates, so any picture is stretched to any window. Depends on
+// uBMP (TTexture), uShared, GL.
+#pragma once
+
+#include <cstdint>
+
+#include "display/bmp.hpp"
+#include "engine/shared.hpp"
+
+class TBackgroundRenderer : public IRenderer {
+ public:
+  TBackgroundRenderer(std::int32_t scene, TTexture texture);
+  void Render() override;
+  void Update(double frameTime) override;
+  std::int32_t GetScene() override;
+
+  TTexture Texture;
+  std::int32_t Scene = 0;
+};
+
+// Draws the texture-mapped quad lower-left, lower-right, upper-right, upper-left with
+// texture coordinates (0,0), (1,0), (1,1), (0,1): the picture's first row lies along the
+// lower edge, so pictures appear upright. Shared by the renderers that draw whole textures.
+void DrawTexturedQuad(float left, float bottom, float right, float top);

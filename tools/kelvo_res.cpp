@@ -1,0 +1,207 @@
+// kelvo-res: the resource-store tool. Lists and extracts the entries embedded in a kelvo
+// executable, packs files into a store blob (used by the build), and writes a copy of an
+// executable whose store has entries replaced, added or removed. Depends on uStore.
+#include <elf.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/store.hpp"
+
+namespace {
+
+int Usage() {
+  std::cerr << "usage:\n"
+               "  kelvo-res list EXE\n"
+               "  kelvo-res extract EXE NAME OUT\n"
+               "  kelvo-res pack OUT NAME=FILE...\n"
+               "  kelvo-res edit EXE OUT [--set NAME=FILE]... [--remove NAME]...\n";
+  return 2;
+}
+
+int Fail(const std::string& message) {
+  std::cerr << "kelvo-res: " << message << "\n";
+  return 1;
+}
+
+std::optional<std::vector<std::uint8_t>> ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+bool WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(out);
+}
+
+// Splits "NAME=FILE" into its two halves.
+bool SplitAssignment(const std::string& text, std::string& name, std::string& file) {
+  auto eq = text.find('=');
+  if (eq == std::string::npos || eq == 0) return false;
+  name = text.substr(0, eq);
+  file = text.substr(eq + 1);
+  return true;
+}
+
+template <class T>
+T Get(const std::vector<std::uint8_t>& bytes, std::size_t offset) {
+  T value;
+  std::memcpy(&value, bytes.data() + offset, sizeof value);
+  return value;
+}
+template <class T>
+void Put(std::vector<std::uint8_t>& bytes, std::size_t offset, T value) {
+  std::memcpy(bytes.data() + offset, &value, sizeof value);
+}
+
+// Replaces the contents of the store section: the old contents are cut out (in whole
+// pages, so every later section keeps its alignment), later offsets move down, and the new
+// store is appended page-aligned at the end of the file.
+std::optional<std::vector<std::uint8_t>> ReplaceSection(const std::vector<std::uint8_t>& image,
+                                                        const TElfSection& section,
+                                                        const std::vector<std::uint8_t>& blob, std::string& error) {
+  auto header = Get<Elf64_Ehdr>(image, 0);
+  std::uint64_t cutStart = section.Offset;
+  std::uint64_t cutSize = section.Size / 4096 * 4096;
+  std::uint64_t cutEnd = cutStart + cutSize;
+  for (std::size_t i = 0; i < header.e_phnum; ++i) {
+    std::size_t at = static_cast<std::size_t>(header.e_phoff + i * sizeof(Elf64_Phdr));
+    if (at + sizeof(Elf64_Phdr) > image.size()) break;
+    auto program = Get<Elf64_Phdr>(image, at);
+    if (program.p_filesz > 0 && program.p_offset + program.p_filesz > cutStart) {
+      error = "a loaded segment lies behind the resource store; cannot rewrite this file";
+      return std::nullopt;
+    }
+  }
+  std::vector<std::uint8_t> out;
+  out.reserve(image.size() - cutSize + blob.size() + 4096);
+  out.insert(out.end(), image.begin(), image.begin() + static_cast<std::ptrdiff_t>(cutStart));
+  out.insert(out.end(), image.begin() + static_cast<std::ptrdiff_t>(cutEnd), image.end());
+  auto shoff = header.e_shoff >= cutEnd ? header.e_shoff - cutSize : header.e_shoff;
+  for (std::size_t i = 0; i < header.e_shnum; ++i) {
+    std::size_t at = static_cast<std::size_t>(shoff + i * sizeof(Elf64_Shdr));
+    auto record = Get<Elf64_Shdr>(out, at);
+    if (record.sh_type != SHT_NOBITS && record.sh_offset >= cutEnd) record.sh_offset -= cutSize;
+    Put(out, at, record);
+  }
+  header.e_shoff = shoff;
+  Put(out, 0, header);
+  out.resize((out.size() + 4095) / 4096 * 4096, 0);
+  std::uint64_t blobAt = out.size();
+  out.insert(out.end(), blob.begin(), blob.end());
+  std::uint64_t recordAt = section.HeaderOffset >= cutEnd ? section.HeaderOffset - cutSize : section.HeaderOffset;
+  auto record = Get<Elf64_Shdr>(out, static_cast<std::size_t>(recordAt));
+  record.sh_offset = blobAt;
+  record.sh_size = blob.size();
+  Put(out, static_cast<std::size_t>(recordAt), record);
+  return out;
+}
+
+int List(const std::string& exe) {
+  std::string error;
+  auto store = TResourceStore::Open(exe, error);
+  if (!store) return Fail(error);
+  for (std::size_t i = 0; i < store->Count(); ++i) {
+    const auto& entry = store->Entry(i);
+    std::printf("%-20.*s %3u %5u %10zu\n", static_cast<int>(entry.Name.size()), entry.Name.data(), entry.Kind,
+                entry.Language, entry.Bytes.size());
+  }
+  return 0;
+}
+
+int Extract(const std::string& exe, const std::string& name, const std::string& outPath) {
+  std::string error;
+  auto store = TResourceStore::Open(exe, error);
+  if (!store) return Fail(error);
+  for (std::size_t i = 0; i < store->Count(); ++i) {
+    const auto& entry = store->Entry(i);
+    if (entry.Name != name) continue;
+    if (!WriteFile(outPath, {entry.Bytes.begin(), entry.Bytes.end()})) return Fail("cannot write " + outPath);
+    return 0;
+  }
+  return Fail("no entry named " + name);
+}
+
+int Pack(const std::string& outPath, const std::vector<std::string>& assignments) {
+  std::vector<TStoreInput> inputs;
+  for (const auto& assignment : assignments) {
+    TStoreInput input;
+    std::string file;
+    if (!SplitAssignment(assignment, input.Name, file)) return Fail("expected NAME=FILE, got " + assignment);
+    auto bytes = ReadFile(file);
+    if (!bytes) return Fail("cannot read " + file);
+    input.Bytes = std::move(*bytes);
+    inputs.push_back(std::move(input));
+  }
+  std::string error;
+  auto blob = BuildStore(std::move(inputs), error);
+  if (!error.empty()) return Fail(error);
+  if (!WriteFile(outPath, blob)) return Fail("cannot write " + outPath);
+  return 0;
+}
+
+int Edit(const std::string& exe, const std::string& outPath, const std::vector<std::string>& options) {
+  auto image = ReadFile(exe);
+  if (!image) return Fail("cannot read " + exe);
+  std::string error;
+  auto section = FindElfSection(*image, kStoreSectionName, error);
+  if (!section) return Fail(error);
+  auto parsed = ParseStore(std::span<const std::uint8_t>(*image).subspan(static_cast<std::size_t>(section->Offset),
+                                                                         static_cast<std::size_t>(section->Size)));
+  if (!parsed.Ok()) return Fail(parsed.Error);
+  std::map<std::string, TStoreInput> entries;
+  for (const auto& entry : parsed.Entries) {
+    TStoreInput input{std::string(entry.Name), {entry.Bytes.begin(), entry.Bytes.end()}, entry.Kind, entry.Language};
+    entries[input.Name] = std::move(input);
+  }
+  for (std::size_t i = 0; i < options.size(); ++i) {
+    if (i + 1 >= options.size()) return Usage();
+    const std::string& value = options[i + 1];
+    if (options[i] == "--remove") {
+      if (entries.erase(value) == 0) return Fail("no entry named " + value);
+    } else if (options[i] == "--set") {
+      TStoreInput input;
+      std::string file;
+      if (!SplitAssignment(value, input.Name, file)) return Fail("expected NAME=FILE, got " + value);
+      auto bytes = ReadFile(file);
+      if (!bytes) return Fail("cannot read " + file);
+      input.Bytes = std::move(*bytes);
+      entries[input.Name] = std::move(input);
+    } else {
+      return Usage();
+    }
+    ++i;
+  }
+  std::vector<TStoreInput> inputs;
+  for (auto& [name, input] : entries) inputs.push_back(std::move(input));
+  auto blob = BuildStore(std::move(inputs), error);
+  if (!error.empty()) return Fail(error);
+  auto rewritten = ReplaceSection(*image, *section, blob, error);
+  if (!rewritten) return Fail(error);
+  if (!WriteFile(outPath, *rewritten)) return Fail("cannot write " + outPath);
+  std::filesystem::permissions(outPath, std::filesystem::perms(0755));
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.empty()) return Usage();
+  const std::string& command = args[0];
+  if (command == "list" && args.size() == 2) return List(args[1]);
+  if (command == "extract" && args.size() == 4) return Extract(args[1], args[2], args[3]);
+  if (command == "pack" && args.size() >= 2) return Pack(args[1], {args.begin() + 2, args.end()});
+  if (command == "edit" && args.size() >= 3) return Edit(args[1], args[2], {args.begin() + 3, args.end()});
+  return Usage();
+}
