@@ -1,0 +1,107 @@
+// Cairo canvas and supersampled shading (see canvas.hpp).
+#include "resources/pictures/canvas.hpp"
+
+#include <cstring>
+
+TCairoCanvas::TCairoCanvas(int width, int height) {
+  Surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+  Assert(cairo_surface_status(Surface) == CAIRO_STATUS_SUCCESS, "cannot create a Cairo surface", "pictures",
+         __LINE__);
+  Cr = cairo_create(Surface);
+  Assert(cairo_status(Cr) == CAIRO_STATUS_SUCCESS, "cannot create a Cairo context", "pictures", __LINE__);
+  cairo_set_antialias(Cr, CAIRO_ANTIALIAS_BEST);
+}
+
+TCairoCanvas::~TCairoCanvas() {
+  cairo_destroy(Cr);
+  cairo_surface_destroy(Surface);
+}
+
+TImage TCairoCanvas::ToImage() const {
+  cairo_surface_flush(Surface);
+  const int width = cairo_image_surface_get_width(Surface);
+  const int height = cairo_image_surface_get_height(Surface);
+  const int stride = cairo_image_surface_get_stride(Surface);
+  const unsigned char* data = cairo_image_surface_get_data(Surface);
+  TImage image(width, height);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      std::uint32_t p;
+      std::memcpy(&p, data + static_cast<std::ptrdiff_t>(y) * stride + static_cast<std::ptrdiff_t>(x) * 4, 4);
+      const float a = static_cast<float>(p >> 24) / 255.0f;
+      if (a <= 0.0f) {
+        image.Set(x, y, {});
+        continue;
+      }
+      // Un-premultiply: the BMP carries straight alpha.
+      const float k = 1.0f / (255.0f * a);
+      image.Set(x, y,
+                {Clamp01(static_cast<float>((p >> 16) & 0xffu) * k), Clamp01(static_cast<float>((p >> 8) & 0xffu) * k),
+                 Clamp01(static_cast<float>(p & 0xffu) * k), a});
+    }
+  }
+  return image;
+}
+
+void TCairoCanvas::FromImage(const TImage& image) {
+  cairo_surface_flush(Surface);
+  const int width = cairo_image_surface_get_width(Surface);
+  const int height = cairo_image_surface_get_height(Surface);
+  Assert(width == image.Width() && height == image.Height(), "canvas and picture differ in size", "pictures",
+         __LINE__);
+  const int stride = cairo_image_surface_get_stride(Surface);
+  unsigned char* data = cairo_image_surface_get_data(Surface);
+  auto byte = [](float v) { return static_cast<std::uint32_t>(std::lround(Clamp01(v) * 255.0f)); };
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      const TRgba c = image.Get(x, y);
+      const float a = Clamp01(c.A);
+      const std::uint32_t p = byte(a) << 24 | byte(c.R * a) << 16 | byte(c.G * a) << 8 | byte(c.B * a);
+      std::memcpy(data + static_cast<std::ptrdiff_t>(y) * stride + static_cast<std::ptrdiff_t>(x) * 4, &p, 4);
+    }
+  }
+  cairo_surface_mark_dirty(Surface);
+}
+
+void SetSource(cairo_t* cr, TRgb c, double alpha) { cairo_set_source_rgba(cr, c.R, c.G, c.B, alpha); }
+
+void ShadeOpaque(TImage& image, int samples, const std::function<TRgb(double x, double y)>& shade) {
+  Assert(samples >= 1, "at least one sample a pixel", "pictures", __LINE__);
+  const float inv = 1.0f / static_cast<float>(samples * samples);
+  for (int y = 0; y < image.Height(); ++y) {
+    for (int x = 0; x < image.Width(); ++x) {
+      TRgb sum;
+      for (int j = 0; j < samples; ++j) {
+        for (int i = 0; i < samples; ++i) {
+          const TRgb c = shade(x + (i + 0.5) / samples, y + (j + 0.5) / samples);
+          sum = Add(sum, c);
+        }
+      }
+      image.SetOpaque(x, y, {Clamp01(sum.R * inv), Clamp01(sum.G * inv), Clamp01(sum.B * inv)});
+    }
+  }
+}
+
+void ShadeAlpha(TImage& image, int samples, const std::function<TRgba(double x, double y)>& shade) {
+  Assert(samples >= 1, "at least one sample a pixel", "pictures", __LINE__);
+  const float inv = 1.0f / static_cast<float>(samples * samples);
+  for (int y = 0; y < image.Height(); ++y) {
+    for (int x = 0; x < image.Width(); ++x) {
+      float r = 0, g = 0, b = 0, a = 0;
+      for (int j = 0; j < samples; ++j) {
+        for (int i = 0; i < samples; ++i) {
+          const TRgba c = shade(x + (i + 0.5) / samples, y + (j + 0.5) / samples);
+          r += c.R * c.A;
+          g += c.G * c.A;
+          b += c.B * c.A;
+          a += c.A;
+        }
+      }
+      if (a <= 0.0f) {
+        image.Set(x, y, {});
+      } else {
+        image.Set(x, y, {Clamp01(r / a), Clamp01(g / a), Clamp01(b / a), Clamp01(a * inv)});
+      }
+    }
+  }
+}

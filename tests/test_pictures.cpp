@@ -1,0 +1,284 @@
+// Tests of the generated pictures: the exact BMP layout the demo's loader and GL upload
+// rely on, byte-identical regeneration, and the content each renderer needs (opaque,
+// varied artworks; transparent surroundings for the sun, boat and water). Reads the
+// pictures of the build's resource folder and runs kelvo-gen-pictures from the build folder.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct TExpected {
+  const char* Name;
+  std::uint32_t Width;
+  std::uint32_t Height;
+  std::uint32_t InfoSize;
+  std::uint32_t FileSize;
+};
+
+constexpr std::array<TExpected, 20> kPictures = {{
+    {"TEX_ARTE1", 1600, 900, 124, 5760138},   {"TEX_ARTE2", 1600, 900, 124, 5760138},
+    {"TEX_ARTE3", 1600, 900, 124, 5760138},   {"TEX_ARTE4", 1600, 900, 124, 5760138},
+    {"TEX_ARTE5", 1600, 900, 124, 5760138},   {"TEX_ARTE6", 1600, 900, 124, 5760138},
+    {"TEX_ARTE7", 1600, 900, 124, 5760138},   {"TEX_ARTE8", 1600, 900, 124, 5760138},
+    {"TEX_ARTE9", 1600, 900, 124, 5760138},   {"TEX_ARTE10", 1600, 900, 124, 5760138},
+    {"TEX_ARTE11", 1600, 900, 124, 5760138},  {"TEX_ARTE12", 1600, 900, 124, 5760138},
+    {"TEX_ARTE13", 1600, 900, 124, 5760138},  {"TEX_ARTE14", 1600, 900, 124, 5760138},
+    {"TEX_ARTE15", 1600, 900, 124, 5760138},  {"TEX_ARTE16", 1600, 900, 124, 5760138},
+    {"TEX_BACKGROUND", 1920, 1080, 56, 8294470}, {"TEX_BOAT", 934, 762, 56, 2846902},
+    {"TEX_SUN", 1280, 1280, 56, 6553670},     {"TEX_WATER", 1920, 1280, 56, 9830470},
+}};
+
+std::vector<std::uint8_t> ReadAll(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  EXPECT_TRUE(in.good()) << path;
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::uint32_t U32(const std::vector<std::uint8_t>& b, std::size_t at) {
+  return std::uint32_t{b.at(at)} | std::uint32_t{b.at(at + 1)} << 8 | std::uint32_t{b.at(at + 2)} << 16 |
+         std::uint32_t{b.at(at + 3)} << 24;
+}
+std::uint32_t U16(const std::vector<std::uint8_t>& b, std::size_t at) {
+  return std::uint32_t{b.at(at)} | std::uint32_t{b.at(at + 1)} << 8;
+}
+
+// A decoded picture; At(x, y) counts y from the bottom row, as the file stores it.
+struct TPicture {
+  int Width = 0;
+  int Height = 0;
+  std::vector<std::uint8_t> Bytes;
+  std::size_t Offset = 0;
+  struct TPixel {
+    int B, G, R, A;
+  };
+  TPixel At(int x, int y) const {
+    const std::size_t i = Offset + (static_cast<std::size_t>(y) * Width + x) * 4;
+    return {Bytes.at(i), Bytes.at(i + 1), Bytes.at(i + 2), Bytes.at(i + 3)};
+  }
+};
+
+TPicture Load(const char* name) {
+  TPicture p;
+  p.Bytes = ReadAll(std::filesystem::path(KELVO_RES_DIR) / (std::string(name) + ".bmp"));
+  if (p.Bytes.size() < 70) return p;
+  p.Width = static_cast<int>(U32(p.Bytes, 18));
+  p.Height = static_cast<int>(U32(p.Bytes, 22));
+  p.Offset = U32(p.Bytes, 10);
+  return p;
+}
+
+TEST(PictureFormat, EveryPictureHasTheExactHeaderAndSize) {
+  for (const TExpected& e : kPictures) {
+    SCOPED_TRACE(e.Name);
+    const std::vector<std::uint8_t> b = ReadAll(std::filesystem::path(KELVO_RES_DIR) / (std::string(e.Name) + ".bmp"));
+    ASSERT_EQ(b.size(), e.FileSize);
+    EXPECT_EQ(b[0], 'B');
+    EXPECT_EQ(b[1], 'M');
+    EXPECT_EQ(U32(b, 2), e.FileSize) << "file size field";
+    EXPECT_EQ(U16(b, 6), 0u);
+    EXPECT_EQ(U16(b, 8), 0u);
+    EXPECT_EQ(U32(b, 10), 14 + e.InfoSize) << "pixel data offset";
+    EXPECT_EQ(U32(b, 14), e.InfoSize) << "info header size";
+    EXPECT_EQ(U32(b, 18), e.Width);
+    EXPECT_EQ(U32(b, 22), e.Height) << "positive height: rows bottom-up";
+    EXPECT_EQ(U16(b, 26), 1u) << "planes";
+    EXPECT_EQ(U16(b, 28), 32u) << "bits per pixel";
+    EXPECT_EQ(U32(b, 30), 3u) << "compression: bit fields";
+    EXPECT_EQ(U32(b, 34), e.Width * e.Height * 4) << "image size";
+    EXPECT_EQ(U32(b, 54), 0x00ff0000u) << "red mask";
+    EXPECT_EQ(U32(b, 58), 0x0000ff00u) << "green mask";
+    EXPECT_EQ(U32(b, 62), 0x000000ffu) << "blue mask";
+    EXPECT_EQ(U32(b, 66), 0xff000000u) << "alpha mask";
+    // No row padding: the pixels fill the file exactly from the offset on.
+    EXPECT_EQ(b.size() - U32(b, 10), std::size_t{e.Width} * e.Height * 4);
+  }
+}
+
+// Runs the generator into a fresh folder and returns its exit status.
+int RunGenerator(const std::filesystem::path& folder, const std::string& extra = "") {
+  const std::string command = std::string(KELVO_BUILD_DIR) + "/kelvo-gen-pictures '" + folder.string() + "'" +
+                              extra + " > '" + (folder / "log.txt").string() + "'";
+  const int status = std::system(command.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::filesystem::path FreshFolder(const char* tag) {
+  const std::filesystem::path folder =
+      std::filesystem::temp_directory_path() / ("kelvo-pictures-" + std::string(tag) + "-" + std::to_string(getpid()));
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder);
+  return folder;
+}
+
+TEST(PictureGenerator, RegeneratesIdenticalBytes) {
+  const std::filesystem::path folder = FreshFolder("again");
+  ASSERT_EQ(RunGenerator(folder), 0);
+  for (const TExpected& e : kPictures) {
+    SCOPED_TRACE(e.Name);
+    const std::string file = std::string(e.Name) + ".bmp";
+    EXPECT_TRUE(ReadAll(folder / file) == ReadAll(std::filesystem::path(KELVO_RES_DIR) / file));
+  }
+  // Nothing but the pictures and the log: no half-written temporary files stay behind.
+  int entries = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder)) ++entries;
+  EXPECT_EQ(entries, 21);
+  std::filesystem::remove_all(folder);
+}
+
+TEST(PictureGenerator, PaintsOnlyTheNamedPicturesAndRejectsUnknownNames) {
+  const std::filesystem::path folder = FreshFolder("some");
+  ASSERT_EQ(RunGenerator(folder, " TEX_BOAT"), 0);
+  EXPECT_TRUE(std::filesystem::exists(folder / "TEX_BOAT.bmp"));
+  EXPECT_FALSE(std::filesystem::exists(folder / "TEX_SUN.bmp"));
+  EXPECT_NE(RunGenerator(folder, " TEX_NOTHING"), 0);
+  EXPECT_FALSE(std::filesystem::exists(folder / "TEX_NOTHING.bmp"));
+  std::filesystem::remove_all(folder);
+}
+
+// Luma of a pixel in 0..255.
+double Luma(const TPicture::TPixel& p) { return 0.2126 * p.R + 0.7152 * p.G + 0.0722 * p.B; }
+
+TEST(PictureContent, ArtworksAreOpaqueVariedAndDistinct) {
+  std::vector<std::array<double, 3>> means;
+  for (int i = 1; i <= 16; ++i) {
+    const std::string name = "TEX_ARTE" + std::to_string(i);
+    SCOPED_TRACE(name);
+    const TPicture p = Load(name.c_str());
+    ASSERT_EQ(p.Width, 1600);
+    ASSERT_EQ(p.Height, 900);
+    int translucent = 0;
+    std::vector<bool> seen(4096, false);
+    double sum = 0, sumSquares = 0;
+    std::array<double, 3> mean{};
+    int samples = 0;
+    for (int y = 0; y < p.Height; ++y) {
+      for (int x = 0; x < p.Width; ++x) {
+        const TPicture::TPixel c = p.At(x, y);
+        if (c.A != 255) ++translucent;
+        if ((x % 3) != 0 || (y % 3) != 0) continue;
+        seen[static_cast<std::size_t>((c.R >> 4) << 8 | (c.G >> 4) << 4 | (c.B >> 4))] = true;
+        const double l = Luma(c);
+        sum += l;
+        sumSquares += l * l;
+        mean[0] += c.R;
+        mean[1] += c.G;
+        mean[2] += c.B;
+        ++samples;
+      }
+    }
+    EXPECT_EQ(translucent, 0) << "artworks must be fully opaque";
+    const long distinct = std::count(seen.begin(), seen.end(), true);
+    EXPECT_GE(distinct, 60) << "a real spread of colours";
+    const double average = sum / samples;
+    const double deviation = std::sqrt(std::max(0.0, sumSquares / samples - average * average));
+    EXPECT_GE(deviation, 25.0) << "strong contrast";
+    for (double& m : mean) m /= samples;
+    means.push_back(mean);
+  }
+  // Each has its own palette: no two share the same average colour.
+  for (std::size_t a = 0; a < means.size(); ++a) {
+    for (std::size_t b = a + 1; b < means.size(); ++b) {
+      const double d = std::abs(means[a][0] - means[b][0]) + std::abs(means[a][1] - means[b][1]) +
+                       std::abs(means[a][2] - means[b][2]);
+      EXPECT_GT(d, 6.0) << "TEX_ARTE" << a + 1 << " and TEX_ARTE" << b + 1 << " look alike";
+    }
+  }
+}
+
+TEST(PictureContent, BackgroundIsOpaque) {
+  const TPicture p = Load("TEX_BACKGROUND");
+  ASSERT_EQ(p.Width, 1920);
+  int translucent = 0;
+  for (int y = 0; y < p.Height; ++y)
+    for (int x = 0; x < p.Width; ++x) translucent += p.At(x, y).A != 255;
+  EXPECT_EQ(translucent, 0);
+}
+
+TEST(PictureContent, SunIsATallDiscWithAStraightAlphaGlow) {
+  const TPicture p = Load("TEX_SUN");
+  ASSERT_EQ(p.Width, 1280);
+  ASSERT_EQ(p.Height, 1280);
+  // Transparent corners, opaque centre.
+  EXPECT_EQ(p.At(0, 0).A, 0);
+  EXPECT_EQ(p.At(1279, 0).A, 0);
+  EXPECT_EQ(p.At(0, 1279).A, 0);
+  EXPECT_EQ(p.At(1279, 1279).A, 0);
+  EXPECT_EQ(p.At(640, 640).A, 255);
+  // The opaque disc is 16/9 times taller than wide, so the 16:9 quad shows it round.
+  int wide = 0, tall = 0;
+  for (int x = 0; x < p.Width; ++x) wide += p.At(x, 640).A == 255;
+  for (int y = 0; y < p.Height; ++y) tall += p.At(640, y).A == 255;
+  ASSERT_GT(wide, 20);
+  EXPECT_NEAR(static_cast<double>(tall) / wide, 16.0 / 9.0, 0.12);
+  // The glow falls off in alpha but keeps its bright colour: straight, not premultiplied.
+  int faint = 0, dark = 0;
+  for (int x = 640; x < p.Width; ++x) {
+    const TPicture::TPixel c = p.At(x, 640);
+    if (c.A > 8 && c.A < 128) {
+      ++faint;
+      if (std::max({c.R, c.G, c.B}) < 160) ++dark;
+    }
+  }
+  EXPECT_GT(faint, 10) << "a soft glow around the disc";
+  EXPECT_EQ(dark, 0) << "faint glow pixels must keep their full colour";
+}
+
+TEST(PictureContent, BoatStandsInATransparentFrame) {
+  const TPicture p = Load("TEX_BOAT");
+  ASSERT_EQ(p.Width, 934);
+  ASSERT_EQ(p.Height, 762);
+  int top = -1, bottom = p.Height, left = p.Width, right = -1;
+  long opaque = 0;
+  for (int y = 0; y < p.Height; ++y) {
+    for (int x = 0; x < p.Width; ++x) {
+      if (p.At(x, y).A == 0) continue;
+      top = std::max(top, y);
+      bottom = std::min(bottom, y);
+      left = std::min(left, x);
+      right = std::max(right, x);
+      opaque += p.At(x, y).A == 255;
+    }
+  }
+  EXPECT_GT(opaque, 934L * 762 / 10) << "the boat fills a good part of the picture";
+  // A transparent margin on every side.
+  EXPECT_GT(bottom, 0);
+  EXPECT_GT(left, 0);
+  EXPECT_LT(right, p.Width - 1);
+  EXPECT_LT(top, p.Height - 1);
+  // The hull sits low: the lowest painted row lies in the lower fifth of the picture.
+  EXPECT_LT(bottom, p.Height / 5);
+}
+
+TEST(PictureContent, WaterIsClearAboveItsSurfaceAndFilledBelow) {
+  const TPicture p = Load("TEX_WATER");
+  ASSERT_EQ(p.Width, 1920);
+  ASSERT_EQ(p.Height, 1280);
+  int paintedAbove = 0, clearBelow = 0, opaqueBelow = 0;
+  for (int y = 0; y < p.Height; ++y) {
+    for (int x = 0; x < p.Width; ++x) {
+      const int a = p.At(x, y).A;
+      if (y > p.Height * 40 / 100) paintedAbove += a != 0;
+      if (y < p.Height * 30 / 100) {
+        clearBelow += a == 0;
+        opaqueBelow += a == 255;
+      }
+    }
+  }
+  EXPECT_EQ(paintedAbove, 0) << "rows above 40 % of the height are fully transparent";
+  EXPECT_EQ(clearBelow, 0) << "rows below 30 % of the height carry water everywhere";
+  EXPECT_LT(opaqueBelow, p.Width * p.Height * 30 / 100) << "the water is translucent, not a solid wall";
+}
+
+}  // namespace
