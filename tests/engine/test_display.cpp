@@ -1,0 +1,174 @@
+// The window's GL set-up and the picture loader against a real GL context (harness only).
+#include <GL/gl.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "display/bmp.hpp"
+#include "display/glx.hpp"
+#include "engine/store.hpp"
+#include "scenes/background.hpp"
+#include "tests/support/fatal_expect.hpp"
+#include "tests/support/gl_context.hpp"
+
+namespace {
+
+// A 32-bit BMP of the demo's layout whose pixel (x, y) (y = 0 the bottom row) is colour(x, y).
+std::vector<std::uint8_t> Bitmap(int width, int height, TRGBA (*colour)(int, int), std::uint32_t infoSize = 56) {
+  std::uint32_t offset = 14 + infoSize;
+  std::vector<std::uint8_t> bytes(offset + static_cast<std::size_t>(width) * height * 4, 0);
+  auto put32 = [&](std::size_t at, std::uint32_t v) { std::memcpy(bytes.data() + at, &v, 4); };
+  bytes[0] = 'B';
+  bytes[1] = 'M';
+  put32(2, static_cast<std::uint32_t>(bytes.size()));
+  put32(10, offset);
+  put32(14, infoSize);
+  put32(18, static_cast<std::uint32_t>(width));
+  put32(22, static_cast<std::uint32_t>(height));
+  std::uint16_t planes = 1, bits = 32;
+  std::memcpy(bytes.data() + 26, &planes, 2);
+  std::memcpy(bytes.data() + 28, &bits, 2);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      TRGBA c = colour(x, y);
+      std::uint8_t* p = bytes.data() + offset + (static_cast<std::size_t>(y) * width + x) * 4;
+      p[0] = c.B;
+      p[1] = c.G;
+      p[2] = c.R;
+      p[3] = c.A;
+    }
+  }
+  return bytes;
+}
+
+// Four quadrants: red bottom left, green bottom right, blue top left, white top right.
+TRGBA Quadrants(int x, int y) {
+  bool right = x >= 2, top = y >= 2;
+  if (!right && !top) return {255, 0, 0, 255};
+  if (right && !top) return {0, 255, 0, 255};
+  if (!right && top) return {0, 0, 255, 255};
+  return {255, 255, 255, 255};
+}
+
+void ExpectColour(TRGBA got, TRGBA want, const char* where) {
+  EXPECT_EQ(got.R, want.R) << where;
+  EXPECT_EQ(got.G, want.G) << where;
+  EXPECT_EQ(got.B, want.B) << where;
+}
+
+TEST(Display, CheckGLErrorReportsAPendingErrorInGLUsWords) {
+  EXPECT_FATAL(
+      {
+        TKelvoDisplay display;
+        glEnable(0x7FFF);
+        CheckGLError("probe");
+      },
+      200, "probe: GL ERROR: invalid enumerant");
+}
+
+TEST(Display, SetsUpTheStateTheRunReliesOn) {
+  TKelvoDisplay* display = nullptr;
+  ASSERT_NO_FATAL_FAILURE(display = TestDisplay());
+  ASSERT_NE(display, nullptr);
+  EXPECT_TRUE(glIsEnabled(GL_TEXTURE_2D));
+  EXPECT_TRUE(glIsEnabled(GL_BLEND));
+  GLint source = 0, destination = 0;
+  glGetIntegerv(GL_BLEND_SRC, &source);
+  glGetIntegerv(GL_BLEND_DST, &destination);
+  EXPECT_EQ(source, GL_SRC_ALPHA);
+  EXPECT_EQ(destination, GL_ONE_MINUS_SRC_ALPHA);
+  EXPECT_TRUE(display->Mapped);
+  EXPECT_EQ(display->WindowWidth, 1920);
+  EXPECT_EQ(display->WindowHeight, 1080);
+}
+
+TEST(PictureLoader, UploadsUnchangedWithNearestFiltersAndOneLevel) {
+  ASSERT_NO_FATAL_FAILURE(TestDisplay());
+  auto bytes = Bitmap(4, 4, Quadrants);
+  TResourceEntry entry{"TEX_QUADRANTS", 10, 1033, bytes};
+  TTexture texture = LoadTexture(entry);
+  EXPECT_EQ(texture.Name, "TEX_QUADRANTS");
+  EXPECT_EQ(texture.Width, 4);
+  EXPECT_EQ(texture.Height, 4);
+  ASSERT_EQ(texture.Data.Length(), 64u);
+  EXPECT_EQ(std::memcmp(texture.Data.Data(), bytes.data() + 70, 64), 0);
+  GLint bound = 0, minFilter = 0, magFilter = 0, width = 0, height = 0, nextWidth = -1;
+  glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
+  EXPECT_EQ(static_cast<GLuint>(bound), texture.TextureID);
+  glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, &minFilter);
+  glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, &magFilter);
+  EXPECT_EQ(minFilter, GL_NEAREST);
+  EXPECT_EQ(magFilter, GL_NEAREST);
+  glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &width);
+  glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_HEIGHT, &height);
+  glGetTexLevelParameteriv(GL_TEXTURE_2D, 1, GL_TEXTURE_WIDTH, &nextWidth);
+  EXPECT_EQ(width, 4);
+  EXPECT_EQ(height, 4);
+  EXPECT_EQ(nextWidth, 0);
+}
+
+TEST(PictureLoader, LogsTheHeaderAndALongerInfoHeaderLoadsAlike) {
+  TChildOutcome outcome = RunInChild([] {
+    TKelvoDisplay display;
+    auto bytes = Bitmap(4, 4, Quadrants, 124);
+    LoadTexture(TResourceEntry{"TEX_X", 10, 1033, bytes});
+  });
+  ASSERT_TRUE(outcome.Returned) << outcome.Output;
+  EXPECT_NE(outcome.Output.find("[uBMP] LoadTexture: IMG dimensions 4x4\n"
+                                "[uBMP] LoadTexture: Pixel Data starts at 138\n"
+                                "[uBMP] LoadTexture: Pixel Data size is 64 bytes\n"
+                                "[uBMP] LoadTexture: Bits per Pixel 32\n"),
+            std::string::npos)
+      << outcome.Output;
+}
+
+TEST(PictureLoader, PixelDataCutShortIsAStreamReadError) {
+  EXPECT_FATAL(
+      {
+        TKelvoDisplay display;
+        auto bytes = Bitmap(4, 4, Quadrants);
+        bytes.resize(bytes.size() - 1);
+        LoadTexture(TResourceEntry{"TEX_X", 10, 1033, bytes});
+      },
+      217, "Stream read error");
+  EXPECT_FATAL(
+      {
+        TKelvoDisplay display;
+        auto bytes = Bitmap(4, 4, Quadrants);
+        std::uint32_t beyond = 1u << 30;
+        std::memcpy(bytes.data() + 10, &beyond, 4);
+        LoadTexture(TResourceEntry{"TEX_X", 10, 1033, bytes});
+      },
+      217, "Stream read error");
+}
+
+TEST(PictureLoader, ARejectedHeaderEndsWithStatus1BeforeAnyOutput) {
+  TChildOutcome outcome = RunInChild([] {
+    TKelvoDisplay display;
+    std::vector<std::uint8_t> bytes = {'B', 'M', 0, 0};
+    std::printf("--\n");
+    LoadTexture(TResourceEntry{"TEX_X", 10, 1033, bytes});
+  });
+  EXPECT_EQ(outcome.Status, 1);
+  EXPECT_EQ(outcome.Output.substr(outcome.Output.find("--\n") + 3),
+            "LoadTexture: ERROR: BMP Header Length mismatch! expected 14 bytes, got 4\n");
+}
+
+TEST(PictureRenderer, DrawsThePictureUprightOverAnyViewport) {
+  ASSERT_NO_FATAL_FAILURE(TestDisplay());
+  auto bytes = Bitmap(4, 4, Quadrants);
+  TBackgroundRenderer picture(0, LoadTexture(TResourceEntry{"TEX_Q", 10, 1033, bytes}));
+  for (auto [width, height] : {std::pair{1920, 1080}, std::pair{300, 200}, std::pair{7, 1000}}) {
+    BeginTestFrame();
+    glViewport(0, 0, width, height);
+    picture.Render();
+    ExpectColour(ReadPixel(0, 0), {255, 0, 0, 255}, "bottom left");
+    ExpectColour(ReadPixel(width - 1, 0), {0, 255, 0, 255}, "bottom right");
+    ExpectColour(ReadPixel(0, height - 1), {0, 0, 255, 255}, "top left");
+    ExpectColour(ReadPixel(width - 1, height - 1), {255, 255, 255, 255}, "top right");
+    if (width < 1920) ExpectColour(ReadPixel(width + 5, 0), {0, 0, 0, 0}, "outside the viewport");
+  }
+}
+
+}  // namespace
