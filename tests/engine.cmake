@@ -10,3 +10,17 @@ kelvo_add_test(test_display
   SOURCES engine/test_display.cpp
   LIBS kelvo_engine kelvo_gl_support
   SERIAL)
+
+# The built demo under the harness. The full run (86 seconds) has a label of its own.
+kelvo_add_test(test_demo
+  SOURCES engine/test_demo.cpp
+  LIBS kelvo_harness_support PkgConfig::CAIRO
+  DEPENDS kelvo kelvo-res
+  SERIAL)
+
+kelvo_add_test(test_full_run
+  SOURCES engine/test_full_run.cpp
+  LIBS kelvo_harness_support
+  DEPENDS kelvo
+  LABELS full-run
+  SERIAL)
