@@ -31,6 +31,14 @@ const TTexture* TTextureRegistry::Find(std::string_view name) const {
   return nullptr;
 }
 
+TTexture TTextureRegistry::Get(std::string_view name) const {
+  const TTexture* texture = Find(name);
+  if (texture == nullptr)
+    FatalLine("[uKelvo] invalid GetTexture call: texture \"" + TextureKey(name) + "\" not found!",
+              kExitTextureMissing);
+  return *texture;
+}
+
 void AppendRenderer(IRendererDynArray& renderers, IRendererRef renderer) {
   renderers = renderers.Appended(std::move(renderer));
 }
@@ -77,13 +85,7 @@ void TKelvo::RegisterTexture(std::string_view name, const TTexture& texture) {
   WriteLine("[uKelvo] registered texture: " + Textures.Register(name, texture));
 }
 
-TTexture TKelvo::GetTexture(std::string_view name) {
-  const TTexture* texture = Textures.Find(name);
-  if (texture == nullptr)
-    FatalLine("[uKelvo] invalid GetTexture call: texture \"" + TextureKey(name) + "\" not found!",
-              kExitTextureMissing);
-  return *texture;
-}
+TTexture TKelvo::GetTexture(std::string_view name) { return Textures.Get(name); }
 
 void TKelvo::RegisterRenderer(IRendererRef renderer) {
   AppendRenderer(Renderers, std::move(renderer));

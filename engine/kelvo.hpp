@@ -30,6 +30,9 @@ class TTextureRegistry {
   std::string Register(std::string_view resourceName, const TTexture& texture);
   // The texture under the lower-cased name, or nothing.
   const TTexture* Find(std::string_view name) const;
+  // A copy of the texture under the lower-cased name; a name never registered ends the demo
+  // with "[uKelvo] invalid GetTexture call: ..." and status 123.
+  TTexture Get(std::string_view name) const;
   std::size_t Count() const { return Pairs.size(); }
 
  private:
