@@ -1,9 +1,12 @@
 // Test support: GL context in the harness (see gl_context.hpp).
+#include <gtest/gtest.h>
+
 #include "tests/support/gl_context.hpp"
 
 #include <GL/gl.h>
 #include <GL/glext.h>
-#include <gtest/gtest.h>
+
+#include "display/glx.hpp"
 
 #include <chrono>
 #include <cstdlib>

@@ -7,7 +7,9 @@
 #include <functional>
 
 #include "display/bmp.hpp"
-#include "display/glx.hpp"
+
+// Xlib's macros clash with GoogleTest's names: tests include display/glx.hpp after gtest.
+class TKelvoDisplay;
 
 struct TRGBA {
   std::uint8_t R = 0, G = 0, B = 0, A = 0;
