@@ -1,9 +1,10 @@
 // uGLX: window, GLX context and the fixed GL state (see glx.hpp).
-#include "display/glx.hpp"
-
+// XFixes declares functions returning Xlib's Status: include it before the unit's header.
 #include <GL/glu.h>
 #include <X11/Xatom.h>
 #include <X11/extensions/Xfixes.h>
+
+#include "display/glx.hpp"
 
 #include <string>
 

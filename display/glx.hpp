@@ -8,6 +8,10 @@
 #include <GL/glx.h>
 #include <X11/Xlib.h>
 
+// Xlib's macro Status would rename every field of that name in the units that include
+// this header; nothing here uses Xlib's Status type.
+#undef Status
+
 #include <cstdint>
 #include <string_view>
 

@@ -10,9 +10,7 @@
 #include "scenes/background.hpp"
 #include "tests/support/fatal_expect.hpp"
 #include "tests/support/gl_context.hpp"
-// Xlib last: its macro Status would rename the outcome's field.
 #include "display/glx.hpp"
-#undef Status
 
 namespace {
 
