@@ -119,7 +119,7 @@ TEST(Store, FindsNoStoreInAnExecutableWithoutOne) {
 std::string BuildPath(const std::string& name) { return std::string(KELVO_BUILD_DIR) + "/" + name; }
 
 // Runs a shell command and returns its stdout; the exit status goes to status.
-std::string Run(const std::string& command, int& status) {
+std::string RunCommand(const std::string& command, int& status) {
   std::string output;
   FILE* pipe = popen(command.c_str(), "r");
   char buffer[4096];
@@ -165,13 +165,13 @@ TEST(StoreTool, ListsExtractsAndEditsARoundTrip) {
   std::string exe = BuildPath("kelvo");
   int status = 0;
 
-  std::string listing = Run(tool + " list " + exe, status);
+  std::string listing = RunCommand(tool + " list " + exe, status);
   EXPECT_EQ(status, 0);
   EXPECT_EQ(std::count(listing.begin(), listing.end(), '\n'), 22);
   EXPECT_EQ(listing.rfind("FONT", 0), 0u);
   EXPECT_NE(listing.find("SONG                  10  1033   18723666"), std::string::npos) << listing;
 
-  Run(tool + " extract " + exe + " SONG " + (dir / "song.wav").string(), status);
+  RunCommand(tool + " extract " + exe + " SONG " + (dir / "song.wav").string(), status);
   EXPECT_EQ(status, 0);
   EXPECT_EQ(ReadFile((dir / "song.wav").string()), ReadFile(KELVO_RES_DIR "/SONG.wav"));
 
@@ -179,7 +179,7 @@ TEST(StoreTool, ListsExtractsAndEditsARoundTrip) {
     std::ofstream(dir / "small.bin", std::ios::binary) << "tiny";
   }
   std::string edited = (dir / "kelvo-edited").string();
-  Run(tool + " edit " + exe + " " + edited + " --remove TEX_ARTE5 --set font=" + (dir / "small.bin").string() +
+  RunCommand(tool + " edit " + exe + " " + edited + " --remove TEX_ARTE5 --set font=" + (dir / "small.bin").string() +
           " --set TEX_=" + (dir / "small.bin").string(),
       status);
   ASSERT_EQ(status, 0);
@@ -205,7 +205,7 @@ TEST(StoreTool, ListsExtractsAndEditsARoundTrip) {
     }
   }
   // Removing an entry the store lacks is refused.
-  Run(tool + " edit " + exe + " " + edited + " --remove NOPE", status);
+  RunCommand(tool + " edit " + exe + " " + edited + " --remove NOPE", status);
   EXPECT_EQ(status, 1);
   std::filesystem::remove_all(dir);
 }
