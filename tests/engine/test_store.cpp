@@ -93,9 +93,14 @@ TEST(Store, RejectsCorruptStoresWithoutReadingOutsideThem) {
   auto dataWraps = good;
   Poke<std::uint64_t>(dataWraps, 16 + 16, ~std::uint64_t{0} - 2);
   expectBad(dataWraps, "data offset wraps");
-  auto outOfOrder = good;
-  Poke<std::uint32_t>(outOfOrder, 16 + 32, 0);  // second name points at the magic
-  Poke<std::uint32_t>(outOfOrder, 16 + 32 + 4, 4);
+  auto twice = good;  // the second entry takes the first one's name
+  std::uint32_t firstName;
+  std::memcpy(&firstName, good.data() + 16, 4);
+  Poke<std::uint32_t>(twice, 16 + 32, firstName);
+  expectBad(twice, "the same name twice");
+  auto outOfOrder = good;  // the second name "FON" sorts before "FONT"
+  Poke<std::uint32_t>(outOfOrder, 16 + 32, firstName);
+  Poke<std::uint32_t>(outOfOrder, 16 + 32 + 4, 3);
   expectBad(outOfOrder, "names out of order");
   auto cut = good;
   cut.resize(good.size() - 1);
