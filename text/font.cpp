@@ -1,6 +1,144 @@
-// uFont: stand-in until the atlas lands: an empty atlas.
+// uFont: the glyph atlas of the embedded font. The font goes to a temporary file beside the
+// executable (FreeType opens it from there), the 256 glyphs of the codes 0 to 255 are
+// rendered with the light auto-hinter into a zeroed RGBA buffer cell by cell, the file is
+// deleted again and the buffer is uploaded as one GL texture. Any FreeType failure, and a
+// GL whose textures are too small for the atlas, end the demo with one line (status 217)
+// after the temporary file has been removed.
 #include "text/font.hpp"
 
-TUInt32DynArray GenerateGLColorTable() { return TUInt32DynArray::Zeroed(256); }
+#include <GL/gl.h>
+#include <ft2build.h>
+#include FT_FREETYPE_H
+#include <unistd.h>
 
-TTextureAtlas GenerateTextureAtlasBMP(const TResourceEntry&, std::int32_t) { return {}; }
+#include <string>
+#include <string_view>
+
+#include "text/atlas_layout.hpp"
+
+namespace {
+
+constexpr std::string_view kTemporaryFontName = "ombrel-tessic-kelvo-temp-font.ttf";
+constexpr std::string_view kLog = "[uFont] GenerateTextureAtlasBMP: ";
+constexpr FT_Int32 kLoadFlags = FT_LOAD_RENDER | FT_LOAD_FORCE_AUTOHINT | FT_LOAD_TARGET_LIGHT;
+static_assert(kLoadFlags == 0x10024);
+constexpr FT_UInt kDotsPerInch = 96;
+
+// FreeType's own words for an error code (its error list, read through FT_ERRORS_H).
+std::string FreeTypeErrorText(FT_Error error) {
+#undef FTERRORS_H_
+#define FT_ERRORDEF(e, v, s) {v, s},
+#define FT_ERROR_START_LIST {
+#define FT_ERROR_END_LIST {0, nullptr}};
+  static const struct {
+    int Code;
+    const char* Text;
+  } kErrors[] =
+#include FT_ERRORS_H
+      for (const auto& known : kErrors) {
+    if (known.Text != nullptr && known.Code == error) {
+      return std::string(known.Text) + " (FreeType error " + std::to_string(error) + ")";
+    }
+  }
+  return "FreeType error " + std::to_string(error);
+}
+
+// Removes the temporary font file, then ends the demo with the error line.
+[[noreturn]] void FontFailure(const std::string& fontPath, const std::string& what) {
+  unlink(fontPath.c_str());
+  FatalLine("[uFont] ERROR: " + what, kExitAssertion);
+}
+
+void RequireFreeType(FT_Error error, const std::string& fontPath, const std::string& step) {
+  if (error != 0) FontFailure(fontPath, step + " failed: " + FreeTypeErrorText(error));
+}
+
+// The face's line height in whole pixels.
+std::int64_t LineHeight(FT_Face face) { return static_cast<std::int64_t>(face->size->metrics.height) >> 6; }
+
+// The slot's bitmap as coverage bytes; anything but an 8-bit grey bitmap read top row
+// first is refused, since it could not be read byte by byte within its buffer.
+TCoverageBitmap CoverageOf(const FT_GlyphSlot slot, unsigned code, const std::string& fontPath) {
+  const FT_Bitmap& bitmap = slot->bitmap;
+  TCoverageBitmap coverage{bitmap.buffer, bitmap.width, bitmap.rows, bitmap.pitch};
+  if (coverage.Width == 0 || coverage.Rows == 0) return coverage;
+  if (bitmap.pixel_mode != FT_PIXEL_MODE_GRAY || coverage.Pitch < coverage.Width || bitmap.buffer == nullptr) {
+    FontFailure(fontPath, "FT_Load_Char gave character code " + std::to_string(code) +
+                              " a bitmap that is not 8-bit coverage (pixel mode " +
+                              std::to_string(bitmap.pixel_mode) + ", pitch " + std::to_string(bitmap.pitch) + ")");
+  }
+  return coverage;
+}
+
+GLuint UploadAtlas(const TUInt8DynArray& pixels, std::int32_t side) {
+  GLuint name = 0;
+  glGenTextures(1, &name);
+  glBindTexture(GL_TEXTURE_2D, name);
+  glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, side, side, 0, GL_RGBA, GL_UNSIGNED_BYTE, pixels.Data());
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+  return name;
+}
+
+}  // namespace
+
+TUInt32DynArray GenerateGLColorTable() {
+  TUInt32DynArray table = TUInt32DynArray::Uninitialized(256);
+  for (unsigned k = 0; k < 256; ++k) table[k] = ColourOfCoverage(static_cast<std::uint8_t>(k));
+  WriteLine("[uFont] GenerateGLColorTable: Generated " + std::to_string(256) + " colors");
+  return table;
+}
+
+TTextureAtlas GenerateTextureAtlasBMP(const TResourceEntry& resource, std::int32_t size) {
+  WriteLine(std::string(kLog) + "Generating Font Atlas");
+  const std::string fontPath = TemporaryPathBesideExecutable(kTemporaryFontName);
+  WriteLine(std::string(kLog) + "Creating temporary font file: " + fontPath);
+  WriteWholeFile(fontPath, resource.Bytes);
+
+  FT_Library library = nullptr;
+  FT_Face face = nullptr;
+  RequireFreeType(FT_Init_FreeType(&library), fontPath, "FT_Init_FreeType");
+  RequireFreeType(FT_New_Face(library, fontPath.c_str(), 0, &face), fontPath,
+                  "FT_New_Face on \"" + fontPath + "\"");
+  RequireFreeType(FT_Set_Char_Size(face, 0, static_cast<FT_F26Dot6>(size) * 64, kDotsPerInch, kDotsPerInch),
+                  fontPath, "FT_Set_Char_Size with " + std::to_string(size) + " points");
+
+  TTextureAtlas atlas;
+  const std::int32_t side = AtlasSide(LineHeight(face));
+  atlas.Width = side;
+  atlas.Height = side;
+  WriteLine(std::string(kLog) + "Atlas-Texture dimensions: " + std::to_string(side) + "x" + std::to_string(side));
+  GLint maxTextureSize = 0;
+  glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxTextureSize);
+  if (std::string problem = TextureSideProblem(side, maxTextureSize); !problem.empty()) {
+    FontFailure(fontPath, problem);
+  }
+
+  // Fresh zero pages from the allocator: everything outside the glyphs stays transparent
+  // black without a clearing pass.
+  const auto sideBytes = static_cast<std::size_t>(side);
+  atlas.Pixels = TUInt8DynArray::Zeroed(sideBytes * sideBytes * 4);
+  atlas.Glyphs = TGlyphInfoDynArray::Make(256);
+
+  WriteLine(std::string(kLog) + "Rendering Bitmap");
+  const TColourBytes colours = ColourBytesOf(GenerateGLColorTable());
+  TAtlasPen pen;
+  for (unsigned code = 0; code < 256; ++code) {
+    RequireFreeType(FT_Load_Char(face, code, kLoadFlags), fontPath,
+                    "FT_Load_Char for character code " + std::to_string(code));
+    const FT_GlyphSlot slot = face->glyph;
+    const TCoverageBitmap bitmap = CoverageOf(slot, code, fontPath);
+    const TAtlasPen cell = PlaceGlyph(pen, bitmap.Width, side, LineHeight(face));
+    BlitGlyph(atlas.Pixels.Span(), side, cell, bitmap, colours);
+    atlas.Glyphs[code] =
+        MakeGlyphRecord(cell, bitmap.Width, bitmap.Rows, slot->bitmap_left, slot->bitmap_top, slot->advance.x, side);
+  }
+  FT_Done_FreeType(library);
+  unlink(fontPath.c_str());
+
+  WriteLine(std::string(kLog) + "Creating GL Texture");
+  atlas.TextureName = Narrow<std::int32_t>(UploadAtlas(atlas.Pixels, side));
+  return atlas;
+}
