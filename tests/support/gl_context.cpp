@@ -30,6 +30,10 @@ TKelvoDisplay* TestDisplay() {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   } while (std::chrono::steady_clock::now() < deadline);
   EXPECT_GT(display->WindowWidth, 1) << "the window never grew to full screen";
+  // The GL drawable keeps the window's creation size (1 x 1) until a buffer swap notices the
+  // new size, as the demo's first frames do.
+  glXSwapBuffers(display->XDisplay, display->Window);
+  glFinish();
   return display;
 }
 
