@@ -1,0 +1,93 @@
+// TEX_ARTE4: a Voronoi stained-glass window: cells around a rose-window centre, each a
+// pane of jewel-coloured glass lit from behind, joined by dark lead came with an
+// anti-aliased edge computed from the distance to the cell border. Depends on canvas.hpp
+// and noise.hpp.
+#include <cmath>
+#include <limits>
+
+#include "resources/pictures/canvas.hpp"
+#include "resources/pictures/catalogue.hpp"
+#include "resources/pictures/noise.hpp"
+
+namespace {
+
+struct TSeed {
+  double X, Y;
+  TRgb Colour;
+};
+
+}  // namespace
+
+TImage PaintArte4(int w, int h) {
+  TImage image(w, h);
+  TRandom random(0x61a55u);
+  const TNoise noise(0x91u);
+  const std::vector<TRgb> panes = {Hex(0x0b3aa8), Hex(0x1565d8), Hex(0x0d8a5a), Hex(0xb01230),
+                                   Hex(0xe59a12), Hex(0x5a1e9c), Hex(0x0a2d7a), Hex(0x18a0b8)};
+  const double cx = w * 0.5, cy = h * 0.5;
+  std::vector<TSeed> seeds;
+  auto colour = [&](int ring) {
+    // Rings alternate between warm and cool families so the rose reads at a glance.
+    const int base = (ring % 2 == 0) ? random.Below(3) : 3 + random.Below(5);
+    return panes[CheckIndex(static_cast<std::size_t>(base), panes.size())];
+  };
+  seeds.push_back({cx, cy, Hex(0xffd24a)});
+  // Concentric rings of panes, further apart towards the edge.
+  for (int ring = 1; ring <= 13; ++ring) {
+    const double radius = 38.0 * ring + 4.0 * ring * ring;
+    const int count = 6 * ring + 2;
+    const double phase = random.Uniform(0, 6.2831853);
+    const TRgb ringColour = colour(ring);
+    for (int k = 0; k < count; ++k) {
+      const double a = phase + 6.2831853 * k / count + random.Uniform(-0.08, 0.08);
+      const double r = radius * random.Uniform(0.96, 1.04);
+      TRgb c = ringColour;
+      if (random.Uniform() < 0.25) c = colour(ring + 1);
+      seeds.push_back({cx + std::cos(a) * r, cy + std::sin(a) * r, c});
+    }
+  }
+  const double edgeWidth = 3.2;  // half the width of the lead came, in pixels
+  std::vector<double> distances(seeds.size());
+  ShadeOpaque(image, 1, [&](double x, double y) -> TRgb {
+    std::size_t nearest = 0;
+    double best = std::numeric_limits<double>::max();
+    for (std::size_t i = 0; i < seeds.size(); ++i) {
+      const double dx = x - seeds[i].X, dy = y - seeds[i].Y;
+      const double d = dx * dx + dy * dy;
+      distances[i] = d;
+      if (d < best) {
+        best = d;
+        nearest = i;
+      }
+    }
+    const TSeed& s = seeds[nearest];
+    // Distance to the cell border: the nearest bisector with any other seed. Only
+    // borders closer than the came's width matter, and a seed more than twice that
+    // width further away than the nearest one cannot have such a border.
+    const double reach = std::sqrt(best) + 4.0 * edgeWidth;
+    double border = 4.0 * edgeWidth;
+    for (std::size_t i = 0; i < seeds.size(); ++i) {
+      if (i == nearest || distances[i] > reach * reach) continue;
+      const double ex = seeds[i].X - s.X, ey = seeds[i].Y - s.Y;
+      const double len = std::sqrt(ex * ex + ey * ey);
+      const double mx = (seeds[i].X + s.X) * 0.5, my = (seeds[i].Y + s.Y) * 0.5;
+      border = std::min(border, ((mx - x) * ex + (my - y) * ey) / len);
+    }
+    // Glass: brighter in the middle of the pane, with a streaky texture and a backlight
+    // strongest at the rose's centre.
+    const double centre = std::sqrt(best);
+    const float glow = static_cast<float>(std::exp(-centre / 70.0));
+    const float streak = static_cast<float>(noise.Fbm(x / 40.0, y / 160.0, 3) * 0.5 + 0.5);
+    const double fromMiddle = std::hypot(x - cx, y - cy) / std::hypot(cx, cy);
+    const float backlight = static_cast<float>(1.15 - 0.75 * fromMiddle);
+    TRgb glass = Scale(s.Colour, (0.55f + 0.45f * glow + 0.35f * streak) * backlight);
+    glass = Mix(glass, Hex(0xfff4d0), glow * 0.25f * backlight);
+    // The came: dark lead with a faint highlight along its middle.
+    const float lead = SmoothStep(static_cast<float>(edgeWidth + 0.7), static_cast<float>(edgeWidth - 0.7),
+                                  static_cast<float>(border));
+    const float ridge = SmoothStep(1.2f, 0.0f, static_cast<float>(std::abs(border - edgeWidth * 0.45)));
+    const TRgb came = Mix(Hex(0x08080c), Hex(0x4a4650), ridge * 0.6f);
+    return Mix(glass, came, lead);
+  });
+  return image;
+}
