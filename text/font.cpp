@@ -24,21 +24,21 @@ constexpr FT_Int32 kLoadFlags = FT_LOAD_RENDER | FT_LOAD_FORCE_AUTOHINT | FT_LOA
 static_assert(kLoadFlags == 0x10024);
 constexpr FT_UInt kDotsPerInch = 96;
 
-// FreeType's own words for an error code (its error list, read through FT_ERRORS_H).
-std::string FreeTypeErrorText(FT_Error error) {
+// FreeType's own words for its error codes, read from its error list.
+struct TFreeTypeError {
+  int Code;
+  const char* Text;
+};
 #undef FTERRORS_H_
 #define FT_ERRORDEF(e, v, s) {v, s},
 #define FT_ERROR_START_LIST {
-#define FT_ERROR_END_LIST {0, nullptr}};
-  static const struct {
-    int Code;
-    const char* Text;
-  } kErrors[] =
+#define FT_ERROR_END_LIST };
+const TFreeTypeError kFreeTypeErrors[] =
 #include FT_ERRORS_H
-      for (const auto& known : kErrors) {
-    if (known.Text != nullptr && known.Code == error) {
-      return std::string(known.Text) + " (FreeType error " + std::to_string(error) + ")";
-    }
+
+std::string FreeTypeErrorText(FT_Error error) {
+  for (const TFreeTypeError& known : kFreeTypeErrors) {
+    if (known.Code == error) return std::string(known.Text) + " (FreeType error " + std::to_string(error) + ")";
   }
   return "FreeType error " + std::to_string(error);
 }
