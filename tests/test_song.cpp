@@ -1,20 +1,33 @@
-// Tests of the generated song: the exact file layout the player expects, byte-identical
-// regeneration, and the mastering limits measured on the file itself.
-// Depends on GoogleTest, kelvo_song and the generated res/SONG.wav.
+// Tests of the song: the exact file layout the player expects, byte-identical
+// regeneration, the mastering limits measured on the generated file, the loudness meter
+// against reference signals, the master bus on a synthetic mix, and the score parser.
+// Depends on GoogleTest, kelvo_song, the generated res/SONG.wav and the score sources.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <numbers>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "resources/song/dsp.hpp"
+#include "resources/song/loudness.hpp"
+#include "resources/song/mastering.hpp"
+#include "resources/song/score.hpp"
 #include "resources/song/song_format.hpp"
 
 namespace {
 
 const std::string kSongPath = std::string(KELVO_RES_DIR) + "/SONG.wav";
+const std::string kScorePath = std::string(KELVO_SOURCE_DIR) + "/resources/score/song.score";
+constexpr double kRate = 44100.0;
 
 std::vector<std::uint8_t> ReadBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -37,7 +50,48 @@ const std::vector<std::uint8_t>& SongBytes() {
   return bytes;
 }
 
+// The song's samples as read from the file, one vector per channel.
+struct TSongSamples {
+  std::vector<std::int16_t> LeftRaw, RightRaw;
+  std::vector<float> Left, Right;
+};
+
+const TSongSamples& Song() {
+  static const TSongSamples song = [] {
+    TSongSamples s;
+    const std::vector<std::uint8_t>& b = SongBytes();
+    if (b.size() != kSongFileSize) return s;
+    for (std::size_t i = 0; i < kSongFrames; ++i) {
+      s.LeftRaw.push_back(static_cast<std::int16_t>(U16(b, 44 + 4 * i)));
+      s.RightRaw.push_back(static_cast<std::int16_t>(U16(b, 46 + 4 * i)));
+      s.Left.push_back(static_cast<float>(s.LeftRaw.back() / 32768.0));
+      s.Right.push_back(static_cast<float>(s.RightRaw.back() / 32768.0));
+    }
+    return s;
+  }();
+  return song;
+}
+
+double Db(double power) { return 10.0 * std::log10(std::max(power, 1e-20)); }
+
+// A sine of the given peak level (dBFS) in one or both channels.
+struct TSignal {
+  std::vector<float> Left, Right;
+  void AddSine(double hz, double peakDb, double seconds, double rate, bool both = true) {
+    const double amplitude = song::DbToGain(peakDb);
+    const std::size_t count = static_cast<std::size_t>(seconds * rate);
+    for (std::size_t i = 0; i < count; ++i) {
+      const float value = static_cast<float>(amplitude * std::sin(2.0 * std::numbers::pi * hz * static_cast<double>(i) / rate));
+      Left.push_back(value);
+      Right.push_back(both ? value : 0.0f);
+    }
+  }
+  double Loudness(double rate) const { return song::IntegratedLoudness(Left, Right, rate); }
+};
+
 }  // namespace
+
+// ---- The file as the player reads it ----------------------------------------------------
 
 TEST(SongFile, CanonicalHeaderAndExactSize) {
   const std::vector<std::uint8_t>& b = SongBytes();
@@ -82,7 +136,9 @@ TEST(SongFile, TrailingInfoChunkNamesPieceAndMakers) {
     EXPECT_EQ(text.find('\0'), std::string::npos) << id;
     tags.emplace_back(id, text);
     at += 8 + size + size % 2;
-    if (size % 2 != 0) EXPECT_EQ(b.at(at - 1), 0u) << id << " pad byte";
+    if (size % 2 != 0) {
+      EXPECT_EQ(b.at(at - 1), 0u) << id << " pad byte";
+    }
   }
   EXPECT_EQ(at, b.size());
   ASSERT_EQ(tags.size(), 3u);
@@ -93,14 +149,362 @@ TEST(SongFile, TrailingInfoChunkNamesPieceAndMakers) {
 }
 
 // Rendering again from the same score gives the same bytes: no clock, no unseeded
-// randomness, no thread-order dependence.
+// randomness, no dependence on how the two threads interleave.
 TEST(SongFile, RegenerationIsByteIdentical) {
   const std::string again = std::string(KELVO_BUILD_DIR) + "/test_song_again.wav";
-  const std::string command = std::string(KELVO_BUILD_DIR) + "/kelvo-gen-song " + again + " " +
-                              KELVO_SOURCE_DIR + "/resources/score/song.score";
+  const std::string command = std::string(KELVO_BUILD_DIR) + "/kelvo-gen-song " + again + " " + kScorePath + " > /dev/null";
   ASSERT_EQ(std::system(command.c_str()), 0) << command;
   const std::vector<std::uint8_t> second = ReadBytes(again);
   std::remove(again.c_str());
   ASSERT_EQ(second.size(), SongBytes().size());
   EXPECT_TRUE(second == SongBytes());
+}
+
+// ---- Mastering, measured on the file ------------------------------------------------------
+
+TEST(SongMastering, NoClippingAndPeakAtMostMinusOneDbfs) {
+  const TSongSamples& s = Song();
+  ASSERT_EQ(s.LeftRaw.size(), kSongFrames);
+  int peak = 0;
+  std::size_t railHits = 0;
+  for (const auto* channel : {&s.LeftRaw, &s.RightRaw}) {
+    for (const std::int16_t sample : *channel) {
+      peak = std::max(peak, std::abs(int{sample}));
+      if (sample == 32767 || sample == -32768) ++railHits;
+    }
+  }
+  EXPECT_EQ(railHits, 0u);
+  EXPECT_LE(20.0 * std::log10(peak / 32768.0), -1.0);
+  EXPECT_GT(20.0 * std::log10(peak / 32768.0), -6.0) << "the song is mastered far below its ceiling";
+}
+
+TEST(SongMastering, IntegratedLoudnessBetweenMinus16AndMinus12Lufs) {
+  const TSongSamples& s = Song();
+  ASSERT_EQ(s.Left.size(), kSongFrames);
+  const double loudness = song::IntegratedLoudness(s.Left, s.Right, kRate);
+  EXPECT_GE(loudness, -16.0);
+  EXPECT_LE(loudness, -12.0);
+}
+
+// Both channels carry sound and differ: the side signal is well above rounding noise.
+TEST(SongMastering, StereoChannelsBothUsedAndDifferent) {
+  const TSongSamples& s = Song();
+  ASSERT_EQ(s.Left.size(), kSongFrames);
+  double left = 0.0, right = 0.0, mid = 0.0, side = 0.0;
+  for (std::size_t i = 0; i < kSongFrames; ++i) {
+    left += double{s.Left[i]} * s.Left[i];
+    right += double{s.Right[i]} * s.Right[i];
+    const double m = 0.5 * (s.Left[i] + s.Right[i]), d = 0.5 * (s.Left[i] - s.Right[i]);
+    mid += m * m;
+    side += d * d;
+  }
+  const double frames = static_cast<double>(kSongFrames);
+  EXPECT_GT(Db(left / frames), -30.0);
+  EXPECT_GT(Db(right / frames), -30.0);
+  EXPECT_LT(std::abs(Db(left) - Db(right)), 3.0) << "the mix leans to one side";
+  EXPECT_GT(Db(side) - Db(mid), -20.0) << "the channels are nearly identical";
+}
+
+// Sound in every 5-second window up to the closing fade, no DC offset, and a clean loop
+// seam: the player jumps from the last frame straight back to the first.
+TEST(SongMastering, AudibleThroughoutCentredAndLoopsWithoutAClick) {
+  const TSongSamples& s = Song();
+  ASSERT_EQ(s.Left.size(), kSongFrames);
+  const song::TScore score = song::ParseScoreFile(kScorePath);
+  ASSERT_TRUE(score.Fade.has_value());
+  const double fadeStart = score.Fade->FromBeat * score.SecondsPerBeat();
+  EXPECT_GT(fadeStart, 86.0) << "the demo ends at 86 s; the fade must not start before";
+  const std::size_t window = static_cast<std::size_t>(5.0 * kRate);
+  for (std::size_t start = 0; (start + window) / kRate <= fadeStart; start += window) {
+    double power = 0.0;
+    for (std::size_t i = start; i < start + window; ++i) power += double{s.Left[i]} * s.Left[i] + double{s.Right[i]} * s.Right[i];
+    EXPECT_GT(Db(power / (2.0 * window)), -35.0) << "quiet window at " << start / kRate << " s";
+  }
+  double sum = 0.0;
+  for (std::size_t i = 0; i < kSongFrames; ++i) sum += s.Left[i] + s.Right[i];
+  EXPECT_LT(std::abs(sum / (2.0 * kSongFrames)), 1e-3);
+  // The fade has reached digital silence at the end; the song starts from near silence.
+  for (std::size_t i = kSongFrames - 100; i < kSongFrames; ++i) {
+    ASSERT_EQ(s.LeftRaw[i], 0) << i;
+    ASSERT_EQ(s.RightRaw[i], 0) << i;
+  }
+  EXPECT_LT(std::abs(s.Left[0]), 0.01f);
+  EXPECT_LT(std::abs(s.Right[0]), 0.01f);
+}
+
+// The opening hits fall on the picture changes: every quarter second of the first four
+// seconds starts a burst of treble that is louder than the moment just before it.
+TEST(SongMastering, OpeningHitsLandOnThePictureChanges) {
+  const TSongSamples& s = Song();
+  ASSERT_EQ(s.Left.size(), kSongFrames);
+  song::TOnePole low;
+  low.Set(2000.0, kRate);
+  std::vector<double> treble(static_cast<std::size_t>(4.2 * kRate));
+  for (std::size_t i = 0; i < treble.size(); ++i) {
+    const double high = low.High(0.5 * (s.Left[i] + s.Right[i]));
+    treble[i] = high * high;
+  }
+  const std::size_t span = static_cast<std::size_t>(0.03 * kRate);
+  for (int hit = 1; hit < 16; ++hit) {
+    const std::size_t at = static_cast<std::size_t>(hit * 0.25 * kRate);
+    double before = 0.0, after = 0.0;
+    for (std::size_t i = 0; i < span; ++i) {
+      before += treble[at - span + i];
+      after += treble[at + i];
+    }
+    EXPECT_GT(Db(after) - Db(before), 3.0) << "no hit at " << hit * 0.25 << " s";
+  }
+}
+
+// ---- The loudness meter against reference signals ------------------------------------------
+
+// At 48 kHz the two K-weighting stages have published coefficients.
+TEST(LoudnessMeter, KWeightingMatchesThePublishedCoefficientsAt48kHz) {
+  const song::TKWeighting k = song::KWeightingFor(48000.0);
+  EXPECT_NEAR(k.Shelf.B[0], 1.53512485958697, 1e-9);
+  EXPECT_NEAR(k.Shelf.B[1], -2.69169618940638, 1e-9);
+  EXPECT_NEAR(k.Shelf.B[2], 1.19839281085285, 1e-9);
+  EXPECT_NEAR(k.Shelf.A[1], -1.69065929318241, 1e-9);
+  EXPECT_NEAR(k.Shelf.A[2], 0.73248077421585, 1e-9);
+  EXPECT_EQ(k.HighPass.B, (std::array<double, 3>{1.0, -2.0, 1.0}));
+  EXPECT_NEAR(k.HighPass.A[1], -1.99004745483398, 1e-9);
+  EXPECT_NEAR(k.HighPass.A[2], 0.99007225036621, 1e-9);
+}
+
+// A sine whose peak is at -20 dBFS has a mean square of -23 dB per channel; with both
+// channels summed and K-weighting adding nothing near 1 kHz, it reads -20 LUFS, and
+// -23 LUFS in one channel only.
+TEST(LoudnessMeter, SinesNear1kHzReadTheirLevel) {
+  for (const double rate : {44100.0, 48000.0}) {
+    TSignal stereo;
+    stereo.AddSine(997.0, -20.0, 20.0, rate);
+    EXPECT_NEAR(stereo.Loudness(rate), -20.0, 0.1) << rate;
+    TSignal mono;
+    mono.AddSine(997.0, -20.0, 20.0, rate, false);
+    EXPECT_NEAR(mono.Loudness(rate), -23.01, 0.1) << rate;
+  }
+  // Far above its corner the shelf adds its full 4 dB (less the 0.691 dB that the offset
+  // takes back), and the high-pass cuts the deep bass.
+  TSignal treble, bass;
+  treble.AddSine(8000.0, -20.0, 10.0, kRate);
+  bass.AddSine(30.0, -20.0, 10.0, kRate);
+  EXPECT_NEAR(treble.Loudness(kRate), -20.0 + 4.0 - 0.691, 0.15);
+  EXPECT_LT(bass.Loudness(kRate), -21.5);
+}
+
+// The gates: quiet passages more than 10 LU below the rest and near-silence below
+// -70 LUFS are left out.
+TEST(LoudnessMeter, RelativeAndAbsoluteGatesLeaveOutQuietPassages) {
+  const double rate = 48000.0;
+  TSignal three;  // -36, -23, -36 dBFS for 10, 60, 10 s
+  three.AddSine(1000.0, -36.0, 10.0, rate);
+  three.AddSine(1000.0, -23.0, 60.0, rate);
+  three.AddSine(1000.0, -36.0, 10.0, rate);
+  EXPECT_NEAR(three.Loudness(rate), -23.0, 0.1);
+
+  TSignal four;  // -72, -36, -23, -36, -72 dBFS
+  four.AddSine(1000.0, -72.0, 10.0, rate);
+  four.AddSine(1000.0, -36.0, 10.0, rate);
+  four.AddSine(1000.0, -23.0, 60.0, rate);
+  four.AddSine(1000.0, -36.0, 10.0, rate);
+  four.AddSine(1000.0, -72.0, 10.0, rate);
+  EXPECT_NEAR(four.Loudness(rate), -23.0, 0.1);
+
+  TSignal five;  // -26, -20, -26 dBFS for 20, 20.1, 20 s: nothing is gated
+  five.AddSine(1000.0, -26.0, 20.0, rate);
+  five.AddSine(1000.0, -20.0, 20.1, rate);
+  five.AddSine(1000.0, -26.0, 20.0, rate);
+  EXPECT_NEAR(five.Loudness(rate), -23.0, 0.1);
+
+  TSignal silent;
+  silent.AddSine(1000.0, -90.0, 5.0, rate);
+  EXPECT_TRUE(std::isinf(silent.Loudness(rate)));
+}
+
+// ---- The master bus on a synthetic mix -----------------------------------------------------
+
+// A quiet passage, then loud bursts far above full scale: the result reaches the target
+// loudness, no sample passes the ceiling, and the fade ends in exact zeros.
+TEST(MasterBus, LimitsPeaksReachesTheTargetAndFadesToSilence) {
+  TSignal mix;
+  mix.AddSine(220.0, -30.0, 6.0, kRate);
+  song::TRandom random(7);
+  for (int burst = 0; burst < 8; ++burst) {
+    for (std::size_t i = 0; i < static_cast<std::size_t>(0.5 * kRate); ++i) {
+      const double envelope = std::exp(-static_cast<double>(i) / (0.1 * kRate));
+      mix.Left.push_back(static_cast<float>(3.0 * envelope * random.Bipolar()));
+      mix.Right.push_back(static_cast<float>(2.0 * envelope * random.Bipolar()));
+    }
+  }
+  mix.AddSine(330.0, -10.0, 6.0, kRate);
+  const std::size_t frames = mix.Left.size();
+  song::TMasterSettings settings;
+  settings.FadeFromSeconds = static_cast<double>(frames) / kRate - 3.0;
+  settings.FadeToSeconds = static_cast<double>(frames) / kRate - 1.0;
+  song::TMasterReport report;
+  const std::vector<std::int16_t> out = song::MasterMix({mix.Left, mix.Right}, settings, kRate, report);
+  ASSERT_EQ(out.size(), 2 * frames);
+  int peak = 0;
+  for (const std::int16_t sample : out) peak = std::max(peak, std::abs(int{sample}));
+  EXPECT_LE(peak, static_cast<int>(32768.0 * song::DbToGain(settings.CeilingDb)) + 1);
+  EXPECT_NEAR(20.0 * std::log10(peak / 32768.0), report.PeakDb, 1e-9);
+  EXPECT_GT(report.MaxLimitingDb, 3.0);
+  std::vector<float> left(frames), right(frames);
+  for (std::size_t i = 0; i < frames; ++i) {
+    left[i] = static_cast<float>(out[2 * i] / 32768.0);
+    right[i] = static_cast<float>(out[2 * i + 1] / 32768.0);
+  }
+  EXPECT_NEAR(song::IntegratedLoudness(left, right, kRate), settings.TargetLufs, 0.15);
+  for (std::size_t i = frames - static_cast<std::size_t>(kRate) + 1; i < frames; ++i) {
+    ASSERT_EQ(out[2 * i], 0) << i;
+    ASSERT_EQ(out[2 * i + 1], 0) << i;
+  }
+}
+
+// ---- The score parser -----------------------------------------------------------------------
+
+namespace {
+
+const char* const kHeader =
+    "tempo 120\n"
+    "instrument lead lead gain=-3 cutoff=1800\n"
+    "instrument kick kick\n";
+
+song::TScore Parse(const std::string& body) { return song::ParseScoreText(std::string(kHeader) + body, "test.score"); }
+
+}  // namespace
+
+TEST(ScoreParser, NotesChordsTiesRestsAndDrumStepsLandWhereWritten) {
+  const song::TScore score = Parse(
+      "pattern p 2   # two bars\n"
+      "  lead: c4:4 d4 ~:2 r e4+g4:4*0.5 | f#5:8\n"
+      "        bb3:8\n"
+      "  kick: X...x...........|o...............\n"
+      "end\n"
+      "play p 3 transpose=2\n");
+  ASSERT_EQ(score.Notes.size(), 9u);
+  // bar 3 starts on beat 8; lengths are in sixteenths, so four make a beat
+  const auto expect = [&](std::size_t i, double start, double length, double pitch, double velocity) {
+    EXPECT_DOUBLE_EQ(score.Notes[i].Start, start) << i;
+    EXPECT_DOUBLE_EQ(score.Notes[i].Length, length) << i;
+    EXPECT_DOUBLE_EQ(score.Notes[i].Pitch, pitch) << i;
+    EXPECT_DOUBLE_EQ(score.Notes[i].Velocity, velocity) << i;
+  };
+  expect(0, 8.0, 1.0, 62.0, 1.0);    // c4 + 2
+  expect(1, 9.0, 1.5, 64.0, 1.0);    // d4 tied for another eighth
+  expect(2, 11.0, 1.0, 66.0, 0.5);   // e4+g4 after an eighth rest
+  expect(3, 11.0, 1.0, 69.0, 0.5);
+  expect(4, 12.0, 2.0, 80.0, 1.0);   // f#5, after the bar check
+  expect(5, 14.0, 2.0, 60.0, 1.0);   // bb3, continuing the voice on the next line
+  expect(6, 8.0, 0.25, 0.0, 1.0);    // drums are not transposed
+  expect(7, 9.0, 0.25, 0.0, 0.72);
+  expect(8, 12.0, 0.25, 0.0, 0.45);
+  EXPECT_EQ(score.Instruments.at(0).Param("gain"), -3.0);
+  EXPECT_EQ(score.Instruments.at(0).Param("cutoff"), 1800.0);
+  EXPECT_EQ(score.Instruments.at(0).Param("release"), 0.25);  // the kind's default
+}
+
+TEST(ScoreParser, PlayOptionsRampsAndFade) {
+  const song::TScore score = Parse(
+      "pattern p 1\n"
+      "  lead: a4:16\n"
+      "end\n"
+      "play p 1 times=3 velocity=0.5\n"
+      "play p 2 on=lead\n"
+      "ramp lead cutoff 1=400 3=800 5=800\n"
+      "fade 4.5 6\n");
+  ASSERT_EQ(score.Notes.size(), 4u);
+  EXPECT_DOUBLE_EQ(score.Notes[2].Start, 8.0);
+  EXPECT_DOUBLE_EQ(score.Notes[2].Velocity, 0.5);
+  EXPECT_DOUBLE_EQ(score.Notes[3].Start, 4.0);
+  const song::TRamp* ramp = score.FindRamp(0, "cutoff");
+  ASSERT_NE(ramp, nullptr);
+  EXPECT_DOUBLE_EQ(ramp->ValueAt(-1.0), 400.0);
+  EXPECT_DOUBLE_EQ(ramp->ValueAt(4.0), 600.0);
+  EXPECT_DOUBLE_EQ(ramp->ValueAt(100.0), 800.0);
+  EXPECT_EQ(score.FindRamp(0, "gain"), nullptr);
+  ASSERT_TRUE(score.Fade.has_value());
+  EXPECT_DOUBLE_EQ(score.Fade->FromBeat, 14.0);
+  EXPECT_DOUBLE_EQ(score.Fade->ToBeat, 20.0);
+  EXPECT_DOUBLE_EQ(score.SecondsPerBeat(), 0.5);
+}
+
+// Every mistake is reported with the file, the line and what is wrong.
+TEST(ScoreParser, ErrorsNameFileLineAndCause) {
+  struct TCase {
+    std::string Body;
+    int Line;  // counted from the first line after the three header lines
+    std::string Message;
+  };
+  const std::vector<TCase> cases = {
+      {"bogus 1\n", 1, "unknown statement 'bogus'"},
+      {"tempo 90\n", 1, "the tempo is already set"},
+      {"instrument x organ\n", 1, "unknown instrument kind 'organ'"},
+      {"instrument x pad wobble=3\n", 1, "instrument kind pad has no parameter 'wobble'"},
+      {"instrument x pad cutoff=loud\n", 1, "expected a number for cutoff, found 'loud'"},
+      {"instrument lead pad\n", 1, "instrument 'lead' is already defined"},
+      {"pattern p 1\n  flute: c4\nend\n", 2, "unknown instrument 'flute'"},
+      {"pattern p 1\n  lead: h4\nend\n", 2, "bad note 'h4' (expected a letter a-g, optional # or b, octave 0-9)"},
+      {"pattern p 1\n  lead: c4:0\nend\n", 2, "a length must be above 0 and at most 1024 sixteenths"},
+      {"pattern p 1\n  lead: c4:8\n  lead: c4:12 d4:8\nend\n", 3, "voice lasts 20 sixteenths but pattern p has only 16"},
+      {"pattern p 2\n  lead: c4:6 | d4\nend\n", 2, "bar line after 6 sixteenths is not on a bar boundary"},
+      {"pattern p 1\n  lead: ~:4\nend\n", 2, "'~' without a note before it"},
+      {"pattern p 1\n  lead: c4*3\nend\n", 2, "velocity must be above 0 and at most 2"},
+      {"pattern p 1\n  kick: X..y\nend\n", 2, "unexpected 'y' in a drum grid (use X x o . |)"},
+      {"pattern p 1\n  c4 d4\nend\n", 2, "expected 'INSTRUMENT: ...' or 'end' inside a pattern"},
+      {"pattern p 1\n  lead: c4\n", 1, "pattern p has no 'end'"},
+      {"pattern p 1\npattern q 1\nend\n", 2, "pattern inside pattern p (missing 'end'?)"},
+      {"end\n", 1, "'end' without an open pattern"},
+      {"play nothing 1\n", 1, "unknown pattern 'nothing'"},
+      {"pattern p 1\n  lead: c4\nend\nplay p 0\n", 4, "bar numbers start at 1, found '0'"},
+      {"pattern p 1\n  lead: c4\nend\nplay p 1 times=2.5\n", 4, "expected a whole number for times, found '2.5'"},
+      {"pattern p 1\n  lead: c4\nend\nplay p 1 louder=1\n", 4, "unknown play option 'louder'"},
+      {"pattern p 1\n  kick: X\nend\nplay p 1 on=lead\n", 4, "drum steps of pattern p cannot be played on lead"},
+      {"ramp lead cutoff 3=1 2=5\n", 1, "ramp points must be in increasing bar order"},
+      {"ramp lead sparkle 1=1 2=5\n", 1, "instrument lead has no parameter 'sparkle'"},
+      {"fade 10 9\n", 1, "the fade must end after it starts"},
+      {"include missing.score\n", 1, "cannot open included file missing.score"},
+  };
+  for (const TCase& c : cases) {
+    try {
+      Parse(c.Body);
+      ADD_FAILURE() << "no error for: " << c.Body;
+    } catch (const song::TScoreError& error) {
+      EXPECT_EQ(error.File, "test.score") << c.Body;
+      EXPECT_EQ(error.Line, c.Line + 3) << c.Body;
+      EXPECT_EQ(error.Message, c.Message) << c.Body;
+      EXPECT_EQ(std::string(error.what()), "test.score:" + std::to_string(c.Line + 3) + ": " + c.Message);
+    }
+  }
+}
+
+// Errors inside an included file name that file; a file that includes itself is caught.
+TEST(ScoreParser, IncludedFilesReportTheirOwnLines) {
+  const std::filesystem::path dir = std::filesystem::path(KELVO_BUILD_DIR) / "test_song_scores";
+  std::filesystem::create_directories(dir);
+  std::ofstream(dir / "main.score") << "tempo 100\ninclude parts.score\n";
+  std::ofstream(dir / "parts.score") << "# parts\ninstrument bass bass\n\ninstrument bass bass\n";
+  std::ofstream(dir / "loop.score") << "include loop.score\n";
+  try {
+    song::ParseScoreFile((dir / "main.score").string());
+    ADD_FAILURE() << "no error";
+  } catch (const song::TScoreError& error) {
+    EXPECT_EQ(error.File, (dir / "parts.score").string());
+    EXPECT_EQ(error.Line, 4);
+    EXPECT_EQ(error.Message, "instrument 'bass' is already defined");
+  }
+  try {
+    song::ParseScoreFile((dir / "loop.score").string());
+    ADD_FAILURE() << "no error";
+  } catch (const song::TScoreError& error) {
+    EXPECT_EQ(error.Line, 1);
+    EXPECT_EQ(error.Message, "file includes itself: " + (dir / "loop.score").string());
+  }
+  try {
+    song::ParseScoreFile((dir / "absent.score").string());
+    ADD_FAILURE() << "no error";
+  } catch (const song::TScoreError& error) {
+    EXPECT_EQ(error.Message, "cannot open score file");
+  }
+  std::filesystem::remove_all(dir);
 }

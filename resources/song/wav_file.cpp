@@ -7,8 +7,6 @@
 #include <limits>
 #include <stdexcept>
 
-#include <utility>  // std::in_range, used by Narrow
-
 #include "engine/fatal.hpp"
 
 namespace {
