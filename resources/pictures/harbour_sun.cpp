@@ -11,7 +11,7 @@ TImage PaintSun(int w, int h) {
   const double edge = 1.5 / (h / 2.0);    // anti-aliased rim, about 1.5 pixels
   const TRgb core = Hex(0xfff6d8), rim = Hex(0xffb347), low = Hex(0xff7a3a);
   const TRgb glowInner = Hex(0xffb060), glowOuter = Hex(0xff6a40);
-  ShadeAlpha(image, 2, [&](double x, double y) -> TRgba {
+  ShadeAlpha(image, 1, [&](double x, double y) -> TRgba {
     // Screen-proportional coordinates: r = 1 touches the quad's top and bottom edges.
     const double u = (x / w * 2.0 - 1.0) * kAspect;
     const double v = y / h * 2.0 - 1.0;  // -1 at the top row, +1 at the bottom
@@ -23,7 +23,7 @@ TImage PaintSun(int w, int h) {
     const TRgb disc = Mix(Mix(core, rim, limb * 0.8f), low, lower * 0.55f);
     // The glow: alpha falls smoothly to zero at r = 1.
     const double g = std::max(0.0, (1.0 - r) / (1.0 - kDisc));
-    const float glowAlpha = static_cast<float>(0.75 * std::pow(std::min(1.0, g), 2.4));
+    const float glowAlpha = static_cast<float>(0.55 * std::pow(std::min(1.0, g), 2.2));
     const TRgb glow = Mix(glowOuter, glowInner, static_cast<float>(std::min(1.0, g)));
     const float inDisc = SmoothStep(static_cast<float>(kDisc + edge), static_cast<float>(kDisc - edge),
                                     static_cast<float>(r));
