@@ -292,9 +292,12 @@ TExitResult TDemoProcess::WaitExit(std::chrono::milliseconds timeout) {
     std::this_thread::sleep_for(5ms);
   }
   // The child has ended; its last output may still be in the pipe (or held open by a
-  // process it left behind, hence the limit).
-  std::unique_lock lock(Mutex_);
-  Changed_.wait_for(lock, 2s, [this] { return OutputEnded_; });
+  // process it left behind, hence the limit, waited out only once).
+  if (!OutputAwaited_) {
+    std::unique_lock lock(Mutex_);
+    Changed_.wait_for(lock, 2s, [this] { return OutputEnded_; });
+    OutputAwaited_ = true;
+  }
   return *Result_;
 }
 

@@ -84,6 +84,7 @@ class TDemoProcess {
   int OutputFd_ = -1;
   int StopFd_ = -1;
   std::optional<TExitResult> Result_;
+  bool OutputAwaited_ = false;
   mutable std::mutex Mutex_;
   std::condition_variable Changed_;
   std::string Output_;
