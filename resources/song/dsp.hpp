@@ -207,7 +207,27 @@ inline TPanGains PanGains(double pan) {
   return {std::cos(angle), std::sin(angle)};
 }
 
-// Gentle symmetric saturation that stays linear for small signals.
-inline double SoftClip(double x) { return std::tanh(x); }
+// Gentle symmetric saturation that stays linear for small signals: a rational
+// approximation of tanh that reaches exactly 1 at |x| = 3 and stays there.
+inline double SoftClip(double x) {
+  const double c = std::clamp(x, -3.0, 3.0);
+  return c * (27.0 + c * c) / (27.0 + 9.0 * c * c);
+}
+
+// An exponential fall from a start value, one multiplication per sample.
+class TDecay {
+ public:
+  TDecay(double timeConstantSeconds, double sampleRate, double start = 1.0)
+      : Value(start), Factor(std::exp(-1.0 / (timeConstantSeconds * sampleRate))) {}
+  double Next() {
+    const double value = Value;
+    Value *= Factor;
+    return value;
+  }
+
+ private:
+  double Value;
+  double Factor;
+};
 
 }  // namespace song

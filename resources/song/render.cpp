@@ -14,6 +14,8 @@ namespace song {
 namespace {
 
 constexpr std::size_t kThreads = 2;
+constexpr std::size_t kBlock = 4096;        // frames per block of the activity map
+constexpr std::size_t kControlFrames = 64;  // frames between reads of level and sends
 constexpr double kDelayIntoReverb = 0.3;  // echoes get some room too
 constexpr std::uint64_t kSeedBase = 0x7465737369630000ull;
 
@@ -60,10 +62,13 @@ class TParamReader {
   double BeatsPerFrame;
 };
 
+// Renders one instrument's notes into scratch (which is all zeros on entry and again on
+// return) and mixes the result into the bus. Only the blocks of frames that some note
+// reached are mixed, so sparse instruments cost little.
 void RenderInstrument(const TScore& score, std::size_t instrument, const std::vector<std::size_t>& notes,
                       const std::vector<float>& pump, double sampleRate, TMix& scratch, TBus& bus) {
-  std::fill(scratch.Left.begin(), scratch.Left.end(), 0.0f);
-  std::fill(scratch.Right.begin(), scratch.Right.end(), 0.0f);
+  const std::size_t frames = scratch.Left.size();
+  std::vector<bool> active(frames / kBlock + 1, false);
   const TVoiceSetup setup{score, instrument, sampleRate};
   const TNote* previous = nullptr;
   for (const std::size_t index : notes) {
@@ -71,7 +76,10 @@ void RenderInstrument(const TScore& score, std::size_t instrument, const std::ve
     // A note that starts as the one before it ends (or overlaps it) slides from its pitch.
     const bool legato = previous != nullptr && previous->Start + previous->Length >= note.Start - 1e-6;
     const double glideFrom = legato ? previous->Pitch : note.Pitch;
-    RenderNote(setup, note, glideFrom, kSeedBase ^ (index * 0x9E3779B97F4A7C15ull), scratch.Span());
+    const TFrameRange range = RenderNote(setup, note, glideFrom, kSeedBase ^ (index * 0x9E3779B97F4A7C15ull), scratch.Span());
+    if (range.End > range.Begin) {
+      for (std::size_t block = range.Begin / kBlock; block <= (range.End - 1) / kBlock; ++block) active.at(block) = true;
+    }
     previous = &note;
   }
   const TInstrument& info = score.Instruments.at(instrument);
@@ -82,20 +90,26 @@ void RenderInstrument(const TScore& score, std::size_t instrument, const std::ve
   const TParamReader reverb(score, instrument, "reverb", sampleRate);
   const TParamReader delay(score, instrument, "delay", sampleRate);
   double level = 0.0, reverbSend = 0.0, delaySend = 0.0;
-  for (std::size_t i = 0; i < scratch.Left.size(); ++i) {
-    if (i % 64 == 0) {
-      level = DbToGain(gain.At(i));
-      reverbSend = reverb.At(i);
-      delaySend = delay.At(i);
+  for (std::size_t block = 0; block < active.size(); ++block) {
+    if (!active[block]) continue;
+    const std::size_t end = std::min(frames, (block + 1) * kBlock);
+    for (std::size_t i = block * kBlock; i < end; ++i) {
+      if (i % kControlFrames == 0) {
+        level = DbToGain(gain.At(i));
+        reverbSend = reverb.At(i);
+        delaySend = delay.At(i);
+      }
+      const double g = level * (1.0 - duck * pump[i]);
+      const double left = scratch.Left[i] * g * panLeft, right = scratch.Right[i] * g * panRight;
+      scratch.Left[i] = 0.0f;
+      scratch.Right[i] = 0.0f;
+      bus.Dry.Left[i] += static_cast<float>(left);
+      bus.Dry.Right[i] += static_cast<float>(right);
+      bus.Reverb.Left[i] += static_cast<float>(left * reverbSend);
+      bus.Reverb.Right[i] += static_cast<float>(right * reverbSend);
+      bus.Delay.Left[i] += static_cast<float>(left * delaySend);
+      bus.Delay.Right[i] += static_cast<float>(right * delaySend);
     }
-    const double g = level * (1.0 - duck * pump[i]);
-    const double left = scratch.Left[i] * g * panLeft, right = scratch.Right[i] * g * panRight;
-    bus.Dry.Left[i] += static_cast<float>(left);
-    bus.Dry.Right[i] += static_cast<float>(right);
-    bus.Reverb.Left[i] += static_cast<float>(left * reverbSend);
-    bus.Reverb.Right[i] += static_cast<float>(right * reverbSend);
-    bus.Delay.Left[i] += static_cast<float>(left * delaySend);
-    bus.Delay.Right[i] += static_cast<float>(right * delaySend);
   }
 }
 

@@ -26,7 +26,7 @@ constexpr int kMargin = 40;       // room for the frequency labels
 constexpr int kFftSize = 4096;
 constexpr double kLowHz = 30.0, kHighHz = 20000.0;
 constexpr double kFloorDb = -105.0;  // black
-constexpr double kTopDb = -15.0;     // pale yellow
+constexpr double kTopDb = -5.0;      // pale yellow
 
 struct TWave {
   int Channels = 0;

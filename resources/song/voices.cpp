@@ -46,6 +46,7 @@ class TNoteContext {
     if (offset >= MaxFrames || frame >= Out.Left.size()) return false;
     Out.Left[frame] += static_cast<float>(left);
     Out.Right[frame] += static_cast<float>(right);
+    End = frame + 1;
     return true;
   }
 
@@ -59,6 +60,7 @@ class TNoteContext {
   std::size_t Start = 0;      // first frame in the song
   std::size_t OffFrames = 0;  // frames until the note is released
   std::size_t MaxFrames = 0;
+  mutable std::size_t End = 0;  // one past the last frame written
 };
 
 // Spread value k of count evenly over -1..1 (0 when there is only one).
@@ -220,14 +222,14 @@ void RenderBass(const TNoteContext& note, TRandom& random) {
   sine.SetFrequency(baseHz, note.Rate());
   TEnvelope envelope(note.Param("attack"), note.Param("decay"), note.Param("sustain"), note.Param("release"), note.Rate());
   TStateVariableFilter filter;
-  const double gain = 0.5 * note.Note.Velocity / std::tanh(drive);
+  const double gain = 0.5 * note.Note.Velocity / SoftClip(drive);
   RunSustained(note, envelope, [&](std::size_t i, double) {
     if (i % kControlStep == 0) {
       const double cutoff = note.ParamAt("cutoff", i) * std::exp2(envAmount * std::exp(-note.Seconds(i) / filterDecay));
       filter.Set(cutoff, resonance, note.Rate());
     }
     const double raw = saw.Saw() * (1.0 - 0.5 * sub) + sine.Sine() * sub;
-    const double value = std::tanh(drive * filter.Low(raw)) * gain;
+    const double value = SoftClip(drive * filter.Low(raw)) * gain;
     return TFrame{value, value};
   });
 }
@@ -369,18 +371,17 @@ void RenderKick(const TNoteContext& note, TRandom& random) {
   const double pitch = note.Param("pitch"), sweep = note.Param("sweep");
   const double click = note.Param("click");
   const double drive = std::max(0.1, note.Param("drive"));
-  const double gain = 0.9 * DrumVelocity(note.Note) / std::tanh(drive);
+  const double gain = 0.9 * DrumVelocity(note.Note) / SoftClip(drive);
   double phase = 0.0;
   TOnePole clickFilter;
   clickFilter.Set(3000.0, note.Rate());
-  RunDrum(note, decay, [&](std::size_t i) {
-    const double t = note.Seconds(i);
-    const double hz = pitch + sweep * std::exp(-t / 0.035);
-    phase += hz / note.Rate();
+  TDecay pitchFall(0.035, note.Rate(), sweep), bodyFall(decay, note.Rate()), clickFall(0.004, note.Rate(), click);
+  RunDrum(note, decay, [&](std::size_t) {
+    phase += (pitch + pitchFall.Next()) / note.Rate();
     phase -= std::floor(phase);
-    const double body = SinCycles(phase) * std::exp(-t / decay);
-    const double tick = clickFilter.Low(random.Bipolar()) * click * std::exp(-t / 0.004);
-    const double value = std::tanh(drive * (body + tick)) * gain;
+    const double body = SinCycles(phase) * bodyFall.Next();
+    const double tick = clickFilter.Low(random.Bipolar()) * clickFall.Next();
+    const double value = SoftClip(drive * (body + tick)) * gain;
     return TFrame{value, value};
   });
 }
@@ -396,10 +397,10 @@ void RenderSnare(const TNoteContext& note, TRandom& random) {
   TOnePole lowCut;
   lowCut.Set(900.0, note.Rate());
   const double gain = 0.6 * DrumVelocity(note.Note);
-  RunDrum(note, std::max(decay, toneDecay), [&](std::size_t i) {
-    const double t = note.Seconds(i);
-    const double body = (low.Sine() + 0.5 * high.Sine()) * std::exp(-t / toneDecay) * (1.0 - noiseMix);
-    const double noise = noiseFilter.Process(lowCut.High(random.Bipolar())).Low * std::exp(-t / decay) * noiseMix * 1.6;
+  TDecay bodyFall(toneDecay, note.Rate(), 1.0 - noiseMix), noiseFall(decay, note.Rate(), noiseMix * 1.6);
+  RunDrum(note, std::max(decay, toneDecay), [&](std::size_t) {
+    const double body = (low.Sine() + 0.5 * high.Sine()) * bodyFall.Next();
+    const double noise = noiseFilter.Process(lowCut.High(random.Bipolar())).Low * noiseFall.Next();
     const double value = (body + noise) * gain;
     return TFrame{value, value};
   });
@@ -412,9 +413,9 @@ void RenderRim(const TNoteContext& note, TRandom& random) {
   TStateVariableFilter click;
   click.Set(tone, 0.7, note.Rate());
   const double gain = 0.5 * DrumVelocity(note.Note);
-  RunDrum(note, decay, [&](std::size_t i) {
-    const double envelope = std::exp(-note.Seconds(i) / decay);
-    const double value = (body.Sine() * 0.6 + click.Band(random.Bipolar()) * 1.5) * envelope * gain;
+  TDecay fall(decay, note.Rate(), gain);
+  RunDrum(note, decay, [&](std::size_t) {
+    const double value = (body.Sine() * 0.6 + click.Band(random.Bipolar()) * 1.5) * fall.Next();
     return TFrame{value, value};
   });
 }
@@ -424,9 +425,10 @@ void RenderNoiseHit(const TNoteContext& note, TRandom& random, double decay, dou
   high.Set(cutoff, 0.1, note.Rate());
   band.Set(cutoff * 1.4, 0.5, note.Rate());
   const double level = gain * DrumVelocity(note.Note);
-  RunDrum(note, decay, [&](std::size_t i) {
+  TDecay fall(decay, note.Rate(), level);
+  RunDrum(note, decay, [&](std::size_t) {
     const double noise = random.Bipolar();
-    const double value = (high.High(noise) + 0.6 * band.Band(noise)) * std::exp(-note.Seconds(i) / decay) * level;
+    const double value = (high.High(noise) + 0.6 * band.Band(noise)) * fall.Next();
     return TFrame{value, value};
   });
 }
@@ -453,9 +455,9 @@ void RenderShaker(const TNoteContext& note, TRandom& random) {
   TStateVariableFilter filter;
   filter.Set(cutoff, 0.3, note.Rate());
   const double gain = 0.5 * DrumVelocity(note.Note);
+  TDecay fall(decay, note.Rate());
   RunDrum(note, decay + 0.01, [&](std::size_t i) {
-    const double t = note.Seconds(i);
-    const double envelope = std::min(1.0, t / 0.012) * std::exp(-t / decay);
+    const double envelope = std::min(1.0, note.Seconds(i) / 0.012) * fall.Next();
     const double value = filter.Process(random.Bipolar()).High * envelope * gain;
     return TFrame{value, value};
   });
@@ -476,13 +478,13 @@ void RenderCrash(const TNoteContext& note, TRandom& random) {
   right.Set(cutoff * 1.1, 0.15, note.Rate());
   metal.Set(cutoff * 0.8, 0.2, note.Rate());
   const double gain = 0.35 * DrumVelocity(note.Note);
-  RunDrum(note, decay, [&](std::size_t i) {
-    const double t = note.Seconds(i);
+  TDecay fall(decay, note.Rate()), strike(0.08, note.Rate(), 0.3);
+  RunDrum(note, decay, [&](std::size_t) {
     double ring = 0.0;
     for (TOscillator& partial : partials) ring += partial.Pulse(0.5);
     const double metallic = metal.High(ring) * 0.08;
     const TFrame noise = StereoNoise(noiseLeft, noiseRight, 0.9);
-    const double envelope = std::exp(-t / decay) * (0.7 + 0.3 * std::exp(-t / 0.08));
+    const double envelope = fall.Next() * (0.7 + strike.Next());
     return TFrame{(left.High(noise.Left) + metallic) * envelope * gain,
                   (right.High(noise.Right) + metallic) * envelope * gain};
   });
@@ -490,10 +492,9 @@ void RenderCrash(const TNoteContext& note, TRandom& random) {
 
 }  // namespace
 
-void RenderNote(const TVoiceSetup& setup, const TNote& note, double glideFrom, std::uint64_t seed, TStereoSpan out) {
-  const TNoteContext context(setup, note, out);
-  if (context.Start >= out.Left.size()) return;
-  TRandom random(seed);
+namespace {
+
+void RenderKind(const TNoteContext& context, double glideFrom, TRandom& random) {
   switch (context.Instrument.Kind->Kind) {
     case EKind::Pad: return RenderPad(context, random);
     case EKind::Pluck: return RenderPluck(context, random);
@@ -512,6 +513,18 @@ void RenderNote(const TVoiceSetup& setup, const TNote& note, double glideFrom, s
     case EKind::Shaker: return RenderShaker(context, random);
     case EKind::Crash: return RenderCrash(context, random);
   }
+}
+
+}  // namespace
+
+TFrameRange RenderNote(const TVoiceSetup& setup, const TNote& note, double glideFrom, std::uint64_t seed,
+                       TStereoSpan out) {
+  const TNoteContext context(setup, note, out);
+  if (context.Start >= out.Left.size()) return {};
+  TRandom random(seed);
+  RenderKind(context, glideFrom, random);
+  if (context.End <= context.Start) return {};
+  return {context.Start, context.End};
 }
 
 }  // namespace song

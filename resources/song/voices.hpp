@@ -22,10 +22,16 @@ struct TVoiceSetup {
   double SampleRate;
 };
 
+// The frames a note wrote to, [Begin, End); empty when it wrote none.
+struct TFrameRange {
+  std::size_t Begin = 0, End = 0;
+};
+
 // Adds the sound of note (its attack, its held part and its release tail) into out,
 // before the instrument's own level, pan and sends. glideFrom is the pitch a legato
 // lead slides from (or the note's own pitch); seed makes each note's noise and phases
 // its own and reproducible. Sound beyond the end of out is dropped.
-void RenderNote(const TVoiceSetup& setup, const TNote& note, double glideFrom, std::uint64_t seed, TStereoSpan out);
+TFrameRange RenderNote(const TVoiceSetup& setup, const TNote& note, double glideFrom, std::uint64_t seed,
+                       TStereoSpan out);
 
 }  // namespace song
