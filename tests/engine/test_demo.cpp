@@ -156,7 +156,7 @@ TEST(Demo, EscapeEndsTheRunAndOtherKeysDoNot) {
   x.SendKey(9);
   TExitResult result = demo.WaitExit(10s);
   EXPECT_TRUE(result.Exited);
-  EXPECT_EQ(result.Status, 0);
+  EXPECT_EQ(result.Code, 0);
 }
 
 TEST(Demo, AWindowDestroyedByAnotherClientEndsTheRunCleanly) {
@@ -170,7 +170,7 @@ TEST(Demo, AWindowDestroyedByAnotherClientEndsTheRunCleanly) {
   x.DestroyWindow(*window);
   TExitResult result = demo.WaitExit(10s);
   EXPECT_TRUE(result.Exited) << demo.Output();
-  EXPECT_EQ(result.Status, 0) << demo.Output();
+  EXPECT_EQ(result.Code, 0) << demo.Output();
 }
 
 TEST(Demo, AStoreWithoutAPictureEndsAtItsLookup) {
@@ -178,7 +178,7 @@ TEST(Demo, AStoreWithoutAPictureEndsAtItsLookup) {
   TScratch scratch;
   TDemoProcess demo(scratch.EditedDemo("--remove TEX_ARTE5"), {});
   TExitResult result = demo.WaitExit(kStartup);
-  EXPECT_EQ(result.Status, 123);
+  EXPECT_EQ(result.Code, 123);
   std::vector<std::string> lines = demo.Lines();
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines.back(), "[uKelvo] invalid GetTexture call: texture \"arte5\" not found!");
@@ -192,7 +192,7 @@ TEST(Demo, ABrokenPictureEndsWithItsHeaderLine) {
   std::string broken = scratch.Write("broken.bmp", {'B', 'M', 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16});
   TDemoProcess demo(scratch.EditedDemo("--set TEX_ARTE3=" + broken), {});
   TExitResult result = demo.WaitExit(kStartup);
-  EXPECT_EQ(result.Status, 1);
+  EXPECT_EQ(result.Code, 1);
   std::vector<std::string> lines = demo.Lines();
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines.back(), "LoadTexture: ERROR: BMP Header Length mismatch! expected 16 bytes, got 4");
@@ -204,7 +204,7 @@ TEST(Demo, AStoreWithoutTheSongEndsAfterEveryOtherEntry) {
   TScratch scratch;
   TDemoProcess demo(scratch.EditedDemo("--remove SONG"), {});
   TExitResult result = demo.WaitExit(kStartup);
-  EXPECT_EQ(result.Status, 217);
+  EXPECT_EQ(result.Code, 217);
   std::vector<std::string> lines = demo.Lines();
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines.back(), "no song loaded (uKelvo, line 146)");

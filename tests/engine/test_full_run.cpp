@@ -23,7 +23,7 @@ TEST(DemoFullRun, RunsToThe86thReportAndEndsCleanly) {
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - mapped).count();
   std::string wav = recorder.Stop();
   EXPECT_TRUE(result.Exited);
-  EXPECT_EQ(result.Status, 0);
+  EXPECT_EQ(result.Code, 0);
   std::string output = demo.Output();
   std::size_t reports = 0;
   for (std::size_t at = output.find(" fps\r"); at != std::string::npos; at = output.find(" fps\r", at + 1)) ++reports;
