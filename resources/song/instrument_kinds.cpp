@@ -8,7 +8,7 @@ namespace {
 
 constexpr std::array kCommon = {
     TParamDefault{"gain", 0.0}, TParamDefault{"pan", 0.0}, TParamDefault{"reverb", 0.0},
-    TParamDefault{"delay", 0.0}, TParamDefault{"duck", 0.0},
+    TParamDefault{"delay", 0.0}, TParamDefault{"duck", 0.0}, TParamDefault{"humanize", 0.0},
 };
 
 constexpr std::array kPad = {

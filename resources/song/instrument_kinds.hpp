@@ -41,7 +41,8 @@ struct TKindInfo {
 };
 
 // Parameters that every instrument takes: level in dB, pan -1..1, the amounts sent to
-// the reverb and the delay, and how much the kick ducks it (0..1).
+// the reverb and the delay, how much the kick ducks it (0..1), and how much its notes
+// stray in time and strength like a player's (0..1).
 std::span<const TParamDefault> CommonParams();
 
 // The kind with this name, or nullptr.

@@ -18,6 +18,9 @@ constexpr std::size_t kBlock = 4096;        // frames per block of the activity 
 constexpr std::size_t kControlFrames = 64;  // frames between reads of level and sends
 constexpr double kDelayIntoReverb = 0.3;  // echoes get some room too
 constexpr std::uint64_t kSeedBase = 0x7465737369630000ull;
+constexpr std::uint64_t kHumanSeed = 0x6F6D6272656C0000ull;
+constexpr double kHumanSeconds = 0.006;
+constexpr double kHumanVelocity = 0.12;
 
 struct TBus {
   explicit TBus(std::size_t frames) : Dry{std::vector<float>(frames), std::vector<float>(frames)},
@@ -71,8 +74,15 @@ void RenderInstrument(const TScore& score, std::size_t instrument, const std::ve
   std::vector<bool> active(frames / kBlock + 1, false);
   const TVoiceSetup setup{score, instrument, sampleRate};
   const TNote* previous = nullptr;
+  const double humanize = std::clamp(score.Instruments.at(instrument).Param("humanize"), 0.0, 1.0);
   for (const std::size_t index : notes) {
-    const TNote& note = score.Notes.at(index);
+    TNote note = score.Notes.at(index);
+    if (humanize > 0.0) {
+      // Up to 6 ms early or late and 12 % softer or louder, the same on every run.
+      TRandom stray(kHumanSeed ^ (index * 0xD1B54A32D192ED03ull));
+      note.Start = std::max(0.0, note.Start + humanize * kHumanSeconds * stray.Bipolar() / score.SecondsPerBeat());
+      note.Velocity *= 1.0 + humanize * kHumanVelocity * stray.Bipolar();
+    }
     // A note that starts as the one before it ends (or overlaps it) slides from its pitch.
     const bool legato = previous != nullptr && previous->Start + previous->Length >= note.Start - 1e-6;
     const double glideFrom = legato ? previous->Pitch : note.Pitch;
@@ -80,7 +90,7 @@ void RenderInstrument(const TScore& score, std::size_t instrument, const std::ve
     if (range.End > range.Begin) {
       for (std::size_t block = range.Begin / kBlock; block <= (range.End - 1) / kBlock; ++block) active.at(block) = true;
     }
-    previous = &note;
+    previous = &score.Notes.at(index);
   }
   const TInstrument& info = score.Instruments.at(instrument);
   const TPanGains pan = PanGains(info.Param("pan"));
