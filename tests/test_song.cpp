@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "resources/song/dsp.hpp"
+#include "resources/song/effects.hpp"
 #include "resources/song/loudness.hpp"
 #include "resources/song/mastering.hpp"
 #include "resources/song/score.hpp"
@@ -507,4 +508,197 @@ TEST(ScoreParser, IncludedFilesReportTheirOwnLines) {
     EXPECT_EQ(error.Message, "cannot open score file");
   }
   std::filesystem::remove_all(dir);
+}
+
+// ---- Synthesis building blocks ---------------------------------------------------------------
+
+namespace {
+
+// Amplitude of the component at hz in signal (Goertzel over the whole signal).
+double Amplitude(const std::vector<double>& signal, double hz, double rate) {
+  const double w = 2.0 * std::numbers::pi * hz / rate;
+  const double coefficient = 2.0 * std::cos(w);
+  double s1 = 0.0, s2 = 0.0;
+  for (const double x : signal) {
+    const double s0 = x + coefficient * s1 - s2;
+    s2 = s1;
+    s1 = s0;
+  }
+  const double power = s1 * s1 + s2 * s2 - coefficient * s1 * s2;
+  return 2.0 * std::sqrt(std::max(power, 0.0)) / static_cast<double>(signal.size());
+}
+
+std::vector<double> Sine(double hz, std::size_t count, double rate) {
+  std::vector<double> out(count);
+  for (std::size_t i = 0; i < count; ++i) out[i] = std::sin(2.0 * std::numbers::pi * hz * static_cast<double>(i) / rate);
+  return out;
+}
+
+}  // namespace
+
+// A 4999 Hz sawtooth has its 9th harmonic at 44991 Hz, which a naive sawtooth folds down
+// to 891 Hz. The band-limited oscillator keeps the fundamental and suppresses the fold.
+TEST(SynthBlocks, SawtoothIsBandLimited) {
+  const double hz = 4999.0;
+  const std::size_t count = 44100;
+  std::vector<double> blep(count), naive(count);
+  song::TOscillator oscillator;
+  oscillator.SetFrequency(hz, kRate);
+  double phase = 0.0;
+  for (std::size_t i = 0; i < count; ++i) {
+    blep[i] = oscillator.Saw();
+    naive[i] = 2.0 * phase - 1.0;
+    phase += hz / kRate;
+    phase -= std::floor(phase);
+  }
+  const double fold = 9.0 * hz - kRate;
+  ASSERT_NEAR(fold, 891.0, 1e-9);
+  EXPECT_NEAR(Amplitude(blep, hz, kRate), 2.0 / std::numbers::pi, 0.08);
+  EXPECT_NEAR(Amplitude(naive, fold, kRate), 2.0 / (9.0 * std::numbers::pi), 0.01);
+  EXPECT_LT(20.0 * std::log10(Amplitude(blep, fold, kRate) / Amplitude(naive, fold, kRate)), -20.0);
+}
+
+TEST(SynthBlocks, FastSineMatchesTheLibrary) {
+  double worst = 0.0;
+  for (int i = -40000; i <= 40000; ++i) {
+    const double cycles = i * 0.000731;
+    worst = std::max(worst, std::abs(song::SinCycles(cycles) - std::sin(2.0 * std::numbers::pi * cycles)));
+  }
+  EXPECT_LT(worst, 1e-6);
+}
+
+// The envelope never steps, reaches full level in about the attack time, and its
+// release falls by 60 dB in the release time.
+TEST(SynthBlocks, EnvelopeIsSmoothAndKeepsItsTimes) {
+  const double attack = 0.05, release = 0.4;
+  song::TEnvelope envelope(attack, 0.3, 0.5, release, kRate);
+  double previous = 0.0, biggestStep = 0.0;
+  std::size_t peakAt = 0;
+  for (std::size_t i = 0; i < static_cast<std::size_t>(2.5 * kRate); ++i) {
+    const double level = envelope.Next();
+    biggestStep = std::max(biggestStep, std::abs(level - previous));
+    if (level >= 1.0 && peakAt == 0) peakAt = i;
+    previous = level;
+  }
+  EXPECT_NEAR(peakAt / kRate, attack, attack * 0.3);
+  EXPECT_LT(biggestStep, 3.0 / (attack * kRate));
+  EXPECT_NEAR(previous, 0.5, 0.005);  // decayed to the sustain level
+  envelope.Release();
+  const double start = envelope.LevelNow();
+  std::size_t frames = 0;
+  while (envelope.Next() > start * 1e-3) ++frames;
+  EXPECT_NEAR(frames / kRate, release, release * 0.05);
+}
+
+// Two poles with Q 0.5: flat well below the cutoff, -6 dB at it, and above it the
+// response of 1 / (1 + w^2) with w the pre-warped frequency ratio of the bilinear
+// transform (about -43 dB a decade up at this rate).
+TEST(SynthBlocks, StateVariableLowPassResponse) {
+  const auto gainAt = [](double hz) {
+    song::TStateVariableFilter filter;
+    filter.Set(1000.0, 0.0, kRate);
+    const std::vector<double> input = Sine(hz, 44100, kRate);
+    std::vector<double> output;
+    for (const double x : input) output.push_back(filter.Low(x));
+    // skip the settling of the first tenth of a second
+    output.erase(output.begin(), output.begin() + 4410);
+    return 20.0 * std::log10(Amplitude(output, hz, kRate));
+  };
+  EXPECT_NEAR(gainAt(100.0), 0.0, 0.3);
+  EXPECT_NEAR(gainAt(1000.0), -6.02, 0.5);
+  const double warped = std::tan(std::numbers::pi * 10000.0 / kRate) / std::tan(std::numbers::pi * 1000.0 / kRate);
+  EXPECT_NEAR(gainAt(10000.0), -20.0 * std::log10(1.0 + warped * warped), 0.5);
+}
+
+// Every kind of instrument sounds, stays finite and bounded, starts from silence without
+// a step and has died away by the end of what it wrote: no clicks at either end.
+TEST(SynthBlocks, EveryVoiceStartsAndEndsCleanly) {
+  const std::vector<std::string> kinds = {"pad",  "pluck", "keys", "bass",  "lead",    "bell", "waves",  "riser",
+                                          "kick", "snare", "rim",  "hat",   "openhat", "clap", "shaker", "crash"};
+  std::string text = "tempo 120\n";
+  for (const std::string& kind : kinds) text += "instrument " + kind + "_voice " + kind + "\n";
+  const song::TScore score = song::ParseScoreText(text, "voices.score");
+  ASSERT_EQ(score.Instruments.size(), kinds.size());
+  const std::size_t frames = static_cast<std::size_t>(25.0 * kRate);
+  for (std::size_t k = 0; k < kinds.size(); ++k) {
+    std::vector<float> left(frames, 0.0f), right(frames, 0.0f);
+    const song::TNote note{k, 0.5, 1.0, 60.0, 1.0};  // starts a quarter of a second in
+    const song::TFrameRange range =
+        song::RenderNote(song::TVoiceSetup{score, k, kRate}, note, 60.0, 99, song::TStereoSpan{left, right});
+    const std::size_t start = static_cast<std::size_t>(0.25 * kRate);
+    ASSERT_EQ(range.Begin, start) << kinds[k];
+    ASSERT_GT(range.End, start + 100) << kinds[k];
+    ASSERT_LT(range.End, frames) << kinds[k] << " did not finish within 24.75 s";
+    double peak = 0.0;
+    for (std::size_t i = 0; i < frames; ++i) {
+      ASSERT_TRUE(std::isfinite(left[i]) && std::isfinite(right[i])) << kinds[k];
+      if (i < range.Begin || i >= range.End) {
+        ASSERT_TRUE(left[i] == 0.0f && right[i] == 0.0f) << kinds[k] << " " << i;
+      }
+      peak = std::max({peak, double{std::abs(left[i])}, double{std::abs(right[i])}});
+    }
+    EXPECT_GT(peak, 0.01) << kinds[k];
+    EXPECT_LT(peak, 2.0) << kinds[k];
+    EXPECT_LT(std::max(std::abs(left[start]), std::abs(right[start])), 0.05 * peak) << kinds[k] << " starts with a step";
+    double tail = 0.0;
+    for (std::size_t i = range.End - static_cast<std::size_t>(0.005 * kRate); i < range.End; ++i) {
+      tail = std::max({tail, double{std::abs(left[i])}, double{std::abs(right[i])}});
+    }
+    EXPECT_LT(tail, 2e-3 * peak) << kinds[k] << " is cut off";
+  }
+}
+
+// The reverb is silent through its pre-delay, then rings with two different sides and
+// dies away.
+TEST(SynthBlocks, ReverbTailIsWideAndDecays) {
+  const std::size_t frames = static_cast<std::size_t>(4.0 * kRate);
+  std::vector<float> left(frames, 0.0f), right(frames, 0.0f);
+  left[0] = 1.0f;
+  right[0] = 1.0f;
+  song::TReverbSettings settings;
+  song::ApplyReverb({left, right}, settings, kRate);
+  const auto energy = [&](double from, double to) {
+    double sum = 0.0;
+    for (std::size_t i = static_cast<std::size_t>(from * kRate); i < static_cast<std::size_t>(to * kRate); ++i) {
+      sum += double{left[i]} * left[i] + double{right[i]} * right[i];
+    }
+    return Db(sum);
+  };
+  for (std::size_t i = 0; i < static_cast<std::size_t>(0.9 * settings.PreDelaySeconds * kRate); ++i) {
+    ASSERT_EQ(left[i], 0.0f) << i;
+  }
+  EXPECT_GT(energy(0.5, 1.0), energy(0.0, 0.5) - 25.0);
+  EXPECT_LT(energy(3.0, 3.5), energy(0.0, 0.5) - 40.0);
+  double cross = 0.0, l2 = 0.0, r2 = 0.0;
+  for (std::size_t i = 0; i < frames; ++i) {
+    cross += double{left[i]} * right[i];
+    l2 += double{left[i]} * left[i];
+    r2 += double{right[i]} * right[i];
+  }
+  EXPECT_LT(cross / std::sqrt(l2 * r2), 0.6);
+}
+
+// The first echo comes back on the left after the delay time, the second on the right
+// after twice that, each one quieter.
+TEST(SynthBlocks, PingPongDelayAlternatesSides) {
+  const std::size_t frames = static_cast<std::size_t>(2.0 * kRate);
+  std::vector<float> left(frames, 0.0f), right(frames, 0.0f);
+  left[0] = 1.0f;
+  right[0] = 1.0f;
+  song::TDelaySettings settings;
+  song::ApplyPingPongDelay({left, right}, settings, kRate);
+  const std::size_t delay = static_cast<std::size_t>(std::lround(settings.DelaySeconds * kRate));
+  const auto peak = [](const std::vector<float>& channel, std::size_t from, std::size_t to) {
+    double p = 0.0;
+    for (std::size_t i = from; i < to; ++i) p = std::max(p, double{std::abs(channel[i])});
+    return p;
+  };
+  EXPECT_EQ(peak(left, 0, delay), 0.0);
+  EXPECT_EQ(peak(right, 0, 2 * delay), 0.0);
+  const double first = peak(left, delay, delay + 400);
+  const double second = peak(right, 2 * delay, 2 * delay + 400);
+  EXPECT_GT(first, 0.01);
+  EXPECT_GT(second, 0.0);
+  EXPECT_LT(second, first);
+  EXPECT_EQ(peak(right, delay, delay + 400), 0.0);
 }

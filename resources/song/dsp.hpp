@@ -116,8 +116,11 @@ class TOscillator {
 class TEnvelope {
  public:
   static constexpr double kSixtyDbInTimeConstants = 6.907755;  // ln(1000)
+  static constexpr double kAttackTarget = 1.6;
+  // Time constants until a rise towards kAttackTarget passes 1: ln(1.6 / 0.6).
+  static constexpr double kAttackTimeConstants = 0.980829;
   TEnvelope(double attack, double decay, double sustain, double release, double sampleRate)
-      : AttackCoef(Coef(std::max(attack, 0.002) / 1.8, sampleRate)),
+      : AttackCoef(Coef(std::max(attack, 0.002) / kAttackTimeConstants, sampleRate)),
         DecayCoef(Coef(std::max(decay, 0.005), sampleRate)),
         ReleaseCoef(Coef(std::max(release, 0.01) / kSixtyDbInTimeConstants, sampleRate)),
         Sustain(std::clamp(sustain, 0.0, 1.0)) {}
@@ -125,7 +128,7 @@ class TEnvelope {
   double Next() {
     switch (Stage) {
       case EStage::Attack:
-        Level += (1.6 - Level) * AttackCoef;
+        Level += (kAttackTarget - Level) * AttackCoef;
         if (Level >= 1.0) {
           Level = 1.0;
           Stage = EStage::Decay;
