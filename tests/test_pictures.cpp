@@ -1,7 +1,9 @@
 // Tests of the generated pictures: the exact BMP layout the demo's loader and GL upload
 // rely on, byte-identical regeneration, and the content each renderer needs (opaque,
-// varied artworks; transparent surroundings for the sun, boat and water). Reads the
-// pictures of the build's resource folder and runs kelvo-gen-pictures from the build folder.
+// varied artworks; transparent surroundings for the sun, boat and water); and of the
+// generator's tools (BMP encoder, quantiser, Cairo conversion, compositing, noise, PRNG).
+// Reads the pictures of the build's resource folder and runs kelvo-gen-pictures from the
+// build folder.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,6 +18,11 @@
 #include <iterator>
 #include <string>
 #include <vector>
+
+#include "resources/pictures/bmp_writer.hpp"
+#include "resources/pictures/canvas.hpp"
+#include "resources/pictures/noise.hpp"
+#include "tests/support/fatal_expect.hpp"
 
 namespace {
 
@@ -279,6 +286,186 @@ TEST(PictureContent, WaterIsClearAboveItsSurfaceAndFilledBelow) {
   EXPECT_EQ(paintedAbove, 0) << "rows above 40 % of the height are fully transparent";
   EXPECT_EQ(clearBelow, 0) << "rows below 30 % of the height carry water everywhere";
   EXPECT_LT(opaqueBelow, p.Width * p.Height * 30 / 100) << "the water is translucent, not a solid wall";
+}
+
+TEST(PictureContent, HarbourKeepsTheSunsSkyOpenAndTheTextBandDark) {
+  const TPicture background = Load("TEX_BACKGROUND");
+  const TPicture water = Load("TEX_WATER");
+  ASSERT_EQ(background.Width, 1920);
+  ASSERT_EQ(water.Width, 1920);
+  // Where the sun is drawn (x 1310 to 1890, y 500 to 1000, counted from the bottom) the
+  // sky is a smooth gradient: no shape, star or edge competes with the sun.
+  double steepest = 0;
+  for (int y = 500; y < 1000; ++y) {
+    for (int x = 1310; x < 1890; ++x) {
+      const double l = Luma(background.At(x, y));
+      steepest = std::max({steepest, std::abs(l - Luma(background.At(x + 1, y))),
+                           std::abs(l - Luma(background.At(x, y + 1)))});
+    }
+  }
+  EXPECT_LT(steepest, 4.0);
+  // The greeting text runs on the baseline y = 100 in light cyan-white; the water drawn
+  // over the background must leave that band dark, wherever the water line stands
+  // (its top swings between about 957 and 1202 design units).
+  for (const double top : {957.0, 1080.0, 1202.0}) {
+    SCOPED_TRACE(top);
+    std::vector<double> band;
+    for (int y = 40; y < 200; ++y) {
+      const int row = static_cast<int>((y + 0.5) / top * water.Height);
+      for (int x = 0; x < 1920; x += 2) {
+        const TPicture::TPixel w = water.At(x, row);
+        const double a = w.A / 255.0;
+        band.push_back(Luma(w) * a + Luma(background.At(x, y)) * (1 - a));
+      }
+    }
+    std::sort(band.begin(), band.end());
+    EXPECT_LT(band[band.size() * 99 / 100], 70.0);
+  }
+}
+
+// --- The generator's tools ---
+
+TEST(BmpEncoder, StoresRowsBottomUpAsStraightBgraBehindEitherHeader) {
+  TImage image(3, 2);
+  image.Set(0, 0, {1, 0, 0, 1});     // top left: red
+  image.Set(2, 0, {0, 0, 1, 0.5f});  // top right: half-transparent blue
+  image.Set(0, 1, {0, 1, 0, 1});     // bottom left: green
+  image.Set(1, 1, {1, 1, 1, 0});     // fully transparent white
+  for (const TBmpHeader kind : {TBmpHeader::V3, TBmpHeader::V5}) {
+    const std::vector<std::uint8_t> b = EncodeBmp(image, kind);
+    const std::uint32_t offset = kind == TBmpHeader::V5 ? 138 : 70;
+    ASSERT_EQ(b.size(), offset + 3 * 2 * 4);
+    EXPECT_EQ(U32(b, 2), b.size());
+    EXPECT_EQ(U32(b, 10), offset);
+    EXPECT_EQ(U32(b, 14), offset - 14);
+    EXPECT_EQ(U32(b, 22), 2u);
+    // The first stored pixel is the bottom-left one: green.
+    EXPECT_EQ(std::vector<std::uint8_t>(b.begin() + offset, b.begin() + offset + 4),
+              (std::vector<std::uint8_t>{0, 255, 0, 255}));
+    // A fully transparent pixel carries no colour.
+    EXPECT_EQ(std::vector<std::uint8_t>(b.begin() + offset + 4, b.begin() + offset + 8),
+              (std::vector<std::uint8_t>{0, 0, 0, 0}));
+    // The top row comes last: red, then (transparent black), then straight-alpha blue.
+    const std::size_t top = offset + 3 * 4;
+    EXPECT_EQ(std::vector<std::uint8_t>(b.begin() + top, b.begin() + top + 4),
+              (std::vector<std::uint8_t>{0, 0, 255, 255}));
+    EXPECT_EQ(b[top + 8], 255) << "blue stays full strength under half alpha";
+    EXPECT_NEAR(b[top + 11], 128, 1);
+  }
+  // The large header names the sRGB colour space.
+  EXPECT_EQ(U32(EncodeBmp(image, TBmpHeader::V5), 70), 0x73524742u);
+}
+
+TEST(BmpEncoder, QuantiserKeepsTheEndsExactAndDithersWithoutBias) {
+  long sum = 0;
+  int worst = 0;
+  for (int y = 0; y < 100; ++y) {
+    for (int x = 0; x < 100; ++x) {
+      EXPECT_EQ(TImage::Quantize(0.0f, x, y, 3), 0);
+      EXPECT_EQ(TImage::Quantize(1.0f, x, y, 3), 255);
+      EXPECT_EQ(TImage::Quantize(-0.2f, x, y, 0), 0);
+      EXPECT_EQ(TImage::Quantize(1.7f, x, y, 0), 255);
+      const int q = TImage::Quantize(0.3f, x, y, 1);
+      worst = std::max(worst, std::abs(q - 77));
+      sum += q;
+    }
+  }
+  EXPECT_LE(worst, 1) << "dither moves a value by at most one step";
+  EXPECT_NEAR(static_cast<double>(sum) / 10000, 0.3 * 255, 0.15) << "dither adds no bias";
+}
+
+TEST(CairoCanvas, UnpremultipliesIntoStraightAlpha) {
+  TCairoCanvas canvas(4, 4);
+  cairo_set_source_rgba(canvas.Context(), 1.0, 0.5, 0.0, 0.5);
+  cairo_rectangle(canvas.Context(), 0, 0, 2, 4);
+  cairo_fill(canvas.Context());
+  const TImage image = canvas.ToImage();
+  const TRgba painted = image.Get(1, 1);
+  EXPECT_NEAR(painted.R, 1.0, 0.01);
+  EXPECT_NEAR(painted.G, 0.5, 0.02);
+  EXPECT_NEAR(painted.B, 0.0, 0.01);
+  EXPECT_NEAR(painted.A, 0.5, 0.01);
+  EXPECT_EQ(image.Get(3, 3).A, 0.0f);
+  // And back: a picture loaded into a canvas comes out the same.
+  TImage source(2, 1);
+  source.Set(0, 0, {0.2f, 0.6f, 1.0f, 0.75f});
+  TCairoCanvas again(2, 1);
+  again.FromImage(source);
+  const TRgba back = again.ToImage().Get(0, 0);
+  EXPECT_NEAR(back.R, 0.2, 0.01);
+  EXPECT_NEAR(back.G, 0.6, 0.01);
+  EXPECT_NEAR(back.B, 1.0, 0.01);
+  EXPECT_NEAR(back.A, 0.75, 0.01);
+}
+
+TEST(PaintingTools, CompositesStraightAlphaAndRampsThroughTheirStops) {
+  TImage under(2, 1), over(2, 1);
+  under.Set(0, 0, {0, 0, 1, 1});
+  over.Set(0, 0, {1, 0, 0, 0.5f});
+  over.Set(1, 0, {0, 1, 0, 0.25f});  // over a transparent pixel: unchanged
+  under.Over(over);
+  const TRgba mixed = under.Get(0, 0), alone = under.Get(1, 0);
+  EXPECT_NEAR(mixed.R, 0.5, 1e-6);
+  EXPECT_NEAR(mixed.B, 0.5, 1e-6);
+  EXPECT_NEAR(mixed.A, 1.0, 1e-6);
+  EXPECT_NEAR(alone.G, 1.0, 1e-6);
+  EXPECT_NEAR(alone.A, 0.25, 1e-6);
+
+  const std::vector<TRgb> stops = {Hex(0x000000), Hex(0xff0000), Hex(0xffffff)};
+  EXPECT_EQ(Ramp(stops, 0.0f).R, 0.0f);
+  EXPECT_NEAR(Ramp(stops, 0.5f).R, 1.0, 1e-6);
+  EXPECT_NEAR(Ramp(stops, 0.5f).G, 0.0, 1e-6);
+  EXPECT_NEAR(Ramp(stops, 1.0f).B, 1.0, 1e-6);
+  EXPECT_NEAR(Ramp(stops, 2.0f).B, 1.0, 1e-6) << "clamped beyond the last stop";
+}
+
+TEST(PaintingTools, PixelAccessOutsideThePictureIsARangeError) {
+  TImage image(5, 4);
+  EXPECT_FATAL(image.Get(5, 0), 201, "Runtime error 201");
+  EXPECT_FATAL(image.Set(0, -1, {}), 201, "Runtime error 201");
+  std::vector<int> three(3);
+  EXPECT_FATAL(Item(three, 3), 201, "Runtime error 201");
+  EXPECT_FATAL(Item(three, -1), 201, "Runtime error 201");
+}
+
+TEST(PaintingTools, RandomAndNoiseAreReproducible) {
+  // SplitMix64's published first output for seed 0: the sequence must never change.
+  TRandom reference(0);
+  EXPECT_EQ(reference.Next(), 0xe220a8397b1dcdafull);
+  TRandom a(42), b(42);
+  for (int i = 0; i < 1000; ++i) {
+    const double u = a.Uniform();
+    EXPECT_EQ(u, b.Uniform());
+    EXPECT_GE(u, 0.0);
+    EXPECT_LT(u, 1.0);
+    const int k = a.Below(7);
+    b.Below(7);
+    EXPECT_GE(k, 0);
+    EXPECT_LT(k, 7);
+  }
+  const TNoise n1(7), n2(7), n3(8);
+  double largest = 0, differs = 0;
+  for (int i = 0; i < 2000; ++i) {
+    const double x = i * 0.173, y = i * 0.071;
+    EXPECT_EQ(n1.At(x, y), n2.At(x, y));
+    differs += std::abs(n1.At(x, y) - n3.At(x, y));
+    largest = std::max(largest, std::abs(n1.Fbm(x, y, 5)));
+    // Gradient noise is zero on its lattice.
+    EXPECT_NEAR(n1.At(std::floor(x), std::floor(y)), 0.0, 1e-12);
+  }
+  EXPECT_GT(differs, 100.0) << "another seed gives another field";
+  EXPECT_LE(largest, 1.0);
+  EXPECT_GT(largest, 0.2);
+}
+
+TEST(PictureGenerator, FailsWhenTheFolderCannotBeWritten) {
+  const std::filesystem::path folder = FreshFolder("missing") / "no" / "such" / "folder";
+  const std::string command = std::string(KELVO_BUILD_DIR) + "/kelvo-gen-pictures '" + folder.string() +
+                              "' TEX_BOAT > /dev/null";
+  const int status = std::system(command.c_str());
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  std::filesystem::remove_all(folder.parent_path().parent_path().parent_path());
 }
 
 }  // namespace

@@ -45,8 +45,9 @@ TImage PaintArte8(int w, int h) {
     const int ix = static_cast<int>(px), iy = static_cast<int>(py);
     if (ix < 0 || iy < 0 || ix >= bw || iy >= bh) continue;
     const std::size_t at = static_cast<std::size_t>(iy) * static_cast<std::size_t>(bw) + static_cast<std::size_t>(ix);
-    bins[at].Count += 1.0f;
-    bins[at].Heading += 0.5f + 0.5f * std::sin(turn);
+    TBin& bin = Item(bins, at);
+    bin.Count += 1.0f;
+    bin.Heading += 0.5f + 0.5f * std::sin(turn);
   }
   // Tone mapping against a high percentile of the occupied bins, not the single
   // brightest one, so the body of the attractor is well lit.
@@ -56,7 +57,7 @@ TImage PaintArte8(int w, int h) {
   Assert(!occupied.empty(), "the attractor left the frame", "pictures", __LINE__);
   const std::size_t rank = occupied.size() * 995 / 1000;
   std::nth_element(occupied.begin(), occupied.begin() + static_cast<std::ptrdiff_t>(rank), occupied.end());
-  const float logPeak = std::log1p(occupied[rank] * 4.0f / (kOversample * kOversample));
+  const float logPeak = std::log1p(Item(occupied, rank) * 4.0f / (kOversample * kOversample));
 
   TImage image(w, h);
   const TRgb night = Hex(0x04020c);

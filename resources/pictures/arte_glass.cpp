@@ -52,25 +52,27 @@ TImage PaintArte4(int w, int h) {
     std::size_t nearest = 0;
     double best = std::numeric_limits<double>::max();
     for (std::size_t i = 0; i < seeds.size(); ++i) {
-      const double dx = x - seeds[i].X, dy = y - seeds[i].Y;
+      const TSeed& seed = Item(seeds, i);
+      const double dx = x - seed.X, dy = y - seed.Y;
       const double d = dx * dx + dy * dy;
-      distances[i] = d;
+      Item(distances, i) = d;
       if (d < best) {
         best = d;
         nearest = i;
       }
     }
-    const TSeed& s = seeds[nearest];
+    const TSeed& s = Item(seeds, nearest);
     // Distance to the cell border: the nearest bisector with any other seed. Only
     // borders closer than the came's width matter, and a seed more than twice that
     // width further away than the nearest one cannot have such a border.
     const double reach = std::sqrt(best) + 4.0 * edgeWidth;
     double border = 4.0 * edgeWidth;
     for (std::size_t i = 0; i < seeds.size(); ++i) {
-      if (i == nearest || distances[i] > reach * reach) continue;
-      const double ex = seeds[i].X - s.X, ey = seeds[i].Y - s.Y;
+      if (i == nearest || Item(distances, i) > reach * reach) continue;
+      const TSeed& other = Item(seeds, i);
+      const double ex = other.X - s.X, ey = other.Y - s.Y;
       const double len = std::sqrt(ex * ex + ey * ey);
-      const double mx = (seeds[i].X + s.X) * 0.5, my = (seeds[i].Y + s.Y) * 0.5;
+      const double mx = (other.X + s.X) * 0.5, my = (other.Y + s.Y) * 0.5;
       border = std::min(border, ((mx - x) * ex + (my - y) * ey) / len);
     }
     // Glass: brighter in the middle of the pane, with a streaky texture and a backlight

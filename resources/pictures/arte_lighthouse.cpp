@@ -75,7 +75,7 @@ TImage PaintArte16(int w, int h) {
     cairo_close_path(cr);
     const double rocks[][3] = {{0.39, 0.715, 22}, {0.44, 0.75, 14}, {0.47, 0.83, 30}, {0.53, 0.69, 9}};
     for (const auto& r : rocks) {
-      const double x = w * r[0], y = h * r[1], s = r[2];
+      const double x = w * Item(r, 0), y = h * Item(r, 1), s = Item(r, 2);
       cairo_move_to(cr, x - s * 1.6, y + s * 0.3);
       cairo_curve_to(cr, x - s, y - s * 0.8, x + s * 0.6, y - s, x + s * 1.5, y + s * 0.3);
       cairo_close_path(cr);

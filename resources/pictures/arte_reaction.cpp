@@ -25,12 +25,12 @@ struct TField {
 void WrapBorder(std::vector<float>& a) {
   const int stride = kGridW + 2;
   for (int y = 1; y <= kGridH; ++y) {
-    a[static_cast<std::size_t>(y * stride)] = a[static_cast<std::size_t>(y * stride + kGridW)];
-    a[static_cast<std::size_t>(y * stride + kGridW + 1)] = a[static_cast<std::size_t>(y * stride + 1)];
+    Item(a, y * stride) = Item(a, y * stride + kGridW);
+    Item(a, y * stride + kGridW + 1) = Item(a, y * stride + 1);
   }
   for (int x = 0; x < stride; ++x) {
-    a[static_cast<std::size_t>(x)] = a[static_cast<std::size_t>(kGridH * stride + x)];
-    a[static_cast<std::size_t>((kGridH + 1) * stride + x)] = a[static_cast<std::size_t>(stride + x)];
+    Item(a, x) = Item(a, kGridH * stride + x);
+    Item(a, (kGridH + 1) * stride + x) = Item(a, stride + x);
   }
 }
 
@@ -49,14 +49,18 @@ std::vector<float> Simulate() {
   std::vector<float> feed(kGridW), kill(kGridW);
   for (int x = 0; x < kGridW; ++x) {
     const float t = SmoothStep(0.15f, 0.75f, static_cast<float>(x) / kGridW);
-    feed[static_cast<std::size_t>(x)] = Mix(0.0367f, 0.0545f, t);
-    kill[static_cast<std::size_t>(x)] = Mix(0.0649f, 0.0620f, t);
+    Item(feed, x) = Mix(0.0367f, 0.0545f, t);
+    Item(kill, x) = Mix(0.0649f, 0.0620f, t);
   }
   const int stride = kGridW + 2;
   for (int step = 0; step < kSteps; ++step) {
     WrapBorder(a.U);
     WrapBorder(a.V);
     for (int y = 1; y <= kGridH; ++y) {
+      // The stencil reads this row and its neighbours, x from 0 to kGridW + 1: check that
+      // the whole span lies in the arrays once per row.
+      CheckIndex(Narrow<std::size_t>((y - 1) * stride), a.U.size());
+      CheckIndex(Narrow<std::size_t>((y + 1) * stride + kGridW + 1), a.U.size());
       const float* u = a.U.data() + y * stride;
       const float* v = a.V.data() + y * stride;
       float* nu = b.U.data() + y * stride;
@@ -67,7 +71,7 @@ std::vector<float> Simulate() {
         const float lv = 0.2f * (v[x - 1] + v[x + 1] + v[x - stride] + v[x + stride]) +
                          0.05f * (v[x - stride - 1] + v[x - stride + 1] + v[x + stride - 1] + v[x + stride + 1]) - v[x];
         const float uvv = u[x] * v[x] * v[x];
-        const float f = feed[static_cast<std::size_t>(x - 1)], k = kill[static_cast<std::size_t>(x - 1)];
+        const float f = Item(feed, x - 1), k = Item(kill, x - 1);
         nu[x] = u[x] + (1.0f * lu - uvv + f * (1.0f - u[x]));
         nv[x] = v[x] + (0.5f * lv + uvv - (f + k) * v[x]);
       }
@@ -76,7 +80,7 @@ std::vector<float> Simulate() {
   }
   std::vector<float> result(static_cast<std::size_t>(kGridW * kGridH));
   for (int y = 0; y < kGridH; ++y)
-    for (int x = 0; x < kGridW; ++x) result[static_cast<std::size_t>(y * kGridW + x)] = a.V[TField::At(x, y)];
+    for (int x = 0; x < kGridW; ++x) Item(result, y * kGridW + x) = a.V[TField::At(x, y)];
   return result;
 }
 
@@ -86,7 +90,7 @@ float Sample(const std::vector<float>& grid, double gx, double gy) {
   const float fx = static_cast<float>(gx - x0), fy = static_cast<float>(gy - y0);
   auto weights = [](float t, float* wt) {
     const float t2 = t * t, t3 = t2 * t;
-    wt[0] = 0.5f * (-t3 + 2 * t2 - t);
+    wt[0] = 0.5f * (-t3 + 2 * t2 - t);  // fixed indices into a four-element array
     wt[1] = 0.5f * (3 * t3 - 5 * t2 + 2);
     wt[2] = 0.5f * (-3 * t3 + 4 * t2 + t);
     wt[3] = 0.5f * (t3 - t2);
@@ -99,7 +103,7 @@ float Sample(const std::vector<float>& grid, double gx, double gy) {
     const int y = ((y0 - 1 + j) % kGridH + kGridH) % kGridH;
     for (int i = 0; i < 4; ++i) {
       const int x = ((x0 - 1 + i) % kGridW + kGridW) % kGridW;
-      sum += wx[i] * wy[j] * grid[CheckIndex(static_cast<std::size_t>(y * kGridW + x), grid.size())];
+      sum += Item(wx, i) * Item(wy, j) * Item(grid, y * kGridW + x);
     }
   }
   return sum;

@@ -85,7 +85,7 @@ TImage PaintArte9(int w, int h) {
   TRandom random(0xb10u);
   for (const auto& b : tree.Blossoms) {
     SetSource(cr, Ramp(pinks, static_cast<float>(random.Uniform())), 0.85);
-    cairo_arc(cr, b[0], b[1], b[2], 0, 2 * M_PI);
+    cairo_arc(cr, Item(b, 0), Item(b, 1), Item(b, 2), 0, 2 * M_PI);
     cairo_fill(cr);
   }
   for (int i = 0; i < 160; ++i) {

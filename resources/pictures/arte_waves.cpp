@@ -45,12 +45,12 @@ TImage PaintArte15(int w, int h) {
   std::vector<double> heights(columns * kRows);
   for (std::size_t col = 0; col < columns; ++col)
     for (std::size_t i = 0; i < kRows; ++i)
-      heights[i * columns + col] = Surface(swells[i], (static_cast<double>(col) + 0.5) / kSamples);
+      Item(heights, i * columns + col) = Surface(Item(swells, i), (static_cast<double>(col) + 0.5) / kSamples);
   ShadeOpaque(image, kSamples, [&](double x, double y) -> TRgb {
     const std::size_t col = static_cast<std::size_t>(x * kSamples);
     // The nearest swell whose surface lies above this point paints it.
     for (int i = kRows - 1; i >= 0; --i) {
-      const TSwell& s = swells[static_cast<std::size_t>(i)];
+      const TSwell& s = Item(swells, i);
       const double height = heights[CheckIndex(static_cast<std::size_t>(i) * columns + col, heights.size())];
       const double top = s.Base - height;
       if (y < top) continue;

@@ -115,10 +115,10 @@ TImage PaintBackground(int w, int h) {
   // Houses, a church tower, and their lit windows.
   SetSource(cr, Hex(0x1d1636));
   for (const auto& house : houses) {
-    const double left = house[0], width = house[1], height = house[2];
+    const double left = Item(house, 0), width = Item(house, 1), height = Item(house, 2);
     const double ground = kHorizon - HillHeight(left + width * 0.5, noise, 1) + 4;
     cairo_rectangle(cr, left, ground - height, width, height);
-    if (house[3] > 0.5) {
+    if (Item(house, 3) > 0.5) {
       cairo_move_to(cr, left - 2, ground - height);
       cairo_line_to(cr, left + width * 0.5, ground - height - width * 0.45);
       cairo_line_to(cr, left + width + 2, ground - height);

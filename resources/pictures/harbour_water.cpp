@@ -35,9 +35,9 @@ TImage PaintWater(int w, int h) {
   // One sample a pixel: the water is smooth inside, and the surface line is anti-aliased
   // by the share of the pixel's height that lies below it (the surface is nearly flat).
   std::vector<double> surfaceRows(static_cast<std::size_t>(w));
-  for (int x = 0; x < w; ++x) surfaceRows[static_cast<std::size_t>(x)] = surface(x + 0.5);
+  for (int x = 0; x < w; ++x) Item(surfaceRows, x) = surface(x + 0.5);
   ShadeAlpha(image, 1, [&](double x, double y) -> TRgba {
-    const double s = surfaceRows[CheckIndex(static_cast<std::size_t>(x), surfaceRows.size())];
+    const double s = Item(surfaceRows, static_cast<int>(x));
     const double below = y - s;
     if (below <= -0.5) return {};
     const float inside = Clamp01(static_cast<float>(below + 0.5));

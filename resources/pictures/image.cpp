@@ -18,8 +18,8 @@ TImage::TImage(int width, int height) : W(width), H(height) {
 void TImage::Over(const TImage& src) {
   Assert(src.W == W && src.H == H, "pictures to composite differ in size", "pictures", __LINE__);
   for (std::size_t i = 0; i < Pixels.size(); ++i) {
-    const TRgba s = src.Pixels[i];
-    TRgba& d = Pixels[i];
+    const TRgba s = Item(src.Pixels, i);
+    TRgba& d = Item(Pixels, i);
     const float a = s.A + d.A * (1.0f - s.A);
     if (a <= 0.0f) {
       d = {};

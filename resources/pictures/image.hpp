@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <utility>  // std::in_range, used by Narrow
 #include <vector>
 
@@ -28,6 +29,13 @@ inline float SmoothStep(float e0, float e1, float x) {
   const float t = Clamp01((x - e0) / (e1 - e0));
   return t * t * (3.0f - 2.0f * t);
 }
+// Checked element access for the painters' arrays (vectors, std::arrays, plain arrays):
+// an index out of range ends the generator with uFatal's range error.
+template <class Items, class Index>
+decltype(auto) Item(Items& items, Index index) {
+  return items[CheckIndex(Narrow<std::size_t>(index), std::size(items))];
+}
+
 // A colour from a hexadecimal 0xRRGGBB literal.
 constexpr TRgb Hex(std::uint32_t rgb) {
   return {static_cast<float>((rgb >> 16) & 0xffu) / 255.0f, static_cast<float>((rgb >> 8) & 0xffu) / 255.0f,
@@ -44,7 +52,7 @@ class TImage {
   int Height() const { return H; }
 
   // (x, y) with y counted from the top row.
-  TRgba Get(int x, int y) const { return Pixels[Index(x, y)]; }
+  TRgba Get(int x, int y) const { return Pixels[Index(x, y)]; }  // Index checks both coordinates
   void Set(int x, int y, TRgba c) { Pixels[Index(x, y)] = c; }
   void SetOpaque(int x, int y, TRgb c) { Pixels[Index(x, y)] = {c.R, c.G, c.B, 1.0f}; }
 

@@ -21,18 +21,20 @@ long long MillisecondsSince(std::chrono::steady_clock::time_point start) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) FatalLine("usage: kelvo-gen-pictures OUTDIR [NAME ...]", 2);
-  const std::string folder = argv[1];
+  const std::vector<std::string> args(argv, argv + argc);
+  if (args.size() < 2) FatalLine("usage: kelvo-gen-pictures OUTDIR [NAME ...]", 2);
+  const std::string& folder = Item(args, 1);
+  const std::vector<std::string> names(args.begin() + 2, args.end());
+  for (const std::string& name : names) {
+    bool known = false;
+    for (const TPictureJob& job : PictureCatalogue()) known = known || job.Name == name;
+    if (!known) FatalLine("[kelvo-gen-pictures] ERROR: no picture named " + name, 2);
+  }
   std::vector<const TPictureJob*> chosen;
   for (const TPictureJob& job : PictureCatalogue()) {
-    bool wanted = argc == 2;
-    for (int i = 2; i < argc; ++i) wanted = wanted || job.Name == argv[i];
+    bool wanted = names.empty();
+    for (const std::string& name : names) wanted = wanted || job.Name == name;
     if (wanted) chosen.push_back(&job);
-  }
-  for (int i = 2; i < argc; ++i) {
-    bool known = false;
-    for (const TPictureJob& job : PictureCatalogue()) known = known || job.Name == argv[i];
-    if (!known) FatalLine(std::string("[kelvo-gen-pictures] ERROR: no picture named ") + argv[i], 2);
   }
 
   const auto start = std::chrono::steady_clock::now();
@@ -41,7 +43,7 @@ int main(int argc, char** argv) {
     for (;;) {
       const std::size_t index = next.fetch_add(1);
       if (index >= chosen.size()) return;
-      const TPictureJob& job = *chosen[index];
+      const TPictureJob& job = *Item(chosen, index);
       const auto begun = std::chrono::steady_clock::now();
       const TImage image = job.Paint(job.Width, job.Height);
       Assert(image.Width() == job.Width && image.Height() == job.Height, "a painter returned the wrong size",

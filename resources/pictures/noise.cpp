@@ -5,13 +5,12 @@
 
 TNoise::TNoise(std::uint64_t seed) {
   std::array<std::uint8_t, 256> p{};
-  for (std::size_t i = 0; i < 256; ++i) p[i] = static_cast<std::uint8_t>(i);
+  for (std::size_t i = 0; i < 256; ++i) Item(p, i) = static_cast<std::uint8_t>(i);
   TRandom random(seed);
   for (int i = 255; i > 0; --i) {
-    const std::size_t j = CheckIndex(static_cast<std::size_t>(random.Below(i + 1)), 256);
-    std::swap(p[static_cast<std::size_t>(i)], p[j]);
+    std::swap(Item(p, i), Item(p, random.Below(i + 1)));
   }
-  for (std::size_t i = 0; i < 512; ++i) Permutation[i] = p[i & 255u];
+  for (std::size_t i = 0; i < 512; ++i) Item(Permutation, i) = Item(p, i & 255u);
 }
 
 double TNoise::Gradient(int hash, double x, double y) const {
@@ -35,7 +34,7 @@ double TNoise::At(double x, double y) const {
   const double dx = x - fx, dy = y - fy;
   const double u = dx * dx * dx * (dx * (dx * 6 - 15) + 10);
   const double v = dy * dy * dy * (dy * (dy * 6 - 15) + 10);
-  auto perm = [&](int i) { return static_cast<int>(Permutation[CheckIndex(static_cast<std::size_t>(i), 512)]); };
+  auto perm = [&](int i) { return static_cast<int>(Item(Permutation, i)); };
   const int a = perm(xi) + yi, b = perm(xi + 1) + yi;
   const double n00 = Gradient(perm(a), dx, dy);
   const double n10 = Gradient(perm(b), dx - 1, dy);
