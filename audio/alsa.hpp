@@ -1,12 +1,22 @@
 // uALSA: plays one buffer of interleaved PCM frames through an ALSA device from a worker
 // thread of its own, optionally looping. The device is opened and configured at
-// construction; PlayBuffer starts the worker. Depends on libasound, uShared, uFatal.
+// construction; PlayBuffer starts the worker. The write loop reaches the device only
+// through IPCMWriter, so it also runs against a recording stand-in.
+// Depends on libasound, TThread, uShared, uFatal.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
+#include <span>
 #include <string>
 
+#include "audio/thread.hpp"
 #include "engine/shared.hpp"
+
+// ALSA's opaque handles, as <alsa/asoundlib.h> declares them.
+typedef struct _snd_pcm snd_pcm_t;
+typedef struct _snd_pcm_hw_params snd_pcm_hw_params_t;
 
 struct TALSAConfig {
   std::string Device;
@@ -15,10 +25,78 @@ struct TALSAConfig {
   std::int32_t Format = 0;      // snd_pcm_format_t
 };
 
-class TALSA {
+// The PCM calls the write loop makes (snd_pcm_writei, _prepare, _recover,
+// _frames_to_bytes, snd_strerror).
+class IPCMWriter {
  public:
+  virtual ~IPCMWriter() = default;
+  // Blocks until the device took frames; returns how many, or a negative error code.
+  virtual std::int64_t WriteI(const std::uint8_t* frames, std::uint64_t count) = 0;
+  virtual int Prepare() = 0;
+  virtual int Recover(int error) = 0;
+  virtual std::int64_t FramesToBytes(std::int64_t frames) = 0;
+  virtual const char* StrError(int error) = 0;
+};
+
+// IPCMWriter over an open ALSA PCM handle.
+class TALSAWriter final : public IPCMWriter {
+ public:
+  explicit TALSAWriter(snd_pcm_t* pcm) : PCM(pcm) {}
+  std::int64_t WriteI(const std::uint8_t* frames, std::uint64_t count) override;
+  int Prepare() override;
+  int Recover(int error) override;
+  std::int64_t FramesToBytes(std::int64_t frames) override;
+  const char* StrError(int error) override;
+
+ private:
+  snd_pcm_t* PCM;
+};
+
+// How the write loop ended.
+enum class TWriteLoopEnd {
+  Finished,  // the end of the buffer was reached with looping off (or the buffer was empty)
+  GaveUp,    // the same period failed three times in a row
+};
+
+// Writes buffer to the device one period at a time (the last write of a pass asks only for
+// the frames that remain; a trailing partial frame is never written), starting again at
+// byte 0 while loop is set. An underrun re-prepares the device and writes the same period
+// again; any other error clears loop, tries to recover and, on the third failure of the same
+// period in a row, gives up. An empty buffer ends at once. Allocates nothing and copies
+// nothing outside the error reports.
+TWriteLoopEnd RunWriteLoop(IPCMWriter& pcm, std::span<const std::uint8_t> buffer, std::uint64_t periodFrames,
+                           std::atomic<bool>& loop);
+
+// The ALSA constant name of a sample format (value 2 is printed as "SND_PCM_FORMAT_S16").
+std::string FormatConstantName(std::int32_t format);
+
+inline constexpr std::size_t kPlaybackStackSize = 4 * 1024 * 1024;
+
+class TALSA : public TThread {
+ public:
+  // Opens and configures the device; any failure ends the demo with status 110.
   explicit TALSA(TALSAConfig& config);
-  // Hands the worker the buffer and starts it; false while it still runs.
+  // A player over the given PCM calls with a fixed period, without opening a device.
+  TALSA(std::unique_ptr<IPCMWriter> writer, std::uint64_t periodSize);
+  // Waits for a worker that still plays (the demo never destroys its player).
+  ~TALSA() override;
+
+  // Hands the worker the buffer and starts it; false while it still runs, or once it has
+  // played (the worker plays one buffer in the life of the object).
   bool PlayBuffer(TUInt8DynArray buffer, bool loop);
   void Start();
+
+  snd_pcm_t* PCM = nullptr;
+  snd_pcm_hw_params_t* HWParams = nullptr;
+  std::uint64_t PeriodSize = 0;  // frames per write
+  std::uint32_t PeriodTime = 0;  // microseconds, not used
+  TUInt8DynArray Buffer;
+  std::atomic<bool> Loop{false};
+  std::atomic<bool> Running{false};
+
+ protected:
+  void Execute() override;
+
+ private:
+  std::unique_ptr<IPCMWriter> Writer;
 };

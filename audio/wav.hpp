@@ -1,11 +1,16 @@
 // uWAV: reads a RIFF/WAVE song in its canonical 44-byte layout ("fmt " with a 16-byte PCM
 // body directly followed by "data") into its format fields and raw sample bytes. An
-// embedded song goes through a temporary file beside the executable. Depends on uShared,
-// uStore, uFatal.
+// embedded song goes through a temporary file beside the executable. The parser itself
+// (ParseWAV) returns its verdict instead of ending the process, so it can be driven with
+// arbitrary bytes; TWAV wraps it with the demo's fatal assertions.
+// Depends on uShared, uStore, uFatal and POSIX files.
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 
 #include "engine/shared.hpp"
 #include "engine/store.hpp"
@@ -27,6 +32,68 @@ struct TFmtChunk {
   std::uint16_t BitsPerSample = 0;
 };
 
+// A four-character code as the reader holds it: the first character in the most
+// significant byte (the file's four bytes read big-endian).
+constexpr std::uint32_t FourCC(const char (&code)[5]) {
+  return (std::uint32_t{static_cast<unsigned char>(code[0])} << 24) |
+         (std::uint32_t{static_cast<unsigned char>(code[1])} << 16) |
+         (std::uint32_t{static_cast<unsigned char>(code[2])} << 8) |
+         std::uint32_t{static_cast<unsigned char>(code[3])};
+}
+
+// Where the parser's bytes come from: an open file, or bytes in memory.
+class IWAVSource {
+ public:
+  virtual ~IWAVSource() = default;
+  // Reads up to count bytes at the current position; fewer only at the end of the data.
+  virtual std::size_t Read(void* buffer, std::size_t count) = 0;
+  // The bytes left after the current position, or nothing when the source cannot tell.
+  virtual std::optional<std::uint64_t> Remaining() = 0;
+};
+
+// Bytes in memory as a source.
+class TWAVMemorySource final : public IWAVSource {
+ public:
+  explicit TWAVMemorySource(std::span<const std::uint8_t> bytes) : Bytes(bytes) {}
+  std::size_t Read(void* buffer, std::size_t count) override;
+  std::optional<std::uint64_t> Remaining() override { return Bytes.size() - Position; }
+
+ private:
+  std::span<const std::uint8_t> Bytes;
+  std::size_t Position = 0;
+};
+
+// An open file descriptor as a source (not owned). A read error counts as the end of data.
+class TWAVFileSource final : public IWAVSource {
+ public:
+  explicit TWAVFileSource(int fd) : Fd(fd) {}
+  std::size_t Read(void* buffer, std::size_t count) override;
+  // Known for regular files: their size less the current offset.
+  std::optional<std::uint64_t> Remaining() override;
+
+ private:
+  int Fd;
+};
+
+// The outcome of a parse: the fields and samples, or the failed check with the line number
+// under which the demo reports it (unit "uWAV").
+struct TWAVParse {
+  std::string_view Message;  // empty on success
+  int Line = 0;
+  TRiffHeader RiffHeader;
+  TFmtChunk FmtChunk;
+  TUInt8DynArray Data;
+  bool Ok() const { return Message.empty(); }
+};
+
+// Parses the canonical layout from the source's current position. The data length is
+// checked against the bytes that remain (when the source knows them) before the sample
+// array is allocated, so a corrupt length never asks for more memory than the file holds.
+TWAVParse ParseWAV(IWAVSource& source);
+TWAVParse ParseWAVBytes(std::span<const std::uint8_t> bytes);
+
+inline constexpr std::string_view kTemporarySongFileName = "ombrel-tessic-kelvo-temp-waveform.wav";
+
 class TWAV {
  public:
   // Fills the object from a file; false (and no output) when the file cannot be opened,
@@ -34,6 +101,8 @@ class TWAV {
   bool LoadFromFile(const std::string& path);
   // Writes the entry to a temporary file beside the executable, loads it and deletes it.
   void LoadFromResourceLazinessHack(const TResourceEntry& entry);
+  // The same detour through the given temporary path (taken whole, never shortened).
+  void LoadThroughTemporaryFile(std::span<const std::uint8_t> bytes, const std::string& path);
 
   TRiffHeader RiffHeader;
   TFmtChunk FmtChunk;

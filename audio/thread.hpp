@@ -1,0 +1,41 @@
+// TThread: one worker thread per object, created suspended with a stack of a chosen size
+// and released once to run the object's Execute. Depends on POSIX threads and uFatal.
+#pragma once
+
+#include <pthread.h>
+
+#include <atomic>
+#include <cstddef>
+#include <semaphore>
+
+class TThread {
+ public:
+  TThread(const TThread&) = delete;
+  TThread& operator=(const TThread&) = delete;
+  virtual ~TThread();
+
+ protected:
+  // Creates the thread, which waits until Resume; a thread that cannot be created ends the
+  // demo (status 217).
+  explicit TThread(std::size_t stackSize);
+
+  // Lets the thread run Execute. Only the first call has an effect.
+  void Resume();
+  // True once Resume has released the thread.
+  bool Resumed() const { return WasResumed; }
+  // Waits for the thread to end; a thread never resumed ends without running Execute.
+  // Derived classes call it from their destructor, before their own members go away.
+  void Finish();
+
+  // The thread's body; runs at most once.
+  virtual void Execute() = 0;
+
+ private:
+  static void* ThreadMain(void* self);
+
+  pthread_t Thread{};
+  std::binary_semaphore Release{0};
+  std::atomic<bool> Abandoned{false};
+  bool WasResumed = false;
+  bool Joined = false;
+};
