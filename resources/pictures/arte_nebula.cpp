@@ -28,8 +28,9 @@ TImage PaintArte14(int w, int h) {
     const double wx = noise.Fbm(u + 1.3, v + 7.1, 4), wy = noise.Fbm(u + 4.2, v + 2.6, 4);
     const double gas = noise.Fbm(u + 1.6 * wx, v + 1.6 * wy, 6) * 0.9 + 0.5;
     const double hot = Clamp01(static_cast<float>(noise.Fbm(u * 1.7 + 2.0 * wy, v * 1.7 - 2.0 * wx, 5) * 1.1 + 0.5));
-    // A diagonal band where the cloud is densest.
-    const double band = std::exp(-std::pow((y / h - 0.5 - (x / w - 0.5) * 0.55) / 0.32, 2.0));
+    // A diagonal band where the cloud is densest, brightest round a core right of centre.
+    const double band = std::exp(-std::pow((y / h - 0.5 - (x / w - 0.5) * 0.55) / 0.32, 2.0)) *
+                        (0.75 + 0.6 * std::exp(-std::pow(std::hypot(x / w - 0.58, (y / h - 0.52) * 0.7) / 0.22, 2.0)));
     const float density = static_cast<float>(std::pow(std::max(0.0, gas * 1.6 - 0.45) * band, 1.3) * 1.7);
     TRgb c = space;
     c = Add(c, Scale(Hex(0x8a1a8f), density));

@@ -5,8 +5,6 @@
 
 #include <cairo.h>
 
-#include <functional>
-
 #include "resources/pictures/image.hpp"
 
 // An ARGB32 Cairo surface with its context, sized like the picture it will become.
@@ -33,6 +31,44 @@ void SetSource(cairo_t* cr, TRgb c, double alpha = 1.0);
 
 // Fills the picture with the opaque colour of shade(x, y) averaged over samples x samples
 // points inside each pixel; (x, y) are pixel coordinates with y counted from the top.
-void ShadeOpaque(TImage& image, int samples, const std::function<TRgb(double x, double y)>& shade);
+// A template, so the shader is inlined into the pixel loop.
+template <class Shader>
+void ShadeOpaque(TImage& image, int samples, const Shader& shade) {
+  Assert(samples >= 1, "at least one sample a pixel", "pictures", __LINE__);
+  const float inv = 1.0f / static_cast<float>(samples * samples);
+  for (int y = 0; y < image.Height(); ++y) {
+    for (int x = 0; x < image.Width(); ++x) {
+      TRgb sum;
+      for (int j = 0; j < samples; ++j) {
+        for (int i = 0; i < samples; ++i) sum = Add(sum, shade(x + (i + 0.5) / samples, y + (j + 0.5) / samples));
+      }
+      image.SetOpaque(x, y, {Clamp01(sum.R * inv), Clamp01(sum.G * inv), Clamp01(sum.B * inv)});
+    }
+  }
+}
+
 // The same with alpha: colours are averaged weighted by their alpha.
-void ShadeAlpha(TImage& image, int samples, const std::function<TRgba(double x, double y)>& shade);
+template <class Shader>
+void ShadeAlpha(TImage& image, int samples, const Shader& shade) {
+  Assert(samples >= 1, "at least one sample a pixel", "pictures", __LINE__);
+  const float inv = 1.0f / static_cast<float>(samples * samples);
+  for (int y = 0; y < image.Height(); ++y) {
+    for (int x = 0; x < image.Width(); ++x) {
+      float r = 0, g = 0, b = 0, a = 0;
+      for (int j = 0; j < samples; ++j) {
+        for (int i = 0; i < samples; ++i) {
+          const TRgba c = shade(x + (i + 0.5) / samples, y + (j + 0.5) / samples);
+          r += c.R * c.A;
+          g += c.G * c.A;
+          b += c.B * c.A;
+          a += c.A;
+        }
+      }
+      if (a <= 0.0f) {
+        image.Set(x, y, {});
+      } else {
+        image.Set(x, y, {Clamp01(r / a), Clamp01(g / a), Clamp01(b / a), Clamp01(a * inv)});
+      }
+    }
+  }
+}
