@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <optional>
 
 #include "engine/fatal.hpp"
 
@@ -79,6 +80,12 @@ TWriteLoopEnd RunWriteLoop(IPCMWriter& pcm, std::span<const std::uint8_t> buffer
   return TWriteLoopEnd::Finished;
 }
 
+std::optional<std::string> RateMismatchWarning(unsigned int deviceRate, unsigned int songRate) {
+  if (deviceRate == songRate) return std::nullopt;
+  return "[uALSA] WARNING: device plays at " + std::to_string(deviceRate) + " Hz, not " + std::to_string(songRate) +
+         " Hz; a plug device (plughw:...) converts";
+}
+
 std::string FormatConstantName(std::int32_t format) {
   // Value 2 has two constant names; the endian-neutral one is printed.
   if (format == SND_PCM_FORMAT_S16) return "SND_PCM_FORMAT_S16";
@@ -111,11 +118,7 @@ TALSA::TALSA(TALSAConfig& config) : TThread(kPlaybackStackSize) {
   error = snd_pcm_hw_params_set_rate_near(PCM, HWParams, &rate, nullptr);
   if (error < 0) SetupFailed("Can't set rate: ", error);
   config.SampleRate = Narrow<std::int32_t>(rate);
-  // A device without this rate would play the song at the wrong speed and pitch.
-  if (rate != songRate) {
-    WriteLine("[uALSA] WARNING: device plays at " + std::to_string(rate) + " Hz, not " + std::to_string(songRate) +
-              " Hz; a plug device (plughw:...) converts");
-  }
+  if (std::optional<std::string> warning = RateMismatchWarning(rate, songRate)) WriteLine(*warning);
 
   error = snd_pcm_hw_params(PCM, HWParams);
   if (error < 0) SetupFailed("Can't set harware parameters: ", error);

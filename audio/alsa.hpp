@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -66,6 +67,10 @@ enum class TWriteLoopEnd {
 // nothing outside the error reports.
 TWriteLoopEnd RunWriteLoop(IPCMWriter& pcm, std::span<const std::uint8_t> buffer, std::uint64_t periodFrames,
                            std::atomic<bool>& loop);
+
+// The warning for a device that chose another rate than the song's (it would play the song
+// too fast or too slow, and out of tune); nothing when the rates agree.
+std::optional<std::string> RateMismatchWarning(unsigned int deviceRate, unsigned int songRate);
 
 // The ALSA constant name of a sample format (value 2 is printed as "SND_PCM_FORMAT_S16").
 std::string FormatConstantName(std::int32_t format);

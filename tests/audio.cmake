@@ -9,3 +9,10 @@ kelvo_add_test(test_alsa
   SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/test_alsa.cpp
   LIBS kelvo_audio)
 set_target_properties(test_wav test_alsa PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/audio-tests)
+
+# The player against real devices and the demo's sound, under scripts/headless.
+kelvo_add_test(test_audio_device
+  SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/test_audio_device.cpp
+  LIBS kelvo_audio kelvo_harness_support
+  DEPENDS kelvo
+  SERIAL)

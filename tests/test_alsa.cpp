@@ -370,3 +370,9 @@ TEST(Player, PlayBufferAndStartWhilePlayingAreRefusedAndChangeNothing) {
   std::lock_guard<std::mutex> lock(shared.Mutex);
   EXPECT_FALSE(shared.OutOfBounds);
 }
+
+TEST(Player, RateOtherThanTheSongsIsReported) {
+  EXPECT_EQ(RateMismatchWarning(44100, 44100), std::nullopt);
+  EXPECT_EQ(RateMismatchWarning(48000, 44100),
+            "[uALSA] WARNING: device plays at 48000 Hz, not 44100 Hz; a plug device (plughw:...) converts");
+}
