@@ -7,7 +7,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
-#include <utility>  // std::in_range, used by Narrow
 #include <vector>
 
 #include "engine/fatal.hpp"

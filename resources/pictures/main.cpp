@@ -5,7 +5,6 @@
 #include <chrono>
 #include <string>
 #include <thread>
-#include <utility>  // std::in_range, used by Narrow
 #include <vector>
 
 #include "engine/fatal.hpp"
