@@ -2,6 +2,7 @@
 // pane of jewel-coloured glass lit from behind, joined by dark lead came with an
 // anti-aliased edge computed from the distance to the cell border. Depends on canvas.hpp
 // and noise.hpp.
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -47,17 +48,32 @@ TImage PaintArte4(int w, int h) {
     }
   }
   const double edgeWidth = 3.2;  // half the width of the lead came, in pixels
-  std::vector<double> distances(seeds.size());
+  // Seeds sorted by x: each pixel looks only at the seeds that lie within reach along x.
+  std::stable_sort(seeds.begin(), seeds.end(), [](const TSeed& a, const TSeed& b) { return a.X < b.X; });
   ShadeOpaque(image, 1, [&](double x, double y) -> TRgb {
+    const auto split = std::lower_bound(seeds.begin(), seeds.end(), x,
+                                        [](const TSeed& seed, double value) { return seed.X < value; });
+    const std::size_t first = static_cast<std::size_t>(split - seeds.begin());
+    auto distance = [&](std::size_t i) {
+      const TSeed& seed = Item(seeds, i);
+      return (x - seed.X) * (x - seed.X) + (y - seed.Y) * (y - seed.Y);
+    };
+    // The nearest seed: walk outwards along x until x alone is further than the best.
     std::size_t nearest = 0;
     double best = std::numeric_limits<double>::max();
-    for (std::size_t i = 0; i < seeds.size(); ++i) {
-      const TSeed& seed = Item(seeds, i);
-      const double dx = x - seed.X, dy = y - seed.Y;
-      const double d = dx * dx + dy * dy;
-      Item(distances, i) = d;
-      if (d < best) {
-        best = d;
+    for (std::size_t i = first; i < seeds.size(); ++i) {
+      const double dx = Item(seeds, i).X - x;
+      if (dx * dx >= best) break;
+      if (distance(i) < best) {
+        best = distance(i);
+        nearest = i;
+      }
+    }
+    for (std::size_t i = first; i-- > 0;) {
+      const double dx = x - Item(seeds, i).X;
+      if (dx * dx >= best) break;
+      if (distance(i) < best) {
+        best = distance(i);
         nearest = i;
       }
     }
@@ -67,14 +83,16 @@ TImage PaintArte4(int w, int h) {
     // width further away than the nearest one cannot have such a border.
     const double reach = std::sqrt(best) + 4.0 * edgeWidth;
     double border = 4.0 * edgeWidth;
-    for (std::size_t i = 0; i < seeds.size(); ++i) {
-      if (i == nearest || Item(distances, i) > reach * reach) continue;
+    auto bisector = [&](std::size_t i) {
+      if (i == nearest || distance(i) > reach * reach) return;
       const TSeed& other = Item(seeds, i);
       const double ex = other.X - s.X, ey = other.Y - s.Y;
       const double len = std::sqrt(ex * ex + ey * ey);
       const double mx = (other.X + s.X) * 0.5, my = (other.Y + s.Y) * 0.5;
       border = std::min(border, ((mx - x) * ex + (my - y) * ey) / len);
-    }
+    };
+    for (std::size_t i = first; i < seeds.size() && Item(seeds, i).X - x <= reach; ++i) bisector(i);
+    for (std::size_t i = first; i-- > 0 && x - Item(seeds, i).X <= reach;) bisector(i);
     // Glass: brighter in the middle of the pane, with a streaky texture and a backlight
     // strongest at the rose's centre.
     const double centre = std::sqrt(best);
