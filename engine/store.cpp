@@ -21,18 +21,6 @@ constexpr std::size_t kHeaderSize = 16;
 constexpr std::size_t kRecordSize = 32;
 constexpr std::size_t kDataAlignment = 64;
 
-template <class T>
-T Load(std::span<const std::uint8_t> bytes, std::size_t offset) {
-  T value;
-  std::memcpy(&value, bytes.data() + offset, sizeof value);
-  return value;
-}
-
-template <class T>
-void Store(std::vector<std::uint8_t>& bytes, std::size_t offset, T value) {
-  std::memcpy(bytes.data() + offset, &value, sizeof value);
-}
-
 // True when [offset, offset + size) lies inside a region of the given length.
 bool Inside(std::uint64_t offset, std::uint64_t size, std::uint64_t length) {
   return offset <= length && size <= length - offset;
@@ -62,19 +50,19 @@ TStoreParse ParseStore(std::span<const std::uint8_t> blob) {
   };
   if (blob.size() < kHeaderSize) return fail("store header cut short");
   if (std::memcmp(blob.data(), kMagic, sizeof kMagic) != 0) return fail("store signature missing");
-  if (Load<std::uint32_t>(blob, 8) != kVersion) return fail("unknown store version");
-  std::uint64_t count = Load<std::uint32_t>(blob, 12);
+  if (LoadPlain<std::uint32_t>(blob, 8) != kVersion) return fail("unknown store version");
+  std::uint64_t count = LoadPlain<std::uint32_t>(blob, 12);
   if (count > (blob.size() - kHeaderSize) / kRecordSize) return fail("entry count does not fit the store");
   result.Entries.reserve(static_cast<std::size_t>(count));
   for (std::size_t i = 0; i < count; ++i) {
     std::size_t record = kHeaderSize + i * kRecordSize;
-    auto nameOffset = Load<std::uint32_t>(blob, record);
-    auto nameLength = Load<std::uint32_t>(blob, record + 4);
+    auto nameOffset = LoadPlain<std::uint32_t>(blob, record);
+    auto nameLength = LoadPlain<std::uint32_t>(blob, record + 4);
     TResourceEntry entry;
-    entry.Kind = Load<std::uint16_t>(blob, record + 8);
-    entry.Language = Load<std::uint16_t>(blob, record + 10);
-    auto dataOffset = Load<std::uint64_t>(blob, record + 16);
-    auto dataSize = Load<std::uint64_t>(blob, record + 24);
+    entry.Kind = LoadPlain<std::uint16_t>(blob, record + 8);
+    entry.Language = LoadPlain<std::uint16_t>(blob, record + 10);
+    auto dataOffset = LoadPlain<std::uint64_t>(blob, record + 16);
+    auto dataSize = LoadPlain<std::uint64_t>(blob, record + 24);
     if (nameLength == 0 || !Inside(nameOffset, nameLength, blob.size()))
       return fail("entry " + std::to_string(i) + ": name outside the store");
     if (!Inside(dataOffset, dataSize, blob.size()))
@@ -95,7 +83,7 @@ std::optional<TElfSection> FindElfSection(std::span<const std::uint8_t> image, s
     return std::nullopt;
   };
   if (image.size() < sizeof(Elf64_Ehdr)) return fail("not an ELF file");
-  auto header = Load<Elf64_Ehdr>(image, 0);
+  auto header = LoadPlain<Elf64_Ehdr>(image, 0);
   if (std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0 || header.e_ident[EI_CLASS] != ELFCLASS64 ||
       header.e_ident[EI_DATA] != ELFDATA2LSB)
     return fail("not a 64-bit little-endian ELF file");
@@ -104,7 +92,7 @@ std::optional<TElfSection> FindElfSection(std::span<const std::uint8_t> image, s
     return fail("ELF section headers outside the file");
   if (header.e_shstrndx >= header.e_shnum) return fail("ELF section names missing");
   auto section = [&](std::size_t index) {
-    return Load<Elf64_Shdr>(image, static_cast<std::size_t>(header.e_shoff + index * sizeof(Elf64_Shdr)));
+    return LoadPlain<Elf64_Shdr>(image, static_cast<std::size_t>(header.e_shoff + index * sizeof(Elf64_Shdr)));
   };
   Elf64_Shdr names = section(header.e_shstrndx);
   if (!Inside(names.sh_offset, names.sh_size, image.size())) return fail("ELF section names outside the file");
@@ -149,17 +137,17 @@ std::vector<std::uint8_t> BuildStore(std::vector<TStoreInput> inputs, std::strin
   }
   std::vector<std::uint8_t> blob(size, 0);
   std::memcpy(blob.data(), kMagic, sizeof kMagic);
-  Store<std::uint32_t>(blob, 8, kVersion);
-  Store<std::uint32_t>(blob, 12, Narrow<std::uint32_t>(inputs.size()));
+  StorePlain<std::uint32_t>(blob, 8, kVersion);
+  StorePlain<std::uint32_t>(blob, 12, Narrow<std::uint32_t>(inputs.size()));
   std::size_t nameCursor = namesAt;
   for (std::size_t i = 0; i < inputs.size(); ++i) {
     std::size_t record = kHeaderSize + i * kRecordSize;
-    Store<std::uint32_t>(blob, record, Narrow<std::uint32_t>(nameCursor));
-    Store<std::uint32_t>(blob, record + 4, Narrow<std::uint32_t>(inputs[i].Name.size()));
-    Store<std::uint16_t>(blob, record + 8, inputs[i].Kind);
-    Store<std::uint16_t>(blob, record + 10, inputs[i].Language);
-    Store<std::uint64_t>(blob, record + 16, dataAt[i]);
-    Store<std::uint64_t>(blob, record + 24, inputs[i].Bytes.size());
+    StorePlain<std::uint32_t>(blob, record, Narrow<std::uint32_t>(nameCursor));
+    StorePlain<std::uint32_t>(blob, record + 4, Narrow<std::uint32_t>(inputs[i].Name.size()));
+    StorePlain<std::uint16_t>(blob, record + 8, inputs[i].Kind);
+    StorePlain<std::uint16_t>(blob, record + 10, inputs[i].Language);
+    StorePlain<std::uint64_t>(blob, record + 16, dataAt[i]);
+    StorePlain<std::uint64_t>(blob, record + 24, inputs[i].Bytes.size());
     std::memcpy(blob.data() + nameCursor, inputs[i].Name.data(), inputs[i].Name.size());
     nameCursor += inputs[i].Name.size();
     if (!inputs[i].Bytes.empty()) std::memcpy(blob.data() + dataAt[i], inputs[i].Bytes.data(), inputs[i].Bytes.size());

@@ -14,11 +14,25 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
+
+// A plain value at a byte offset (the store and ELF headers are little-endian, as is the
+// machine); the caller has checked that the bytes are there.
+template <class T>
+T LoadPlain(std::span<const std::uint8_t> bytes, std::size_t offset) {
+  T value;
+  std::memcpy(&value, bytes.data() + offset, sizeof value);
+  return value;
+}
+template <class T>
+void StorePlain(std::span<std::uint8_t> bytes, std::size_t offset, const T& value) {
+  std::memcpy(bytes.data() + offset, &value, sizeof value);
+}
 
 inline constexpr std::string_view kStoreSectionName = ".kelvores";
 inline constexpr std::uint16_t kResourceKindRCData = 10;

@@ -53,31 +53,20 @@ bool SplitAssignment(const std::string& text, std::string& name, std::string& fi
   return true;
 }
 
-template <class T>
-T Get(const std::vector<std::uint8_t>& bytes, std::size_t offset) {
-  T value;
-  std::memcpy(&value, bytes.data() + offset, sizeof value);
-  return value;
-}
-template <class T>
-void Put(std::vector<std::uint8_t>& bytes, std::size_t offset, T value) {
-  std::memcpy(bytes.data() + offset, &value, sizeof value);
-}
-
 // Replaces the contents of the store section: the old contents are cut out (in whole
 // pages, so every later section keeps its alignment), later offsets move down, and the new
 // store is appended page-aligned at the end of the file.
 std::optional<std::vector<std::uint8_t>> ReplaceSection(const std::vector<std::uint8_t>& image,
                                                         const TElfSection& section,
                                                         const std::vector<std::uint8_t>& blob, std::string& error) {
-  auto header = Get<Elf64_Ehdr>(image, 0);
+  auto header = LoadPlain<Elf64_Ehdr>(image, 0);
   std::uint64_t cutStart = section.Offset;
   std::uint64_t cutSize = section.Size / 4096 * 4096;
   std::uint64_t cutEnd = cutStart + cutSize;
   for (std::size_t i = 0; i < header.e_phnum; ++i) {
     std::size_t at = static_cast<std::size_t>(header.e_phoff + i * sizeof(Elf64_Phdr));
     if (at + sizeof(Elf64_Phdr) > image.size()) break;
-    auto program = Get<Elf64_Phdr>(image, at);
+    auto program = LoadPlain<Elf64_Phdr>(image, at);
     if (program.p_filesz > 0 && program.p_offset + program.p_filesz > cutStart) {
       error = "a loaded segment lies behind the resource store; cannot rewrite this file";
       return std::nullopt;
@@ -90,20 +79,20 @@ std::optional<std::vector<std::uint8_t>> ReplaceSection(const std::vector<std::u
   auto shoff = header.e_shoff >= cutEnd ? header.e_shoff - cutSize : header.e_shoff;
   for (std::size_t i = 0; i < header.e_shnum; ++i) {
     std::size_t at = static_cast<std::size_t>(shoff + i * sizeof(Elf64_Shdr));
-    auto record = Get<Elf64_Shdr>(out, at);
+    auto record = LoadPlain<Elf64_Shdr>(out, at);
     if (record.sh_type != SHT_NOBITS && record.sh_offset >= cutEnd) record.sh_offset -= cutSize;
-    Put(out, at, record);
+    StorePlain(out, at, record);
   }
   header.e_shoff = shoff;
-  Put(out, 0, header);
+  StorePlain(out, 0, header);
   out.resize((out.size() + 4095) / 4096 * 4096, 0);
   std::uint64_t blobAt = out.size();
   out.insert(out.end(), blob.begin(), blob.end());
   std::uint64_t recordAt = section.HeaderOffset >= cutEnd ? section.HeaderOffset - cutSize : section.HeaderOffset;
-  auto record = Get<Elf64_Shdr>(out, static_cast<std::size_t>(recordAt));
+  auto record = LoadPlain<Elf64_Shdr>(out, static_cast<std::size_t>(recordAt));
   record.sh_offset = blobAt;
   record.sh_size = blob.size();
-  Put(out, static_cast<std::size_t>(recordAt), record);
+  StorePlain(out, static_cast<std::size_t>(recordAt), record);
   return out;
 }
 
