@@ -89,34 +89,10 @@ TImage PaintArte16(int w, int h) {
   cairo_stroke(cr);
   // The tower: tapering, with red and white bands, lit on the beam's side.
   const double base = h * 0.505, top = ly + 22, halfBase = 34, halfTop = 22;
-  auto edgeX = [&](double y, int side) {
-    const double t = (base - y) / (base - top);
-    return lx + side * (halfBase + (halfTop - halfBase) * t);
-  };
-  constexpr int kBands = 6;
-  for (int band = 0; band < kBands; ++band) {
-    const double y0 = base - (base - top) * band / kBands, y1 = base - (base - top) * (band + 1) / kBands;
-    SetSource(cr, band % 2 == 0 ? Hex(0xd8d4cc) : Hex(0xb3261e));
-    cairo_move_to(cr, edgeX(y0, -1), y0);
-    cairo_line_to(cr, edgeX(y0, 1), y0);
-    cairo_line_to(cr, edgeX(y1, 1), y1);
-    cairo_line_to(cr, edgeX(y1, -1), y1);
-    cairo_close_path(cr);
-    cairo_fill(cr);
-  }
-  // Night shading: the left half of the tower in shadow.
-  cairo_pattern_t* shade = cairo_pattern_create_linear(lx - halfBase, 0, lx + halfBase, 0);
-  cairo_pattern_add_color_stop_rgba(shade, 0, 0.0, 0.02, 0.08, 0.8);
-  cairo_pattern_add_color_stop_rgba(shade, 0.7, 0.0, 0.02, 0.08, 0.3);
-  cairo_pattern_add_color_stop_rgba(shade, 1, 0.0, 0.02, 0.08, 0.15);
-  cairo_set_source(cr, shade);
-  cairo_move_to(cr, edgeX(base, -1), base);
-  cairo_line_to(cr, edgeX(base, 1), base);
-  cairo_line_to(cr, edgeX(top, 1), top);
-  cairo_line_to(cr, edgeX(top, -1), top);
-  cairo_close_path(cr);
-  cairo_fill(cr);
-  cairo_pattern_destroy(shade);
+  // Red and white bands; night shading puts the left half of the tower in shadow.
+  const TTowerStyle tower{6, Hex(0xd8d4cc), Hex(0xb3261e),
+                          {{0, 0.0, 0.02, 0.08, 0.8}, {0.7, 0.0, 0.02, 0.08, 0.3}, {1, 0.0, 0.02, 0.08, 0.15}}};
+  DrawStripedTower(cr, lx, base, top, halfBase, halfTop, tower);
   // Gallery, lantern room and roof.
   SetSource(cr, Hex(0x0a0c12));
   cairo_rectangle(cr, lx - 32, top - 6, 64, 8);

@@ -64,3 +64,28 @@ void TCairoCanvas::FromImage(const TImage& image) {
 }
 
 void SetSource(cairo_t* cr, TRgb c, double alpha) { cairo_set_source_rgba(cr, c.R, c.G, c.B, alpha); }
+
+void DrawStripedTower(cairo_t* cr, double centreX, double base, double top, double halfBase, double halfTop,
+                      const TTowerStyle& style) {
+  auto edge = [&](double y, int side) {
+    const double t = (base - y) / (base - top);
+    return centreX + side * (halfBase + (halfTop - halfBase) * t);
+  };
+  auto slab = [&](double y0, double y1) {
+    cairo_move_to(cr, edge(y0, -1), y0);
+    cairo_line_to(cr, edge(y0, 1), y0);
+    cairo_line_to(cr, edge(y1, 1), y1);
+    cairo_line_to(cr, edge(y1, -1), y1);
+    cairo_close_path(cr);
+    cairo_fill(cr);
+  };
+  for (int band = 0; band < style.Bands; ++band) {
+    SetSource(cr, band % 2 == 0 ? style.Light : style.Dark);
+    slab(base - (base - top) * band / style.Bands, base - (base - top) * (band + 1) / style.Bands);
+  }
+  cairo_pattern_t* shade = cairo_pattern_create_linear(centreX - halfBase, 0, centreX + halfBase, 0);
+  for (const auto& stop : style.Shade) cairo_pattern_add_color_stop_rgba(shade, stop[0], stop[1], stop[2], stop[3], stop[4]);
+  cairo_set_source(cr, shade);
+  slab(base, top);
+  cairo_pattern_destroy(shade);
+}

@@ -29,6 +29,18 @@ class TCairoCanvas {
 // Cairo colour helpers taking our colours.
 void SetSource(cairo_t* cr, TRgb c, double alpha = 1.0);
 
+// A lighthouse tower: a trapezoid around centreX from base (halfBase to each side) up to top
+// (halfTop), in bands alternating Light and Dark from the bottom, then shaded across by a
+// horizontal gradient whose stops are (offset, r, g, b, alpha).
+struct TTowerStyle {
+  int Bands = 6;
+  TRgb Light;
+  TRgb Dark;
+  double Shade[3][5] = {};
+};
+void DrawStripedTower(cairo_t* cr, double centreX, double base, double top, double halfBase, double halfTop,
+                      const TTowerStyle& style);
+
 // Fills the picture with the opaque colour of shade(x, y) averaged over samples x samples
 // points inside each pixel; (x, y) are pixel coordinates with y counted from the top.
 // A template, so the shader is inlined into the pixel loop.

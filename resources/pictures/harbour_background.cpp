@@ -160,33 +160,9 @@ TImage PaintBackground(int w, int h) {
   cairo_fill(cr);
   // The lighthouse: a tapering tower in fading red and white bands, lit from the right.
   const double base = pierTop - 1, top = lamp.Y + 26;
-  auto edge = [&](double y, int side) {
-    const double t = (base - y) / (base - top);
-    return kLighthouseX + side * (30.0 - 10.0 * t);
-  };
-  constexpr int kBands = 7;
-  for (int band = 0; band < kBands; ++band) {
-    const double y0 = base - (base - top) * band / kBands, y1 = base - (base - top) * (band + 1) / kBands;
-    SetSource(cr, band % 2 == 0 ? Hex(0xb9a3b5) : Hex(0x8c2f45));
-    cairo_move_to(cr, edge(y0, -1), y0);
-    cairo_line_to(cr, edge(y0, 1), y0);
-    cairo_line_to(cr, edge(y1, 1), y1);
-    cairo_line_to(cr, edge(y1, -1), y1);
-    cairo_close_path(cr);
-    cairo_fill(cr);
-  }
-  cairo_pattern_t* shade = cairo_pattern_create_linear(kLighthouseX - 30, 0, kLighthouseX + 30, 0);
-  cairo_pattern_add_color_stop_rgba(shade, 0, 0.05, 0.03, 0.12, 0.75);
-  cairo_pattern_add_color_stop_rgba(shade, 0.65, 0.05, 0.03, 0.12, 0.25);
-  cairo_pattern_add_color_stop_rgba(shade, 1, 1.0, 0.7, 0.5, 0.15);
-  cairo_set_source(cr, shade);
-  cairo_move_to(cr, edge(base, -1), base);
-  cairo_line_to(cr, edge(base, 1), base);
-  cairo_line_to(cr, edge(top, 1), top);
-  cairo_line_to(cr, edge(top, -1), top);
-  cairo_close_path(cr);
-  cairo_fill(cr);
-  cairo_pattern_destroy(shade);
+  const TTowerStyle tower{7, Hex(0xb9a3b5), Hex(0x8c2f45),
+                          {{0, 0.05, 0.03, 0.12, 0.75}, {0.65, 0.05, 0.03, 0.12, 0.25}, {1, 1.0, 0.7, 0.5, 0.15}}};
+  DrawStripedTower(cr, kLighthouseX, base, top, 30.0, 20.0, tower);
   SetSource(cr, Hex(0x140f24));
   cairo_rectangle(cr, kLighthouseX - 28, top - 6, 56, 8);
   cairo_fill(cr);
