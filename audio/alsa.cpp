@@ -139,7 +139,10 @@ TALSA::TALSA(TALSAConfig& config) : TThread(kPlaybackStackSize) {
 TALSA::TALSA(std::unique_ptr<IPCMWriter> writer, std::uint64_t periodSize)
     : TThread(kPlaybackStackSize), PeriodSize(periodSize), Writer(std::move(writer)) {}
 
-TALSA::~TALSA() { Finish(); }
+TALSA::~TALSA() {
+  Finish();
+  if (HWParams != nullptr) snd_pcm_hw_params_free(HWParams);
+}
 
 bool TALSA::PlayBuffer(TUInt8DynArray buffer, bool loop) {
   if (Running.load()) {

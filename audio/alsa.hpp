@@ -83,7 +83,8 @@ class TALSA : public TThread {
   explicit TALSA(TALSAConfig& config);
   // A player over the given PCM calls with a fixed period, without opening a device.
   TALSA(std::unique_ptr<IPCMWriter> writer, std::uint64_t periodSize);
-  // Waits for a worker that still plays (the demo never destroys its player).
+  // Waits for a worker that still plays and frees the hardware parameters (the demo never
+  // destroys its player; the tests do).
   ~TALSA() override;
 
   // Hands the worker the buffer and starts it; false while it still runs, or once it has

@@ -46,7 +46,9 @@ TEST(Store, PacksEntriesInNameOrderAndReadsThemBack) {
 }
 
 TEST(Store, OrdersNamesByTheirBytes) {
-  auto parsed = ParseStore(Pack({{"TEX_ARTE2", {}}, {"TEX_ARTE10", {}}, {"TEX_ARTE1", {}}, {"Tex_X", {}}, {"FONT", {}}}));
+  // The entries view into the blob, so it has to outlive them.
+  auto blob = Pack({{"TEX_ARTE2", {}}, {"TEX_ARTE10", {}}, {"TEX_ARTE1", {}}, {"Tex_X", {}}, {"FONT", {}}});
+  auto parsed = ParseStore(blob);
   ASSERT_TRUE(parsed.Ok());
   std::vector<std::string> names;
   for (const auto& entry : parsed.Entries) names.emplace_back(entry.Name);
