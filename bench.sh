@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Measures kelvo against the floor program (bench/floor.cpp) and writes bench/results.md:
+# start-up by phase, the harbour scene's frame time, the memory of a full run and the audio
+# underruns, each the median of several runs with kelvo and the floor alternating, all under
+# the headless harness (Xvfb + Mesa's software renderer + a PulseAudio null sink).
+# Takes about a quarter of an hour with the defaults; keep the machine otherwise idle.
+#   ./bench.sh                               everything, 5 runs each
+#   ./bench.sh --runs 3 --frame-seconds 10   fewer and shorter runs
+#   ./bench.sh --no-full                     without the full runs (memory, underruns)
+set -euo pipefail
+cd "$(dirname "$0")"
+scripts/install-deps
+build=build-bench
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DKELVO_SANITIZE=OFF >/dev/null
+cmake --build "$build" -j"$(nproc)" --target kelvo-bench
+exec scripts/headless "$build/kelvo-bench" \
+  --kelvo "$build/kelvo" --floor "$build/kelvo-floor" \
+  --glprobe "$build/bench/libkelvo-glprobe.so" --allocprobe "$build/bench/libkelvo-allocprobe.so" \
+  --out bench/results.md --command "./bench.sh${*:+ $*}" "$@"

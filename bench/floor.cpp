@@ -1,0 +1,371 @@
+// kelvo-floor: the least work kelvo's start-up and harbour frames can cost on this machine,
+// as the yardstick of the benchmarks. It does only the unavoidable part of the start-up: the
+// GLX context on a full-screen window, the store mapped (read from a kelvo executable), the
+// 256 glyphs rasterised with FreeType straight from the mapped font into a freshly calloc'd
+// RGBA atlas and its upload, the song's temporary-file round trip (write, read back with one
+// read, delete), one bulk read and one upload per picture. It prints the same phase marks as
+// kelvo, so both are timed the same way from outside. Then it draws the harbour scene's
+// quads (background, sun twice, boat, water, one quad per greeting character) with the same
+// textures, frame pacing and frame-rate reports as kelvo, until the given number of reports.
+//
+//   kelvo-floor [--store KELVO_EXECUTABLE] [--reports N]
+//
+// Depends on Xlib, GLX, FreeType and kelvo's store reader and greeting text (kelvo_base).
+#include <GL/gl.h>
+#include <GL/glx.h>
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <fcntl.h>
+#include <ft2build.h>
+#include FT_FREETYPE_H
+#include <unistd.h>
+
+#include <cctype>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/shared.hpp"
+#include "engine/store.hpp"
+
+namespace {
+
+constexpr double kDesignW = 1920.0;
+constexpr double kDesignH = 1080.0;
+
+[[noreturn]] void Fail(const std::string& what) {
+  std::printf("[floor] ERROR: %s\n", what.c_str());
+  std::fflush(stdout);
+  _exit(2);
+}
+
+void Mark(const char* line) { std::printf("%s\n", line); }
+
+std::uint32_t U32(std::span<const std::uint8_t> bytes, std::size_t at) {
+  if (at + 4 > bytes.size()) Fail("entry too short");
+  std::uint32_t v;
+  std::memcpy(&v, bytes.data() + at, 4);
+  return v;
+}
+
+struct TGlyph {
+  float S0 = 0, T0 = 0, S1 = 0, T1 = 0;
+  int Width = 0, Rows = 0, Left = 0, Top = 0, Advance = 0;
+};
+
+struct TPicture {
+  GLuint Name = 0;
+  int Width = 0, Height = 0;
+  std::uint8_t* Pixels = nullptr;  // kept for the whole run, as kelvo keeps its copies
+};
+
+struct TFloor {
+  Display* XDisplay = nullptr;
+  ::Window Window = 0;
+  GLuint Atlas = 0;
+  std::uint8_t* AtlasPixels = nullptr;
+  std::vector<TGlyph> Glyphs;
+  std::uint8_t* Song = nullptr;
+  std::vector<std::pair<std::string, TPicture>> Pictures;
+
+  const TPicture& Picture(std::string_view name) const {
+    for (const auto& [key, picture] : Pictures)
+      if (key == name) return picture;
+    Fail("no picture " + std::string(name));
+  }
+};
+
+void OpenDisplay(TFloor& floor) {
+  Display* display = XOpenDisplay(nullptr);
+  if (display == nullptr) Fail("cannot open X display");
+  int screen = DefaultScreen(display);
+  ::Window root = DefaultRootWindow(display);
+  int attributes[] = {GLX_RGBA, GLX_DOUBLEBUFFER, None};
+  XVisualInfo* visual = glXChooseVisual(display, screen, attributes);
+  if (visual == nullptr) Fail("no GLX visual");
+  XSetWindowAttributes windowAttributes{};
+  windowAttributes.colormap = XCreateColormap(display, root, visual->visual, AllocNone);
+  ::Window window = XCreateWindow(display, root, 0, 0, 1, 1, 0, visual->depth, InputOutput, visual->visual,
+                                  CWBackPixel | CWBorderPixel | CWColormap, &windowAttributes);
+  Atom fullscreen = XInternAtom(display, "_NET_WM_STATE_FULLSCREEN", False);
+  Atom state = XInternAtom(display, "_NET_WM_STATE", False);
+  XChangeProperty(display, window, state, XA_ATOM, 32, PropModeReplace,
+                  reinterpret_cast<const unsigned char*>(&fullscreen), 1);
+  GLXContext context = glXCreateContext(display, visual, nullptr, True);
+  if (context == nullptr || !glXMakeCurrent(display, window, context)) Fail("no GLX context");
+  glEnable(GL_TEXTURE_2D);
+  glEnable(GL_BLEND);
+  glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+  std::printf("[floor] INFO: GL renderer: %s\n", reinterpret_cast<const char*>(glGetString(GL_RENDERER)));
+  Mark("[uGLX] INFO: GL(X) setup done");
+  floor.XDisplay = display;
+  floor.Window = window;
+}
+
+void Upload(GLuint& name, int width, int height, GLenum format, const void* pixels) {
+  glGenTextures(1, &name);
+  glBindTexture(GL_TEXTURE_2D, name);
+  glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, width, height, 0, format, GL_UNSIGNED_BYTE, pixels);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+}
+
+// The atlas: the same face, size, load flags and cell layout as kelvo's, white glyphs whose
+// alpha is the coverage.
+void BuildAtlas(TFloor& floor, std::span<const std::uint8_t> font) {
+  FT_Library library = nullptr;
+  FT_Face face = nullptr;
+  if (FT_Init_FreeType(&library) != 0 ||
+      FT_New_Memory_Face(library, font.data(), static_cast<FT_Long>(font.size()), 0, &face) != 0 ||
+      FT_Set_Char_Size(face, 0, 180 * 64, 96, 96) != 0)
+    Fail("FreeType set-up failed");
+  const long lineHeight = face->size->metrics.height >> 6;
+  long side = 1;
+  while (side < 16 * (lineHeight + 1)) side *= 2;
+  const auto sideBytes = static_cast<std::size_t>(side);
+  floor.AtlasPixels = static_cast<std::uint8_t*>(std::calloc(sideBytes * sideBytes, 4));
+  if (floor.AtlasPixels == nullptr) Fail("out of memory");
+  floor.Glyphs.resize(256);
+  Mark("[floor] INFO: atlas allocated");
+  long column = 0, row = 0;
+  for (unsigned code = 0; code < 256; ++code) {
+    if (FT_Load_Char(face, code, FT_LOAD_RENDER | FT_LOAD_FORCE_AUTOHINT | FT_LOAD_TARGET_LIGHT) != 0)
+      Fail("FT_Load_Char failed");
+    const FT_Bitmap& bitmap = face->glyph->bitmap;
+    const long width = bitmap.width;
+    if (column + width >= side) {
+      column = 0;
+      row += lineHeight + 1;
+    }
+    if (row + bitmap.rows > side) Fail("atlas overflow");
+    for (unsigned y = 0; y < bitmap.rows; ++y) {
+      const std::uint8_t* source = bitmap.buffer + static_cast<std::ptrdiff_t>(y) * bitmap.pitch;
+      std::uint8_t* target = floor.AtlasPixels + ((static_cast<std::size_t>(row) + y) * sideBytes +
+                                                  static_cast<std::size_t>(column)) * 4;
+      for (unsigned x = 0; x < bitmap.width; ++x) {
+        target[4 * x] = target[4 * x + 1] = target[4 * x + 2] = 255;
+        target[4 * x + 3] = source[x];
+      }
+    }
+    TGlyph& glyph = floor.Glyphs[code];
+    const auto n = static_cast<float>(side);
+    glyph.S0 = static_cast<float>(column) / n;
+    glyph.T0 = static_cast<float>(row) / n;
+    glyph.S1 = static_cast<float>(column + width) / n;
+    glyph.T1 = static_cast<float>(row + bitmap.rows) / n;
+    glyph.Width = static_cast<int>(width);
+    glyph.Rows = static_cast<int>(bitmap.rows);
+    glyph.Left = face->glyph->bitmap_left;
+    glyph.Top = face->glyph->bitmap_top;
+    glyph.Advance = static_cast<int>(face->glyph->advance.x >> 6);
+    column += width + 1;
+  }
+  FT_Done_FreeType(library);
+  Mark("[floor] INFO: glyphs in the atlas");
+  Upload(floor.Atlas, static_cast<int>(side), static_cast<int>(side), GL_RGBA, floor.AtlasPixels);
+}
+
+// Writes the song to a file, reads its samples back with one read into one allocation of
+// exactly their length, deletes the file.
+void SongRoundTrip(TFloor& floor, std::span<const std::uint8_t> song, const std::string& path) {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0 || write(fd, song.data(), song.size()) != static_cast<ssize_t>(song.size())) Fail("cannot write " + path);
+  close(fd);
+  fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  std::uint8_t header[44];
+  if (fd < 0 || read(fd, header, sizeof header) != static_cast<ssize_t>(sizeof header)) Fail("cannot read " + path);
+  std::uint32_t length;
+  std::memcpy(&length, header + 40, 4);
+  floor.Song = static_cast<std::uint8_t*>(std::malloc(length));
+  if (floor.Song == nullptr || read(fd, floor.Song, length) != static_cast<ssize_t>(length)) Fail("short song");
+  close(fd);
+  unlink(path.c_str());
+}
+
+void LoadPicture(TFloor& floor, std::string_view name, std::span<const std::uint8_t> bytes) {
+  TPicture picture;
+  const std::uint32_t offset = U32(bytes, 10);
+  picture.Width = static_cast<int>(U32(bytes, 18));
+  picture.Height = static_cast<int>(U32(bytes, 22));
+  const std::size_t size = static_cast<std::size_t>(picture.Width) * static_cast<std::size_t>(picture.Height) * 4;
+  if (offset > bytes.size() || size > bytes.size() - offset) Fail("picture outside its entry");
+  picture.Pixels = static_cast<std::uint8_t*>(std::malloc(size));
+  if (picture.Pixels == nullptr) Fail("out of memory");
+  std::memcpy(picture.Pixels, bytes.data() + offset, size);
+  Upload(picture.Name, picture.Width, picture.Height, GL_BGRA, picture.Pixels);
+  std::string key(name.substr(4));
+  for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  floor.Pictures.emplace_back(key, picture);
+}
+
+void Quad(float left, float bottom, float right, float top) {
+  glBegin(GL_QUADS);
+  glTexCoord2f(0, 0);
+  glVertex2f(left, bottom);
+  glTexCoord2f(1, 0);
+  glVertex2f(right, bottom);
+  glTexCoord2f(1, 1);
+  glVertex2f(right, top);
+  glTexCoord2f(0, 1);
+  glVertex2f(left, top);
+  glEnd();
+}
+
+void Rock(double px, double py, double angle, double scale) {
+  glTranslatef(static_cast<float>(px), static_cast<float>(py), 0);
+  glRotatef(static_cast<float>(angle), 0, 0, 1);
+  glScalef(static_cast<float>(scale), static_cast<float>(scale), 0);
+  glTranslatef(static_cast<float>(-px), static_cast<float>(-py), 0);
+}
+
+// The state of the harbour scene's motion: the same quads move as in kelvo.
+struct THarbour {
+  double BoatX = 0;
+  double WaterLine = -2;
+  double Pen = 2160;
+  std::string Text;
+};
+
+void DrawHarbour(const TFloor& floor, THarbour& harbour, double t) {
+  glMatrixMode(GL_PROJECTION);
+  glLoadIdentity();
+  glViewport(0, 0, static_cast<GLsizei>(kDesignW), static_cast<GLsizei>(kDesignH));
+  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  glBindTexture(GL_TEXTURE_2D, floor.Picture("background").Name);
+  Quad(-1, -1, 1, 1);
+
+  // The sun: its silhouette and its lit copy, scaled 1.3 and rocked about the same pivot.
+  const double sink = 50 * std::sin(t / 1000) + 150;
+  const double sunLeft = kDesignW / 1.3, sunBase = kDesignH / 1.3;
+  glPushMatrix();
+  glOrtho(0, kDesignW, 0, kDesignH, -1, 1);
+  glBindTexture(GL_TEXTURE_2D, floor.Picture("sun").Name);
+  glColor3f(0, 0, 0);
+  Rock(sunLeft + 0.25 * (kDesignW - sunLeft), sunBase - sink + 0.5 * (kDesignH - sunBase), 10 * std::sin(t / 400),
+       1.3);
+  Quad(static_cast<float>(sunLeft - 100), static_cast<float>(sunBase - sink), static_cast<float>(kDesignW - 100),
+       static_cast<float>(kDesignH - sink));
+  glColor4f(1, 1, 1, 1);
+  Quad(static_cast<float>(sunLeft - 100), static_cast<float>(sunBase - 150), static_cast<float>(kDesignW - 100),
+       static_cast<float>(kDesignH - 150));
+  glPopMatrix();
+
+  // The boat, a quarter pixel further each frame, shrunk and rocked.
+  const TPicture& boat = floor.Picture("boat");
+  const double top = kDesignH - 600 + 3 * std::sin(harbour.BoatX / 5);
+  const double x = harbour.BoatX;
+  harbour.BoatX += 0.25;
+  glPushMatrix();
+  glOrtho(0, kDesignW, 0, kDesignH, -1, 1);
+  glBindTexture(GL_TEXTURE_2D, boat.Name);
+  Rock(x + 0.5 * boat.Width, top + 0.5 * boat.Height, (std::sin(t / 200) + 1) * 5, 0.45);
+  Quad(static_cast<float>(x), static_cast<float>(top - boat.Height), static_cast<float>(x + boat.Width),
+       static_cast<float>(top));
+  glPopMatrix();
+
+  // The water, from the bottom edge up to its line.
+  harbour.WaterLine += std::sin(t / 1000) / 550;
+  glBindTexture(GL_TEXTURE_2D, floor.Picture("water").Name);
+  Quad(-1, -1, 1, static_cast<float>(3 + harbour.WaterLine));
+
+  // The greeting: one quad per character, ten design units further left each frame.
+  glPushMatrix();
+  glOrtho(0, kDesignW, 0, kDesignH, -1, 1);
+  glBindTexture(GL_TEXTURE_2D, floor.Atlas);
+  double pen = harbour.Pen;
+  harbour.Pen -= 10;
+  for (unsigned char c : harbour.Text) {
+    const TGlyph& g = floor.Glyphs[c];
+    const auto left = static_cast<float>(pen + g.Left);
+    const auto bottom = static_cast<float>(100.0 - (g.Rows - g.Top));
+    const auto right = left + static_cast<float>(g.Width);
+    const auto upper = bottom + static_cast<float>(g.Rows);
+    glBegin(GL_QUADS);
+    glTexCoord2f(g.S0, g.T1);
+    glVertex2f(left, bottom);
+    glTexCoord2f(g.S1, g.T1);
+    glVertex2f(right, bottom);
+    glTexCoord2f(g.S1, g.T0);
+    glVertex2f(right, upper);
+    glTexCoord2f(g.S0, g.T0);
+    glVertex2f(left, upper);
+    glEnd();
+    pen += g.Advance;
+  }
+  glPopMatrix();
+  glXSwapBuffers(floor.XDisplay, floor.Window);
+}
+
+double NowMs() {
+  using namespace std::chrono;
+  return static_cast<double>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+// kelvo's pacing: a frame once 16 ms have passed, a report once 1000 ms have passed, never
+// sleeping in between.
+[[noreturn]] void FrameLoop(const TFloor& floor, int reports) {
+  THarbour harbour;
+  harbour.Text = ToLatin1(GreetingText);
+  double lastFrame = NowMs(), lastReport = lastFrame;
+  int frames = 0, reported = 0;
+  for (;;) {
+    if (NowMs() - lastFrame >= 16) {
+      lastFrame = NowMs();
+      ++frames;
+      DrawHarbour(floor, harbour, static_cast<double>(GetTickCount64()));
+    }
+    if (NowMs() - lastReport >= 1000) {
+      lastReport = NowMs();
+      std::printf("%4d fps\r", frames);
+      std::fflush(stdout);
+      frames = 0;
+      if (++reported >= reports) _exit(0);
+    }
+    XEvent event;
+    XCheckMaskEvent(floor.XDisplay, KeyPressMask | StructureNotifyMask, &event);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  std::string storePath = ExecutableDirectory() + "kelvo";
+  int reports = 86;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    std::string_view option = argv[i];
+    if (option == "--store") storePath = argv[i + 1];
+    else if (option == "--reports") reports = std::atoi(argv[i + 1]);
+    else Fail("usage: kelvo-floor [--store KELVO_EXECUTABLE] [--reports N]");
+  }
+
+  TFloor floor;
+  OpenDisplay(floor);
+  std::string error;
+  auto store = TResourceStore::Open(storePath, error);
+  if (!store) Fail(error);
+  bool sawPicture = false;
+  for (std::size_t i = 0; i < store->Count(); ++i) {
+    const TResourceEntry& entry = store->Entry(i);
+    std::printf("[uKelvo] INFO: found resource \"%.*s\"\n", static_cast<int>(entry.Name.size()), entry.Name.data());
+    if (entry.Name == "FONT") {
+      BuildAtlas(floor, entry.Bytes);
+    } else if (entry.Name == "SONG") {
+      SongRoundTrip(floor, entry.Bytes, ExecutableDirectory() + "kelvo-floor-temp-song.wav");
+    } else if (entry.Name.starts_with("TEX_")) {
+      LoadPicture(floor, entry.Name, entry.Bytes);
+      sawPicture = true;
+    }
+  }
+  if (!sawPicture || floor.Song == nullptr || floor.Atlas == 0) Fail("the store lacks the font, the song or pictures");
+  Mark("[uKelvo] INFO: registered renderer");
+  XSelectInput(floor.XDisplay, floor.Window, KeyPressMask | StructureNotifyMask);
+  XMapWindow(floor.XDisplay, floor.Window);
+  Mark("[uGLX] INFO: Mapped Window");
+  FrameLoop(floor, reports);
+}
