@@ -168,6 +168,9 @@ void BuildAtlas(TFloor& floor, std::span<const std::uint8_t> font) {
   FT_Done_FreeType(library);
   Mark("[floor] INFO: glyphs in the atlas");
   Upload(floor.Atlas, static_cast<int>(side), static_cast<int>(side), GL_RGBA, floor.AtlasPixels);
+  // kelvo's atlas clamps at its edges; the sampler then does the same work in both programs.
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
 }
 
 // Writes the song to a file, reads its samples back with one read into one allocation of
