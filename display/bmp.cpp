@@ -78,12 +78,15 @@ TTexture LoadTexture(const TResourceEntry& entry) {
   TBmpHeader header = ReadBmpHeader(stream, maxTextureSize);
   if (!header.Ok) FatalLine(header.Error, header.Status);
 
-  TUInt8DynArray pixels = TUInt8DynArray::Uninitialized(header.PixelBytes);
   WriteLine("[uBMP] LoadTexture: IMG dimensions " + std::to_string(header.Width) + "x" + std::to_string(header.Height));
   WriteLine("[uBMP] LoadTexture: Pixel Data starts at " + std::to_string(header.PixelOffset));
   WriteLine("[uBMP] LoadTexture: Pixel Data size is " + std::to_string(header.PixelBytes) + " bytes");
   WriteLine("[uBMP] LoadTexture: Bits per Pixel " + std::to_string(header.BitsPerPixel));
 
+  // A damaged header may promise far more pixels than the entry holds: the short read is
+  // known before a buffer of that size is asked for.
+  if (std::uint64_t{header.PixelOffset} + header.PixelBytes > stream.Size()) FatalLine("Stream read error", kExitAssertion);
+  TUInt8DynArray pixels = TUInt8DynArray::Uninitialized(header.PixelBytes);
   stream.Seek(header.PixelOffset);
   stream.ReadBuffer(pixels.Data(), header.PixelBytes);
   texture.Data = pixels;
