@@ -152,16 +152,16 @@ struct TStart {
 
 TStart MeasureStartup(const TSide& side) {
   TStart start;
-  TRunSpec spec;
-  spec.Program = side.Program;
-  spec.Arguments = side.Arguments;
-  spec.StopAfterMappedMs = kStartupStopMs;
-  spec.TimeoutMs = 30000;
-  spec.OnLine = [&](pid_t pid, const TLine& line) {
+  TRunRequest request;
+  request.Program = side.Program;
+  request.Arguments = side.Arguments;
+  request.StopAfterMappedMs = kStartupStopMs;
+  request.TimeoutMs = 30000;
+  request.OnLine = [&](pid_t pid, const TLine& line) {
     if (line.Text.find("[uGLX] INFO: Mapped Window") == std::string::npos) return;
     if (std::optional<TThreadTimes> times = ThreadTimes(pid)) start.Cpu = *times;
   };
-  TRunResult run = RunProgram(spec);
+  TRunResult run = RunProgram(request);
   std::string error;
   std::optional<TStartup> startup = StartupPhases(run.Lines, error);
   if (!startup) RunFailed(side.Name + " start-up: " + error, run);
@@ -193,21 +193,21 @@ TFrames MeasureFrames(const TSide& side, const TConfig& config, bool wrapGlyphs,
   const std::string log = TempFile(side.Name + "-swaps.bin");
   std::optional<double> mappedMs;
   std::optional<TCpuMark> first, last;
-  TRunSpec spec;
-  spec.Program = side.Program;
-  spec.Arguments = side.Arguments;
-  spec.Environment = {{"LD_PRELOAD", glprobe}, {"KELVO_BENCH_SWAP_LOG", log}};
-  if (wrapGlyphs) spec.Environment.emplace_back("KELVO_BENCH_WRAP_GLYPHS", "1");
-  spec.StopAfterMappedMs = side.HarbourFromMs + config.FrameSeconds * 1000;
-  spec.TimeoutMs = *spec.StopAfterMappedMs + 60000;
+  TRunRequest request;
+  request.Program = side.Program;
+  request.Arguments = side.Arguments;
+  request.Environment = {{"LD_PRELOAD", glprobe}, {"KELVO_BENCH_SWAP_LOG", log}};
+  if (wrapGlyphs) request.Environment.emplace_back("KELVO_BENCH_WRAP_GLYPHS", "1");
+  request.StopAfterMappedMs = side.HarbourFromMs + config.FrameSeconds * 1000;
+  request.TimeoutMs = *request.StopAfterMappedMs + 60000;
   const std::uint64_t startNs = MonotonicNs();
-  spec.OnLine = [&](pid_t, const TLine& line) {
+  request.OnLine = [&](pid_t, const TLine& line) {
     if (!mappedMs && line.Text.find("[uGLX] INFO: Mapped Window") != std::string::npos) mappedMs = line.Ms;
   };
   // The window opens at the first sample after the harbour has run for a while and closes
   // at the last one, taken just before the program is stopped.
-  spec.SampleEveryMs = 100;
-  spec.Sample = [&](pid_t pid) {
+  request.SampleEveryMs = 100;
+  request.Sample = [&](pid_t pid) {
     if (!mappedMs || static_cast<double>(MonotonicNs() - startNs) / 1e6 < *mappedMs + side.HarbourFromMs) return;
     std::optional<TThreadTimes> times = ThreadTimes(pid);
     if (!times) return;
@@ -215,7 +215,7 @@ TFrames MeasureFrames(const TSide& side, const TConfig& config, bool wrapGlyphs,
     if (!first) first = mark;
     last = mark;
   };
-  TRunResult run = RunProgram(spec);
+  TRunResult run = RunProgram(request);
   if (!run.MappedMs || run.TimedOut || !first || !last) RunFailed(side.Name + " frames: no full run", run);
   TFrames frames;
   frames.Steal = run.StealShare;
@@ -250,14 +250,14 @@ TFull MeasureFull(const TSide& side, const std::string& allocprobe, const std::s
   const std::string log = TempFile(side.Name + "-allocations.log");
   const TDesignBuffers design = DesignOf(kelvo, side.Program);
   TFull full;
-  TRunSpec spec;
-  spec.Program = side.Program;
-  spec.Arguments = side.Arguments;
-  spec.Environment = {{"LD_PRELOAD", allocprobe}, {"KELVO_BENCH_ALLOC_LOG", log}};
-  spec.StopAfterMappedMs = stopAfterMs;
-  spec.TimeoutMs = 150000;
-  spec.SampleEveryMs = kSampleEveryMs;
-  spec.Sample = [&](pid_t pid) {
+  TRunRequest request;
+  request.Program = side.Program;
+  request.Arguments = side.Arguments;
+  request.Environment = {{"LD_PRELOAD", allocprobe}, {"KELVO_BENCH_ALLOC_LOG", log}};
+  request.StopAfterMappedMs = stopAfterMs;
+  request.TimeoutMs = 150000;
+  request.SampleEveryMs = kSampleEveryMs;
+  request.Sample = [&](pid_t pid) {
     const std::string proc = "/proc/" + std::to_string(pid);
     std::optional<double> rss = StatusBytes(pid, "VmRSS");
     std::optional<double> peak = StatusBytes(pid, "VmHWM");
@@ -270,7 +270,7 @@ TFull MeasureFull(const TSide& side, const std::string& allocprobe, const std::s
     full.Memory = SortMemory(ReplayAllocations(*blocks), ParseSmaps(*smaps), design, *rss,
                              [&](const TAllocation& block) { return pages.Resident(block.Address, block.Size); });
   };
-  TRunResult run = RunProgram(spec);
+  TRunResult run = RunProgram(request);
   if (!run.MappedMs || run.TimedOut) RunFailed(side.Name + " full run: it did not run to its end", run);
   full.Steal = run.StealShare;
   full.Underruns = CountLines(run.Lines, kUnderrunLine);
@@ -335,12 +335,12 @@ std::string Now() {
 }
 
 std::string GLRenderer(const std::string& floor, const std::string& kelvo) {
-  TRunSpec spec;
-  spec.Program = floor;
-  spec.Arguments = {"--store", kelvo};
-  spec.StopAfterMappedMs = 0;
-  spec.TimeoutMs = 30000;
-  TRunResult run = RunProgram(spec);
+  TRunRequest request;
+  request.Program = floor;
+  request.Arguments = {"--store", kelvo};
+  request.StopAfterMappedMs = 0;
+  request.TimeoutMs = 30000;
+  TRunResult run = RunProgram(request);
   for (const TLine& line : run.Lines) {
     const std::string mark = "[floor] INFO: GL renderer: ";
     if (line.Text.rfind(mark, 0) == 0) return line.Text.substr(mark.size());

@@ -41,13 +41,13 @@ std::uint64_t MonotonicNs() {
   return static_cast<std::uint64_t>(now.tv_sec) * 1000000000u + static_cast<std::uint64_t>(now.tv_nsec);
 }
 
-TRunResult RunProgram(const TRunSpec& spec) {
+TRunResult RunProgram(const TRunRequest& request) {
   int pipeFds[2];
   if (pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe: " + std::string(std::strerror(errno)));
 
   // Everything the child needs is prepared before fork.
-  std::vector<std::string> argumentText{spec.Program};
-  argumentText.insert(argumentText.end(), spec.Arguments.begin(), spec.Arguments.end());
+  std::vector<std::string> argumentText{request.Program};
+  argumentText.insert(argumentText.end(), request.Arguments.begin(), request.Arguments.end());
   std::vector<char*> argv;
   for (std::string& text : argumentText) argv.push_back(text.data());
   argv.push_back(nullptr);
@@ -59,31 +59,31 @@ TRunResult RunProgram(const TRunSpec& spec) {
   if (pid < 0) throw std::runtime_error("fork: " + std::string(std::strerror(errno)));
   if (pid == 0) {
     setpgid(0, 0);
-    for (const auto& [name, value] : spec.Environment) setenv(name.c_str(), value.c_str(), 1);
+    for (const auto& [name, value] : request.Environment) setenv(name.c_str(), value.c_str(), 1);
     int null = open("/dev/null", O_RDONLY);
     dup2(null, 0);
     dup2(pipeFds[1], 1);
     dup2(pipeFds[1], 2);
-    execv(spec.Program.c_str(), argv.data());
+    execv(request.Program.c_str(), argv.data());
     _exit(127);
   }
   setpgid(pid, pid);
   close(pipeFds[1]);
 
   std::string rest;
-  double nextSample = spec.SampleEveryMs;
+  double nextSample = request.SampleEveryMs;
   int status = 0;
   bool reaped = false;
   bool outputOpen = true;
   while (!reaped) {
     const double now = MsSince(result.StartNs);
-    if (spec.Sample && spec.SampleEveryMs > 0 && now >= nextSample) {
-      spec.Sample(pid);
-      nextSample = now + spec.SampleEveryMs;
+    if (request.Sample && request.SampleEveryMs > 0 && now >= nextSample) {
+      request.Sample(pid);
+      nextSample = now + request.SampleEveryMs;
     }
-    const bool planned = spec.StopAfterMappedMs && result.MappedMs && now >= *result.MappedMs + *spec.StopAfterMappedMs;
-    if (planned || now >= spec.TimeoutMs) {
-      if (spec.Sample) spec.Sample(pid);
+    const bool planned = request.StopAfterMappedMs && result.MappedMs && now >= *result.MappedMs + *request.StopAfterMappedMs;
+    if (planned || now >= request.TimeoutMs) {
+      if (request.Sample) request.Sample(pid);
       result.TimedOut = !planned;
       result.Stopped = true;
       StopGroup(pid, status);
@@ -99,7 +99,7 @@ TRunResult RunProgram(const TRunSpec& spec) {
         if (got > 0) {
           for (TLine& line : SplitOutput(rest, std::string_view(buffer, static_cast<std::size_t>(got)), at)) {
             if (!result.MappedMs && line.Text.find(kMappedLine) != std::string::npos) result.MappedMs = line.Ms;
-            if (spec.OnLine) spec.OnLine(pid, line);
+            if (request.OnLine) request.OnLine(pid, line);
             result.Lines.push_back(std::move(line));
           }
         } else if (got == 0 || errno != EINTR) {

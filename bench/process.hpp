@@ -17,7 +17,7 @@
 #include "bench/measure.hpp"
 #include "bench/procfs.hpp"
 
-struct TRunSpec {
+struct TRunRequest {
   std::string Program;
   std::vector<std::string> Arguments;
   std::vector<std::pair<std::string, std::string>> Environment;  // added to this process's
@@ -44,7 +44,7 @@ struct TRunResult {
 };
 
 // Runs the program as specified; throws std::runtime_error when it cannot be started.
-TRunResult RunProgram(const TRunSpec& spec);
+TRunResult RunProgram(const TRunRequest& request);
 
 // CLOCK_MONOTONIC in nanoseconds.
 std::uint64_t MonotonicNs();
