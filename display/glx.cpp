@@ -2,9 +2,13 @@
 // XFixes declares functions returning Xlib's Status: include it before the unit's header.
 #include <GL/glu.h>
 #include <X11/Xatom.h>
+#include <X11/Xutil.h>
 #include <X11/extensions/Xfixes.h>
 
 #include "display/glx.hpp"
+
+#include <limits.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -24,6 +28,41 @@ XErrorHandler DefaultErrorHandler = nullptr;
 int HandleXError(Display* display, XErrorEvent* error) {
   if (DemoWindow != 0 && error->resourceid == DemoWindow) Terminate(kExitOk);
   return DefaultErrorHandler != nullptr ? DefaultErrorHandler(display, error) : 0;
+}
+
+// Gives the window the name and identity window managers, task lists and compositors look
+// for: the title in both the old and the UTF-8 form, the class, the owning process and
+// machine, and the request not to composite it (full-screen games and demos ask for that,
+// so that a compositing window manager hands the screen straight to them).
+void SetWindowIdentity(Display* display, ::Window window) {
+  char title[] = "tessic";
+  char instanceName[] = "kelvo";
+  char className[] = "Kelvo";
+  XStoreName(display, window, title);
+  const Atom utf8 = XInternAtom(display, "UTF8_STRING", False);
+  XChangeProperty(display, window, XInternAtom(display, "_NET_WM_NAME", False), utf8, 8, PropModeReplace,
+                  reinterpret_cast<const unsigned char*>(title), static_cast<int>(sizeof(title) - 1));
+
+  XClassHint classHint{instanceName, className};
+  XSetClassHint(display, window, &classHint);
+
+  // _NET_WM_PID means something only together with the machine the process runs on.
+  char host[HOST_NAME_MAX + 1] = {};
+  if (gethostname(host, sizeof(host) - 1) == 0 && host[0] != '\0') {
+    char* hostList[] = {host};
+    XTextProperty machine{};
+    if (XStringListToTextProperty(hostList, 1, &machine) != 0) {
+      XSetWMClientMachine(display, window, &machine);
+      XFree(machine.value);
+    }
+    const long pid = static_cast<long>(getpid());
+    XChangeProperty(display, window, XInternAtom(display, "_NET_WM_PID", False), XA_CARDINAL, 32,
+                    PropModeReplace, reinterpret_cast<const unsigned char*>(&pid), 1);
+  }
+
+  const long bypassCompositor = 1;
+  XChangeProperty(display, window, XInternAtom(display, "_NET_WM_BYPASS_COMPOSITOR", False), XA_CARDINAL, 32,
+                  PropModeReplace, reinterpret_cast<const unsigned char*>(&bypassCompositor), 1);
 }
 
 }  // namespace
@@ -49,6 +88,7 @@ TKelvoDisplay::TKelvoDisplay() {
                          CWBackPixel | CWBorderPixel | CWColormap, &windowAttributes);
   DemoWindow = Window;
   XSelectInput(XDisplay, Window, kKelvoEventMask);
+  SetWindowIdentity(XDisplay, Window);
   XFixesHideCursor(XDisplay, Root);
 
   Atom fullscreen = XInternAtom(XDisplay, "_NET_WM_STATE_FULLSCREEN", True);

@@ -1,5 +1,6 @@
 // uGLX: the demo's one window and its OpenGL context. Connects to the X server, creates a
-// window that asks the window manager for full screen before it is mapped, hides the
+// window that asks the window manager for full screen and names itself ("tessic", class
+// kelvo/Kelvo, its process and machine, no compositing) before it is mapped, hides the
 // pointer, makes a direct-rendering GLX context current on the calling (main) thread and
 // sets the GL state the whole run relies on. Depends on Xlib, XFixes, GLX, GLU, uFatal.
 #pragma once

@@ -8,7 +8,7 @@ kelvo_add_test(test_engine
 
 kelvo_add_test(test_display
   SOURCES engine/test_display.cpp
-  LIBS kelvo_engine kelvo_gl_support
+  LIBS kelvo_engine kelvo_gl_support kelvo_harness_support
   SERIAL)
 
 # The built demo under the harness. The full run (86 seconds) has a label of its own.

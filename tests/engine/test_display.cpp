@@ -2,7 +2,12 @@
 #include <GL/gl.h>
 #include <gtest/gtest.h>
 
+#include <limits.h>
+#include <unistd.h>
+
 #include <cstring>
+#include <map>
+#include <sstream>
 #include <vector>
 
 #include "display/bmp.hpp"
@@ -10,6 +15,7 @@
 #include "scenes/background.hpp"
 #include "tests/support/fatal_expect.hpp"
 #include "tests/support/gl_context.hpp"
+#include "tests/support/xclient.hpp"
 #include "display/glx.hpp"
 
 namespace {
@@ -65,6 +71,55 @@ TEST(Display, CheckGLErrorReportsAPendingErrorInGLUsWords) {
         CheckGLError("probe");
       },
       200, "probe: GL ERROR: invalid enumerant");
+}
+
+TEST(Display, NamesTheWindowBeforeItIsMapped) {
+  // The child sets the display up (which does not map the window yet) and a second client
+  // reads the window's properties back, each as "NAME TYPE FORMAT VALUE".
+  TChildOutcome outcome = RunInChild([] {
+    TKelvoDisplay display;
+    XSync(display.XDisplay, False);
+    TXClient client;
+    std::ostringstream out;
+    out << "unmapped " << client.Unmapped(display.Window) << "\n";
+    char host[HOST_NAME_MAX + 1] = {};
+    gethostname(host, sizeof(host) - 1);
+    out << "self " << getpid() << " " << host << "\n";
+    for (const char* name : {"WM_NAME", "_NET_WM_NAME", "WM_CLASS", "WM_CLIENT_MACHINE", "_NET_WM_PID",
+                             "_NET_WM_BYPASS_COMPOSITOR", "_NET_WM_STATE"}) {
+      std::optional<TWindowPropertyValue> value = client.Property(display.Window, name);
+      out << name << " ";
+      if (!value) {
+        out << "missing\n";
+        continue;
+      }
+      out << value->Type << " " << value->Format << " ";
+      for (char c : value->Bytes) out << (c == '\0' ? '|' : c);
+      for (long number : value->Numbers) out << number;
+      out << "\n";
+    }
+    WriteLine(out.str());
+  });
+  ASSERT_TRUE(outcome.Returned) << outcome.Output;
+  std::istringstream lines(outcome.Output);
+  std::map<std::string, std::string> properties;
+  std::string line;
+  while (std::getline(lines, line)) {
+    const std::size_t space = line.find(' ');
+    if (space != std::string::npos) properties[line.substr(0, space)] = line.substr(space + 1);
+  }
+  EXPECT_EQ(properties["unmapped"], "1") << outcome.Output;
+  std::istringstream self(properties["self"]);
+  std::string pid, host;
+  self >> pid >> host;
+  EXPECT_EQ(properties["WM_NAME"], "STRING 8 tessic");
+  EXPECT_EQ(properties["_NET_WM_NAME"], "UTF8_STRING 8 tessic");
+  EXPECT_EQ(properties["WM_CLASS"], "STRING 8 kelvo|Kelvo|");
+  EXPECT_EQ(properties["WM_CLIENT_MACHINE"], "STRING 8 " + host);
+  EXPECT_EQ(properties["_NET_WM_PID"], "CARDINAL 32 " + pid);
+  EXPECT_EQ(properties["_NET_WM_BYPASS_COMPOSITOR"], "CARDINAL 32 1");
+  // The full-screen request is still there beside them.
+  EXPECT_TRUE(properties["_NET_WM_STATE"].starts_with("ATOM 32 ")) << outcome.Output;
 }
 
 TEST(Display, SetsUpTheStateTheRunReliesOn) {

@@ -170,6 +170,45 @@ std::optional<TWindowSize> TXClient::WindowSize(TXWindow id) {
   return TWindowSize{attributes.width, attributes.height};
 }
 
+std::optional<TWindowPropertyValue> TXClient::Property(TXWindow id, const char* name) {
+  const Atom property = XInternAtom(Display_, name, True);
+  if (property == None) return std::nullopt;
+  TErrorTrap trap(Display_);
+  Atom type = None;
+  int format = 0;
+  unsigned long count = 0, after = 0;
+  unsigned char* data = nullptr;
+  const int status = XGetWindowProperty(Display_, id, property, 0, 65536, False, AnyPropertyType, &type, &format,
+                                        &count, &after, &data);
+  std::optional<TWindowPropertyValue> result;
+  if (trap.Finish() == 0 && status == Success && type != None) {
+    result.emplace();
+    char* typeName = XGetAtomName(Display_, type);
+    result->Type = typeName != nullptr ? typeName : "";
+    if (typeName != nullptr) XFree(typeName);
+    result->Format = format;
+    if (format == 8) {
+      result->Bytes.assign(reinterpret_cast<const char*>(data), count);
+    } else if (format == 16) {
+      const short* values = reinterpret_cast<const short*>(data);
+      result->Numbers.assign(values, values + count);
+    } else if (format == 32) {
+      // Format-32 data comes as an array of long, whatever the size of long.
+      const long* values = reinterpret_cast<const long*>(data);
+      result->Numbers.assign(values, values + count);
+    }
+  }
+  if (data != nullptr) XFree(data);
+  return result;
+}
+
+bool TXClient::Unmapped(TXWindow id) {
+  XWindowAttributes attributes{};
+  TErrorTrap trap(Display_);
+  Status status = XGetWindowAttributes(Display_, id, &attributes);
+  return trap.Finish() == 0 && status != 0 && attributes.map_state == IsUnmapped;
+}
+
 std::optional<TWindowSize> TXClient::WaitForSize(TXWindow id, TWindowSize wanted, std::chrono::milliseconds timeout) {
   const auto deadline = TClock::now() + timeout;
   while (true) {

@@ -1,5 +1,6 @@
 // Test support: a second X client beside the program under test. It presses keys through
-// the XTEST extension, finds the program's window, destroys it, reads its size and takes
+// the XTEST extension, finds the program's window, destroys it, reads its size and its
+// properties and takes
 // screenshots of the whole screen (saved as PNG through cairo).
 // Depends on Xlib, XTest and cairo.
 #pragma once
@@ -38,6 +39,15 @@ struct TWindowSize {
   bool operator==(const TWindowSize&) const = default;
 };
 
+// A window property as the server holds it: its type's name, its format (8, 16 or 32 bits)
+// and its items (bytes for format 8, numbers for formats 16 and 32).
+struct TWindowPropertyValue {
+  std::string Type;
+  int Format = 0;
+  std::string Bytes;
+  std::vector<long> Numbers;
+};
+
 class TXClient {
  public:
   // Connects to $DISPLAY; throws std::runtime_error when it cannot, or when the server
@@ -66,6 +76,12 @@ class TXClient {
 
   // The window's current size; empty when the window does not exist (any more).
   std::optional<TWindowSize> WindowSize(TXWindow id);
+
+  // The window's property of that name; empty when the window or the property does not exist.
+  std::optional<TWindowPropertyValue> Property(TXWindow id, const char* name);
+
+  // True while the window exists and is not mapped.
+  bool Unmapped(TXWindow id);
 
   // Waits until the window has the size; returns the last size seen.
   std::optional<TWindowSize> WaitForSize(TXWindow id, TWindowSize wanted, std::chrono::milliseconds timeout);
