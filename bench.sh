@@ -2,16 +2,16 @@
 # Measures kelvo against the floor program (bench/floor.cpp) and writes bench/results.md:
 # start-up by phase, the harbour scene's frame time, the memory of a full run and the audio
 # underruns, each the median of several runs with kelvo and the floor alternating, all under
-# the headless harness (Xvfb + Mesa's software renderer + a PulseAudio null sink).
+# the headless harness (Xvfb + Mesa's software renderer + the sound server's null sink).
 # Takes about a quarter of an hour with the defaults; keep the machine otherwise idle.
 #   ./bench.sh                               everything, 5 runs each
 #   ./bench.sh --runs 3 --frame-seconds 10   fewer and shorter runs
 #   ./bench.sh --no-full                     without the full runs (memory, underruns)
 set -euo pipefail
 cd "$(dirname "$0")"
-scripts/install-deps
+scripts/install-deps build harness tests
 build=build-bench
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DKELVO_SANITIZE=OFF >/dev/null
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DKELVO_SANITIZE=OFF -DKELVO_TESTS=ON >/dev/null
 cmake --build "$build" -j"$(nproc)" --target kelvo-bench
 exec scripts/headless "$build/kelvo-bench" \
   --kelvo "$build/kelvo" --floor "$build/kelvo-floor" \

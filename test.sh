@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything and runs every test under the headless
-# harness (Xvfb + openbox + PulseAudio). Exits non-zero on any failure.
+# Installs what is missing (build, harness, tests and film packages; never removing
+# anything), builds everything and runs every test under the headless harness (Xvfb +
+# openbox + the machine's sound server, PipeWire or PulseAudio). Exits non-zero on any failure.
 #   ./test.sh                 all tests
 #   ./test.sh -L full-run     only the tests with that CTest label (any ctest arguments pass through)
 #   ./test.sh --sanitize      the same in build-sanitize, built with AddressSanitizer and
@@ -9,7 +10,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 build=build
-cmake_args=(-DCMAKE_BUILD_TYPE=Release)
+cmake_args=(-DCMAKE_BUILD_TYPE=Release -DKELVO_TESTS=ON)
 if [ "${1:-}" = --sanitize ]; then
   shift
   build=build-sanitize
@@ -18,7 +19,7 @@ if [ "${1:-}" = --sanitize ]; then
   export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
   export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 fi
-scripts/install-deps
+scripts/install-deps build harness tests film
 cmake -S . -B "$build" "${cmake_args[@]}"
 cmake --build "$build" -j"$(nproc)"
 scripts/headless ctest --test-dir "$build" --output-on-failure -j2 "$@"
