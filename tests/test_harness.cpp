@@ -263,20 +263,25 @@ TEST(HarnessScript, InterruptAndTerminateStopEverythingItStarted) {
   ASSERT_NO_FATAL_FAILURE(RequireHarness());
   for (int signal : {SIGINT, SIGTERM}) {
     SCOPED_TRACE(signal == SIGINT ? "SIGINT" : "SIGTERM");
-    // Without PULSE_SERVER the nested harness starts a sound server of its own as well.
+    // Without the outer run's sound server in its environment the nested harness starts one
+    // of its own as well; the command prints that server's socket.
     TDemoProcess nested(HeadlessScript(),
-                        {"sh", "-c", "echo \"display=${DISPLAY#:} pid=$$ pulse=${PULSE_SERVER#unix:}\"; exec sleep 60"},
-                        {{"PULSE_SERVER", std::nullopt}, {"KELVO_SINK", std::nullopt}});
+                        {"sh", "-c",
+                         "echo \"display=${DISPLAY#:} pid=$$ "
+                         "sound=${PULSE_SERVER#unix:}${PIPEWIRE_RUNTIME_DIR:+$PIPEWIRE_RUNTIME_DIR/pipewire-0}\"; "
+                         "exec sleep 60"},
+                        {{"PULSE_SERVER", std::nullopt}, {"PIPEWIRE_RUNTIME_DIR", std::nullopt},
+                         {"KELVO_SINK", std::nullopt}, {"KELVO_SOUND_SERVER", std::nullopt}});
     ASSERT_TRUE(nested.WaitForLine("display=", 30s)) << nested.Output();
     std::smatch match;
     const std::string output = nested.Output();
-    ASSERT_TRUE(std::regex_search(output, match, std::regex("display=(\\d+) pid=(\\d+) pulse=(\\S+)"))) << output;
+    ASSERT_TRUE(std::regex_search(output, match, std::regex("display=(\\d+) pid=(\\d+) sound=(\\S+)"))) << output;
     const std::string socket = "/tmp/.X11-unix/X" + match[1].str();
     const pid_t command = std::stoi(match[2].str());
-    const std::string pulseSocket = match[3].str();
+    const std::string soundSocket = match[3].str();
     EXPECT_TRUE(PathExists(socket));
-    EXPECT_TRUE(PathExists(pulseSocket));
-    EXPECT_NE(pulseSocket.find("/kelvo-headless."), std::string::npos) << pulseSocket;
+    EXPECT_TRUE(PathExists(soundSocket));
+    EXPECT_NE(soundSocket.find("/kelvo-headless."), std::string::npos) << soundSocket;
     EXPECT_TRUE(ProcessAlive(command));
 
     nested.SendSignal(signal);
@@ -287,8 +292,41 @@ TEST(HarnessScript, InterruptAndTerminateStopEverythingItStarted) {
     EXPECT_FALSE(PathExists(socket)) << "the X server still runs";
     EXPECT_FALSE(PathExists("/tmp/.X" + match[1].str() + "-lock"));
     // The sound server's socket lived in the script's temporary folder, which is gone.
-    EXPECT_FALSE(PathExists(pulseSocket));
+    EXPECT_FALSE(PathExists(soundSocket));
   }
+}
+
+TEST(HarnessScript, TheSoundServerOptionSelectsOneOrSaysWhatToInstall) {
+  ASSERT_NO_FATAL_FAILURE(RequireHarness());
+  const char* outer = std::getenv("KELVO_SOUND_SERVER");
+  ASSERT_NE(outer, nullptr) << "the harness names its sound server";
+  int usable = 0;
+  for (const std::string server : {"pipewire", "pulse"}) {
+    SCOPED_TRACE(server);
+    // A sound test inside a nested harness with that server: the recorder must hear the
+    // tone played on ALSA's default device there too.
+    TDemoProcess nested("sh", {"-c", "exec \"$0\" --no-wm --sound \"$1\" sh -c "
+                                     "'echo server=$KELVO_SOUND_SERVER sink=$KELVO_SINK; exec \"$0\" "
+                                     "--gtest_filter=HarnessAudio.RecorderCapturesWhatIsPlayed' \"$2\" 2>&1",
+                               HeadlessScript(), server, std::string(KELVO_BUILD_DIR) + "/test_harness"});
+    TExitResult result = nested.WaitExit(120s);
+    const std::string output = nested.Output();
+    ASSERT_TRUE(result.Exited) << output;
+    if (server == outer) {
+      EXPECT_EQ(result.Code, 0) << output;
+    }
+    if (result.Code == 0) {
+      ++usable;
+      EXPECT_NE(output.find("server=" + server + " sink=kelvo_null"), std::string::npos) << output;
+      EXPECT_NE(output.find("[  PASSED  ] 1 test"), std::string::npos) << output;
+    } else {
+      // A server the machine lacks: the script names what to install, and runs nothing.
+      EXPECT_EQ(result.Code, 1) << output;
+      EXPECT_NE(output.find("scripts/install-deps --sound " + server + " harness"), std::string::npos) << output;
+      EXPECT_EQ(output.find("server="), std::string::npos) << output;
+    }
+  }
+  EXPECT_GE(usable, 1);
 }
 
 // ---------------------------------------------------------------------------------------

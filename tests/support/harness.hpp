@@ -94,8 +94,9 @@ class TDemoProcess {
   std::thread Reader_;
 };
 
-// Records the harness sink's monitor ($KELVO_SINK.monitor) into a 16-bit stereo WAV file at
-// 44100 frames per second with parecord. The constructor returns once samples arrive.
+// Records the harness's sink ($KELVO_SINK) into a 16-bit stereo WAV file at 44100 frames per
+// second: with pw-record under PipeWire ($KELVO_SOUND_SERVER=pipewire), else with parecord
+// from the sink's monitor. The constructor returns once samples arrive.
 class TSinkRecorder {
  public:
   // Records into path; an empty path means a new temporary file. Throws
@@ -105,7 +106,7 @@ class TSinkRecorder {
   TSinkRecorder(const TSinkRecorder&) = delete;
   TSinkRecorder& operator=(const TSinkRecorder&) = delete;
 
-  // Ends the recording (parecord finishes the file) and returns the file's path.
+  // Ends the recording (the recorder finishes the file) and returns the file's path.
   std::string Stop();
 
  private:
