@@ -15,3 +15,7 @@ kelvo_add_test(test_harness
   LIBS kelvo_harness_support PkgConfig::ALSA
   DEPENDS harness_window_probe
   SERIAL)
+
+# scripts/desktops' look at the demo from a second client under each window manager.
+add_executable(desktop_probe support/desktop_probe.cpp)
+target_link_libraries(desktop_probe PRIVATE kelvo_harness_support)
