@@ -1,7 +1,8 @@
 // The demo's two temporary files under the headless harness, with copies of the demo in
 // folders of their own: links and files planted at both names, a directory in the way, a
-// folder the user may not write (run as the user "nobody"), and two copies started at once.
+// folder the user may not write (run as the user "nobody"), and two copies at once.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,7 +11,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <memory>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -98,8 +98,8 @@ TEST(DemoTemporaryFiles, PlantedLinksAtBothNamesAreRemovedAndTheirTargetsKept) {
   EXPECT_TRUE(demo.WaitExit(1ms).TimedOut) << demo.Output();  // still running
   EXPECT_TRUE(HasLine(demo, kFontLine + (scratch.Folder() / kFontName).string())) << demo.Output();
   EXPECT_TRUE(HasLine(demo, kSongLine + (scratch.Folder() / kSongName).string())) << demo.Output();
-  EXPECT_EQ(ReadAll(font), Precious("thesis "));
-  EXPECT_EQ(ReadAll(song), Precious("letters "));
+  EXPECT_TRUE(ReadAll(font) == Precious("thesis ")) << "the link's target was changed";
+  EXPECT_TRUE(ReadAll(song) == Precious("letters ")) << "the link's target was changed";
   EXPECT_EQ(Entries(scratch.Folder()), std::vector<std::string>{"kelvo"});
   demo.Kill();
 }
@@ -116,8 +116,8 @@ TEST(DemoTemporaryFiles, PlantedFilesAtBothNamesAreReplacedNotWrittenThrough) {
 
   TDemoProcess demo(scratch.Demo(), {});
   ASSERT_TRUE(ReachesTheFrameLoop(demo)) << demo.Output();
-  EXPECT_EQ(ReadAll(scratch.Path / "elsewhere" / "font"), Precious("font "));
-  EXPECT_EQ(ReadAll(scratch.Path / "elsewhere" / "song"), Precious("song "));
+  EXPECT_TRUE(ReadAll(scratch.Path / "elsewhere" / "font") == Precious("font ")) << "written through";
+  EXPECT_TRUE(ReadAll(scratch.Path / "elsewhere" / "song") == Precious("song ")) << "written through";
   EXPECT_EQ(Entries(scratch.Folder()), std::vector<std::string>{"kelvo"});
   demo.Kill();
 }
@@ -191,18 +191,34 @@ TEST(DemoTemporaryFiles, AFolderTheUserMayNotWriteRunsFromAPrivateFolder) {
   demo.Kill();
 }
 
-TEST(DemoTemporaryFiles, TwoCopiesStartedTogetherFromOneFolderBothRun) {
+TEST(DemoTemporaryFiles, TwoCopiesFromOneFolderBothRun) {
   ASSERT_NO_FATAL_FAILURE(RequireHarness());
   TScratch scratch;
-  for (int round = 0; round < 2; ++round) {
-    SCOPED_TRACE(round);
-    auto first = std::make_unique<TDemoProcess>(scratch.Demo(), std::vector<std::string>{});
-    auto second = std::make_unique<TDemoProcess>(scratch.Demo(), std::vector<std::string>{});
-    EXPECT_TRUE(ReachesTheFrameLoop(*first)) << first->Output();
-    EXPECT_TRUE(ReachesTheFrameLoop(*second)) << second->Output();
+  {
+    SCOPED_TRACE("started together");
+    TDemoProcess first(scratch.Demo(), {});
+    TDemoProcess second(scratch.Demo(), {});
+    EXPECT_TRUE(ReachesTheFrameLoop(first)) << first.Output();
+    EXPECT_TRUE(ReachesTheFrameLoop(second)) << second.Output();
     EXPECT_EQ(Entries(scratch.Folder()), std::vector<std::string>{"kelvo"});
-    first->Kill();
-    second->Kill();
+    first.Kill();
+    second.Kill();
+  }
+  {
+    // Started together, the copies rarely meet inside the few milliseconds of the song's
+    // file. So the first one is held in that step while the second one starts up through
+    // it completely; then the first one goes on with its own file.
+    SCOPED_TRACE("one held in its song's file step");
+    TDemoProcess first(scratch.Demo(), {});
+    ASSERT_TRUE(first.WaitForLine(kSongLine, kStartup)) << first.Output();
+    first.SendSignal(SIGSTOP);
+    TDemoProcess second(scratch.Demo(), {});
+    EXPECT_TRUE(ReachesTheFrameLoop(second)) << second.Output();
+    first.SendSignal(SIGCONT);
+    EXPECT_TRUE(ReachesTheFrameLoop(first)) << first.Output();
+    EXPECT_EQ(Entries(scratch.Folder()), std::vector<std::string>{"kelvo"});
+    first.Kill();
+    second.Kill();
   }
 }
 
