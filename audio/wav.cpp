@@ -132,15 +132,21 @@ bool TWAV::LoadFromFile(const std::string& path) {
 
 void TWAV::LoadFromResourceLazinessHack(const TResourceEntry& entry) {
   WriteLine("[uWAV] Loading song from resource (laziness hack)");
-  LoadThroughTemporaryFile(entry.Bytes, TemporaryPathBesideExecutable(kTemporarySongFileName));
+  TTemporaryFile file = TTemporaryFile::Create(kTemporarySongFileName, kUnit);
+  LoadThroughTemporaryFile(entry.Bytes, file);
 }
 
 void TWAV::LoadThroughTemporaryFile(std::span<const std::uint8_t> bytes, const std::string& path) {
-  WriteLine("[uWAV] LoadFromResourceLazinessHack: Creating temporary song file: " + path);
-  // Creates or empties the file; a path that cannot be created ends the demo with
-  // "Unable to create file "<path>": <reason>".
-  WriteWholeFile(path, bytes);
-  Assert(LoadFromFile(path), "failed to load tmp wav", kUnit, 226);
+  TTemporaryFile file = TTemporaryFile::CreateAt(path, kUnit);
+  LoadThroughTemporaryFile(bytes, file);
+}
+
+void TWAV::LoadThroughTemporaryFile(std::span<const std::uint8_t> bytes, TTemporaryFile& file) {
+  WriteLine("[uWAV] LoadFromResourceLazinessHack: Creating temporary song file: " + file.Path());
+  file.Write(bytes);
+  // Read back through the descriptor: the very bytes just written, whatever the name
+  // leads to by now.
+  Assert(LoadFromFile(file.ReadPath()), "failed to load tmp wav", kUnit, 226);
   // Whether the deletion works does not matter to the demo.
-  unlink(path.c_str());
+  file.Remove();
 }

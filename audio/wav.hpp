@@ -1,9 +1,10 @@
 // uWAV: reads a RIFF/WAVE song in its canonical 44-byte layout ("fmt " with a 16-byte PCM
 // body directly followed by "data") into its format fields and raw sample bytes. An
-// embedded song goes through a temporary file beside the executable. The parser itself
+// embedded song goes through a temporary file beside the executable, read back through
+// this process's own descriptor. The parser itself
 // (ParseWAV) returns its verdict instead of ending the process, so it can be driven with
 // arbitrary bytes; TWAV wraps it with the demo's fatal assertions.
-// Depends on uShared, uStore, uFatal and POSIX files.
+// Depends on uShared, uStore, uTempFile, uFatal and POSIX files.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +15,7 @@
 
 #include "engine/shared.hpp"
 #include "engine/store.hpp"
+#include "engine/tempfile.hpp"
 
 struct TRiffHeader {
   std::uint32_t ChunkID = 0;    // "RIFF", first character in the most significant byte
@@ -101,8 +103,10 @@ class TWAV {
   bool LoadFromFile(const std::string& path);
   // Writes the entry to a temporary file beside the executable, loads it and deletes it.
   void LoadFromResourceLazinessHack(const TResourceEntry& entry);
-  // The same detour through the given temporary path (taken whole, never shortened).
+  // The same detour through a temporary file at the given path (taken whole, never
+  // shortened), or through one already created.
   void LoadThroughTemporaryFile(std::span<const std::uint8_t> bytes, const std::string& path);
+  void LoadThroughTemporaryFile(std::span<const std::uint8_t> bytes, TTemporaryFile& file);
 
   TRiffHeader RiffHeader;
   TFmtChunk FmtChunk;

@@ -32,6 +32,7 @@
 
 #include "engine/shared.hpp"
 #include "engine/store.hpp"
+#include "engine/tempfile.hpp"
 
 namespace {
 
@@ -175,19 +176,20 @@ void BuildAtlas(TFloor& floor, std::span<const std::uint8_t> font) {
 
 // Writes the song to a file, reads its samples back with one read into one allocation of
 // exactly their length, deletes the file.
-void SongRoundTrip(TFloor& floor, std::span<const std::uint8_t> song, const std::string& path) {
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0 || write(fd, song.data(), song.size()) != static_cast<ssize_t>(song.size())) Fail("cannot write " + path);
-  close(fd);
-  fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+void SongRoundTrip(TFloor& floor, std::span<const std::uint8_t> song, std::string_view fileName) {
+  // The same exclusive creation, read-back through the descriptor and guarded removal as
+  // kelvo's song.
+  TTemporaryFile file = TTemporaryFile::Create(fileName, "floor");
+  file.Write(song);
+  const int fd = open(file.ReadPath().c_str(), O_RDONLY | O_CLOEXEC);
   std::uint8_t header[44];
-  if (fd < 0 || read(fd, header, sizeof header) != static_cast<ssize_t>(sizeof header)) Fail("cannot read " + path);
+  if (fd < 0 || read(fd, header, sizeof header) != static_cast<ssize_t>(sizeof header)) Fail("cannot read " + file.Path());
   std::uint32_t length;
   std::memcpy(&length, header + 40, 4);
   floor.Song = static_cast<std::uint8_t*>(std::malloc(length));
   if (floor.Song == nullptr || read(fd, floor.Song, length) != static_cast<ssize_t>(length)) Fail("short song");
   close(fd);
-  unlink(path.c_str());
+  file.Remove();
 }
 
 void LoadPicture(TFloor& floor, std::string_view name, std::span<const std::uint8_t> bytes) {
@@ -359,7 +361,7 @@ int main(int argc, char** argv) {
     if (entry.Name == "FONT") {
       BuildAtlas(floor, entry.Bytes);
     } else if (entry.Name == "SONG") {
-      SongRoundTrip(floor, entry.Bytes, ExecutableDirectory() + "kelvo-floor-temp-song.wav");
+      SongRoundTrip(floor, entry.Bytes, "kelvo-floor-temp-song.wav");
     } else if (entry.Name.starts_with("TEX_")) {
       LoadPicture(floor, entry.Name, entry.Bytes);
       sawPicture = true;

@@ -1,7 +1,6 @@
-// uShared: scene index, text conversion, tick count and files beside the executable.
+// uShared: scene index, text conversion, tick count and the executable's folder.
 #include "engine/shared.hpp"
 
-#include <fcntl.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -47,23 +46,4 @@ std::string ExecutableDirectory() {
   path.resize(static_cast<std::size_t>(length));
   std::size_t slash = path.rfind('/');
   return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
-}
-
-std::string TemporaryPathBesideExecutable(std::string_view fileName) {
-  return ExecutableDirectory() + std::string(fileName);
-}
-
-void WriteWholeFile(const std::string& path, std::span<const std::uint8_t> bytes) {
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    FatalLine("Unable to create file \"" + path + "\": " + std::strerror(errno), kExitAssertion);
-  }
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) FatalLine("Stream write error", kExitAssertion);
-    done += static_cast<std::size_t>(n);
-  }
-  close(fd);
 }

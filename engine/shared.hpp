@@ -1,6 +1,6 @@
 // uShared: what every unit of the demo shares: the reference-counted arrays, the renderer
-// interface, the scene index, the greeting text, the tick count and the files written
-// beside the executable. Depends on uFatal and the C++ standard library.
+// interface, the scene index, the greeting text, the tick count and the executable's own
+// folder. Depends on uFatal and the C++ standard library.
 #pragma once
 
 #include <cstdint>
@@ -113,10 +113,3 @@ std::uint64_t GetTickCount64();
 
 // The directory that holds the running executable, with its trailing '/'.
 std::string ExecutableDirectory();
-
-// The path of a temporary file beside the executable.
-std::string TemporaryPathBesideExecutable(std::string_view fileName);
-
-// Creates (or empties) the file and writes all bytes into it. A file that cannot be
-// created ends the demo with "Unable to create file "<path>": <reason>" (status 217).
-void WriteWholeFile(const std::string& path, std::span<const std::uint8_t> bytes);

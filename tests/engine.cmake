@@ -1,8 +1,9 @@
 # Engine core: command line, registry, renderer walk, frame pacing, store and store tool,
-# picture headers; then the tests that draw, and the whole demo under the harness.
+# picture headers, temporary files; then the tests that draw, and the whole demo under the
+# harness.
 kelvo_add_test(test_engine
   SOURCES engine/test_entry.cpp engine/test_registry.cpp engine/test_frame.cpp engine/test_pacer.cpp
-          engine/test_store.cpp engine/test_bmp_header.cpp
+          engine/test_store.cpp engine/test_bmp_header.cpp engine/test_tempfile.cpp
   LIBS kelvo_engine
   DEPENDS kelvo kelvo-res)
 
@@ -16,6 +17,12 @@ kelvo_add_test(test_demo
   SOURCES engine/test_demo.cpp
   LIBS kelvo_harness_support PkgConfig::CAIRO
   DEPENDS kelvo kelvo-res
+  SERIAL)
+
+kelvo_add_test(test_demo_tempfiles
+  SOURCES engine/test_demo_tempfiles.cpp
+  LIBS kelvo_harness_support
+  DEPENDS kelvo
   SERIAL)
 
 kelvo_add_test(test_full_run

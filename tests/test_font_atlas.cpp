@@ -308,11 +308,12 @@ TEST(FontAtlasFailures, ACharacterSizeFreeTypeRefusesEndsWithOneLine) {
   EXPECT_FALSE(std::filesystem::exists(TemporaryPath()));
 }
 
-TEST(FontAtlasFailures, ATemporaryFileThatCannotBeCreatedEndsTheRun) {
+TEST(FontAtlasFailures, ADirectoryInPlaceOfTheTemporaryFileEndsTheRun) {
   const std::string path = TemporaryPath();
   ASSERT_EQ(mkdir(path.c_str(), 0755), 0) << path;
   EXPECT_FATAL(GenerateTextureAtlasBMP(Entry(FontBytes()), 180), kExitAssertion,
-               "Unable to create file \"" + path + "\": Is a directory");
+               "[uFont] ERROR: cannot create the temporary file \"" + path +
+                   "\": a directory of that name is in the way");
   EXPECT_EQ(rmdir(path.c_str()), 0);
 }
 

@@ -1,5 +1,5 @@
 // uFont: the glyph atlas of the embedded font. The font goes to a temporary file beside the
-// executable (FreeType opens it from there), the 256 glyphs of the codes 0 to 255 are
+// executable (FreeType opens it through this process's descriptor of it), the 256 glyphs of the codes 0 to 255 are
 // rendered with the light auto-hinter into a zeroed RGBA buffer cell by cell, the file is
 // deleted again and the buffer is uploaded as one GL texture. Any FreeType failure, and a
 // GL whose textures are too small for the atlas, end the demo with one line (status 217)
@@ -9,11 +9,10 @@
 #include <GL/gl.h>
 #include <ft2build.h>
 #include FT_FREETYPE_H
-#include <unistd.h>
-
 #include <string>
 #include <string_view>
 
+#include "engine/tempfile.hpp"
 #include "text/atlas_layout.hpp"
 
 namespace {
@@ -44,13 +43,13 @@ std::string FreeTypeErrorText(FT_Error error) {
 }
 
 // Removes the temporary font file, then ends the demo with the error line.
-[[noreturn]] void FontFailure(const std::string& fontPath, const std::string& what) {
-  unlink(fontPath.c_str());
+[[noreturn]] void FontFailure(TTemporaryFile& fontFile, const std::string& what) {
+  fontFile.Remove();
   FatalLine("[uFont] ERROR: " + what, kExitAssertion);
 }
 
-void RequireFreeType(FT_Error error, const std::string& fontPath, const std::string& step) {
-  if (error != 0) FontFailure(fontPath, step + " failed: " + FreeTypeErrorText(error));
+void RequireFreeType(FT_Error error, TTemporaryFile& fontFile, const std::string& step) {
+  if (error != 0) FontFailure(fontFile, step + " failed: " + FreeTypeErrorText(error));
 }
 
 // The face's line height in whole pixels.
@@ -58,12 +57,12 @@ std::int64_t LineHeight(FT_Face face) { return static_cast<std::int64_t>(face->s
 
 // The slot's bitmap as coverage bytes; anything but an 8-bit grey bitmap read top row
 // first is refused, since it could not be read byte by byte within its buffer.
-TCoverageBitmap CoverageOf(const FT_GlyphSlot slot, unsigned code, const std::string& fontPath) {
+TCoverageBitmap CoverageOf(const FT_GlyphSlot slot, unsigned code, TTemporaryFile& fontFile) {
   const FT_Bitmap& bitmap = slot->bitmap;
   TCoverageBitmap coverage{bitmap.buffer, bitmap.width, bitmap.rows, bitmap.pitch};
   if (coverage.Width == 0 || coverage.Rows == 0) return coverage;
   if (bitmap.pixel_mode != FT_PIXEL_MODE_GRAY || coverage.Pitch < coverage.Width || bitmap.buffer == nullptr) {
-    FontFailure(fontPath, "FT_Load_Char gave character code " + std::to_string(code) +
+    FontFailure(fontFile, "FT_Load_Char gave character code " + std::to_string(code) +
                               " a bitmap that is not 8-bit coverage (pixel mode " +
                               std::to_string(bitmap.pixel_mode) + ", pitch " + std::to_string(bitmap.pitch) + ")");
   }
@@ -93,17 +92,18 @@ TUInt32DynArray GenerateGLColorTable() {
 
 TTextureAtlas GenerateTextureAtlasBMP(const TResourceEntry& resource, std::int32_t size) {
   WriteLine(std::string(kLog) + "Generating Font Atlas");
-  const std::string fontPath = TemporaryPathBesideExecutable(kTemporaryFontName);
-  WriteLine(std::string(kLog) + "Creating temporary font file: " + fontPath);
-  WriteWholeFile(fontPath, resource.Bytes);
+  TTemporaryFile fontFile = TTemporaryFile::Create(kTemporaryFontName, "uFont");
+  WriteLine(std::string(kLog) + "Creating temporary font file: " + fontFile.Path());
+  fontFile.Write(resource.Bytes);
 
   FT_Library library = nullptr;
   FT_Face face = nullptr;
-  RequireFreeType(FT_Init_FreeType(&library), fontPath, "FT_Init_FreeType");
-  RequireFreeType(FT_New_Face(library, fontPath.c_str(), 0, &face), fontPath,
-                  "FT_New_Face on \"" + fontPath + "\"");
+  RequireFreeType(FT_Init_FreeType(&library), fontFile, "FT_Init_FreeType");
+  // FreeType opens the very file written above, whatever its name leads to by now.
+  RequireFreeType(FT_New_Face(library, fontFile.ReadPath().c_str(), 0, &face), fontFile,
+                  "FT_New_Face on \"" + fontFile.Path() + "\"");
   RequireFreeType(FT_Set_Char_Size(face, 0, static_cast<FT_F26Dot6>(size) * 64, kDotsPerInch, kDotsPerInch),
-                  fontPath, "FT_Set_Char_Size with " + std::to_string(size) + " points");
+                  fontFile, "FT_Set_Char_Size with " + std::to_string(size) + " points");
 
   TTextureAtlas atlas;
   const std::int32_t side = AtlasSide(LineHeight(face));
@@ -113,7 +113,7 @@ TTextureAtlas GenerateTextureAtlasBMP(const TResourceEntry& resource, std::int32
   GLint maxTextureSize = 0;
   glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxTextureSize);
   if (std::string problem = TextureSideProblem(side, maxTextureSize); !problem.empty()) {
-    FontFailure(fontPath, problem);
+    FontFailure(fontFile, problem);
   }
 
   // Fresh zero pages from the allocator: everything outside the glyphs stays transparent
@@ -126,17 +126,17 @@ TTextureAtlas GenerateTextureAtlasBMP(const TResourceEntry& resource, std::int32
   const TColourBytes colours = ColourBytesOf(GenerateGLColorTable());
   TAtlasPen pen;
   for (unsigned code = 0; code < 256; ++code) {
-    RequireFreeType(FT_Load_Char(face, code, kLoadFlags), fontPath,
+    RequireFreeType(FT_Load_Char(face, code, kLoadFlags), fontFile,
                     "FT_Load_Char for character code " + std::to_string(code));
     const FT_GlyphSlot slot = face->glyph;
-    const TCoverageBitmap bitmap = CoverageOf(slot, code, fontPath);
+    const TCoverageBitmap bitmap = CoverageOf(slot, code, fontFile);
     const TAtlasPen cell = PlaceGlyph(pen, bitmap.Width, side, LineHeight(face));
     BlitGlyph(atlas.Pixels.Span(), side, cell, bitmap, colours);
     atlas.Glyphs[code] =
         MakeGlyphRecord(cell, bitmap.Width, bitmap.Rows, slot->bitmap_left, slot->bitmap_top, slot->advance.x, side);
   }
   FT_Done_FreeType(library);
-  unlink(fontPath.c_str());
+  fontFile.Remove();
 
   WriteLine(std::string(kLog) + "Creating GL Texture");
   atlas.TextureName = Narrow<std::int32_t>(UploadAtlas(atlas.Pixels, side));
