@@ -35,7 +35,7 @@ constexpr int kThumbHeight = 36;
 constexpr std::size_t kThumbBytes = static_cast<std::size_t>(kThumbWidth) * kThumbHeight * 3;
 
 // Runs a program to its end and returns its stdout; fails the test unless it ends with 0.
-std::string Run(const std::string& program, const std::vector<std::string>& arguments) {
+std::string RunTool(const std::string& program, const std::vector<std::string>& arguments) {
   TDemoProcess process(program, arguments);
   TExitResult result = process.WaitExit(300s);
   EXPECT_TRUE(result.Exited && result.Code == 0) << program << " failed";
@@ -43,7 +43,7 @@ std::string Run(const std::string& program, const std::vector<std::string>& argu
 }
 
 std::string Probe(const std::string& film, const std::string& stream, const std::string& entries) {
-  return Run("ffprobe", {"-v", "error", "-select_streams", stream, "-show_entries", entries, "-of",
+  return RunTool("ffprobe", {"-v", "error", "-select_streams", stream, "-show_entries", entries, "-of",
                          "default=noprint_wrappers=1", film});
 }
 
@@ -81,7 +81,7 @@ std::vector<std::string> TopLevelBoxes(const std::string& path) {
 
 // Every frame of a film (or the one picture of an image file), scaled to the thumbnail size.
 std::vector<std::string> Thumbnails(const std::string& path) {
-  std::string raw = Run("ffmpeg", {"-nostdin", "-v", "error", "-i", path, "-map", "0:v:0", "-vf",
+  std::string raw = RunTool("ffmpeg", {"-nostdin", "-v", "error", "-i", path, "-map", "0:v:0", "-vf",
                                    "scale=" + std::to_string(kThumbWidth) + ":" + std::to_string(kThumbHeight) +
                                        ":flags=area",
                                    "-pix_fmt", "rgb24", "-f", "rawvideo", "-"});
@@ -103,14 +103,14 @@ std::vector<std::string> StorePictures() {
   std::vector<std::string> names;
   for (int i = 1; i <= 16; ++i) names.push_back("TEX_arte" + std::to_string(i));
   names.push_back("TEX_background");
-  std::string list = Run(kBuild + "/kelvo-res", {"list", kBuild + "/kelvo"});
+  std::string list = RunTool(kBuild + "/kelvo-res", {"list", kBuild + "/kelvo"});
   std::vector<std::string> thumbs;
   std::filesystem::path dir = std::filesystem::temp_directory_path() / ("kelvo-film-test-" + std::to_string(getpid()));
   std::filesystem::create_directories(dir);
   for (const std::string& name : names) {
     EXPECT_NE(list.find(name), std::string::npos) << name << " is not in the store";
     std::string bmp = (dir / (name + ".bmp")).string();
-    Run(kBuild + "/kelvo-res", {"extract", kBuild + "/kelvo", name, bmp});
+    RunTool(kBuild + "/kelvo-res", {"extract", kBuild + "/kelvo", name, bmp});
     std::vector<std::string> picture = Thumbnails(bmp);
     EXPECT_EQ(picture.size(), 1u) << name;
     thumbs.push_back(picture.empty() ? std::string(kThumbBytes, '\0') : picture[0]);
@@ -121,7 +121,7 @@ std::vector<std::string> StorePictures() {
 
 // Stereo 16-bit samples of a film's sound track at 44100 frames a second.
 std::vector<std::int16_t> FilmSamples(const std::string& film) {
-  std::string raw = Run("ffmpeg", {"-nostdin", "-v", "error", "-i", film, "-map", "0:a:0", "-f", "s16le", "-ac", "2",
+  std::string raw = RunTool("ffmpeg", {"-nostdin", "-v", "error", "-i", film, "-map", "0:a:0", "-f", "s16le", "-ac", "2",
                                    "-ar", "44100", "-"});
   std::vector<std::int16_t> samples(raw.size() / 2);
   std::memcpy(samples.data(), raw.data(), samples.size() * 2);
@@ -178,7 +178,9 @@ TEST_F(Film, ShowsTheSixteenPicturesInOrderThenTheHarbour) {
     shown.push_back(best);
     // A picture fills the whole frame: nearly equal (only scaling and H.264 differ). The
     // harbour has the sun, the boat, the water and the text over its background.
-    if (best < kHarbour) EXPECT_LT(MeanDifference(frames[f], pictures[best]), 6.0) << "frame " << f;
+    if (best < kHarbour) {
+      EXPECT_LT(MeanDifference(frames[f], pictures[best]), 6.0) << "frame " << f;
+    }
   }
   EXPECT_EQ(shown.front(), 0u) << "the film does not start with arte1";
   // Each picture in turn, none left out or repeated, each for about a quarter second.
@@ -204,7 +206,7 @@ TEST_F(Film, SoundIsTheSongFromWherePlaybackStarted) {
   TWavSamples song;
   {
     std::string path = kFilms + "/song-" + std::to_string(getpid()) + ".wav";
-    Run(kBuild + "/kelvo-res", {"extract", kBuild + "/kelvo", "SONG", path});
+    RunTool(kBuild + "/kelvo-res", {"extract", kBuild + "/kelvo", "SONG", path});
     song = ReadWav16(path);
     std::filesystem::remove(path);
   }
@@ -245,7 +247,7 @@ TEST_F(Film, SoundIsTheSongFromWherePlaybackStarted) {
 
 TEST_F(Film, TwoFilmsOfTheSameBuildAreTheSameFrameForFrame) {
   auto checksums = [](const std::string& film) {
-    return Run("ffmpeg", {"-nostdin", "-v", "error", "-i", film, "-map", "0:v:0", "-f", "framemd5", "-"});
+    return RunTool("ffmpeg", {"-nostdin", "-v", "error", "-i", film, "-map", "0:v:0", "-f", "framemd5", "-"});
   };
   std::string first = checksums(kFirst);
   std::string second = checksums(kSecond);
@@ -253,7 +255,7 @@ TEST_F(Film, TwoFilmsOfTheSameBuildAreTheSameFrameForFrame) {
   EXPECT_GT(lines, static_cast<std::size_t>(kSeconds * kFps));
   EXPECT_EQ(first, second);
   auto sound = [](const std::string& film) {
-    return Run("ffmpeg", {"-nostdin", "-v", "error", "-i", film, "-map", "0:a:0", "-f", "md5", "-"});
+    return RunTool("ffmpeg", {"-nostdin", "-v", "error", "-i", film, "-map", "0:a:0", "-f", "md5", "-"});
   };
   EXPECT_EQ(sound(kFirst), sound(kSecond));
 }
