@@ -101,8 +101,8 @@ double MeanDifference(const std::string& a, const std::string& b) {
 // The pictures of the store, in show order: arte1 ... arte16, then the harbour background.
 std::vector<std::string> StorePictures() {
   std::vector<std::string> names;
-  for (int i = 1; i <= 16; ++i) names.push_back("TEX_arte" + std::to_string(i));
-  names.push_back("TEX_background");
+  for (int i = 1; i <= 16; ++i) names.push_back("TEX_ARTE" + std::to_string(i));
+  names.push_back("TEX_BACKGROUND");
   std::string list = RunTool(kBuild + "/kelvo-res", {"list", kBuild + "/kelvo"});
   std::vector<std::string> thumbs;
   std::filesystem::path dir = std::filesystem::temp_directory_path() / ("kelvo-film-test-" + std::to_string(getpid()));

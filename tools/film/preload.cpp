@@ -5,7 +5,8 @@
 // and an unused byte). Other threads (the audio worker) see the real clocks.
 //
 // Interposed: clock_gettime, gettimeofday, time, XMapWindow (returns once the window is
-// mapped at the screen's full size, so the first frame is full size), glXSwapBuffers and
+// mapped at the screen's full size and the GL driver knows it, so the first frame is full
+// size), glXSwapBuffers and
 // _exit (the demo ends through it; the last frame then fills the film up to the run's end).
 //
 // Environment, set by scripts/film:
@@ -396,6 +397,13 @@ int XMapWindow(Display* display, Window window) {
     if (RealNanos(CLOCK_MONOTONIC) > deadline) Fail("the window did not become full-screen within 20 s");
     timespec pause{0, 5 * vclock::kNanosPerMilli};
     nanosleep(&pause, nullptr);
+  }
+  // The GL driver learns a window's new size only at a buffer swap: without one here the
+  // demo's first frame would go into the 1x1 buffer of the window as it was created. This
+  // swap shows nothing the film records and takes no virtual time.
+  if (glXGetCurrentContext() != nullptr && glXGetCurrentDrawable() == window) {
+    static TSwapBuffers swap = Next<TSwapBuffers>("glXSwapBuffers");
+    swap(display, window);
   }
   return result;
 }
