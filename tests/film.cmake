@@ -2,8 +2,8 @@
 # (where scripts/film is present) the sync check on a 10-second film of the demo.
 kelvo_add_test(test_sync
   SOURCES test_sync.cpp
-  LIBS kelvo_sync_measure
-  DEPENDS kelvo-sync
+  LIBS kelvo_sync_measure kelvo_engine
+  DEPENDS kelvo-sync kelvo_resources
   LABELS film)
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/scripts/film)
