@@ -102,11 +102,17 @@ class SyncFilm : public ::testing::Test {
   void SetUp() override {
     ASSERT_EQ(std::system("command -v ffmpeg > /dev/null && command -v ffprobe > /dev/null"), 0)
         << "ffmpeg and ffprobe are needed (./test.sh installs them)";
-    Dir = std::filesystem::path(KELVO_BUILD_DIR) / "test_sync_films";
+    // One folder per test: CTest runs them side by side.
+    Dir = std::filesystem::path(KELVO_BUILD_DIR) / "test_sync_films" /
+          ::testing::UnitTest::GetInstance()->current_test_info()->name();
     std::filesystem::remove_all(Dir);
     std::filesystem::create_directories(Dir);
   }
-  void TearDown() override { std::filesystem::remove_all(Dir); }
+  void TearDown() override {
+    std::filesystem::remove_all(Dir);
+    std::error_code ignored;  // the last test to finish removes the emptied folder
+    std::filesystem::remove(Dir.parent_path(), ignored);
+  }
 
   // A 60 fps film as long as the sound: flat grey pictures that change at the given frames,
   // with a bar that moves every frame across them, and the sound (mono, 44100 Hz).

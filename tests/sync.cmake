@@ -1,4 +1,4 @@
-# Films: the sync check's arithmetic and kelvo-sync on small films made with ffmpeg, then
+# The sync check: its arithmetic and kelvo-sync on small films made with ffmpeg, then
 # (where scripts/film is present) the sync check on a 10-second film of the demo.
 kelvo_add_test(test_sync
   SOURCES test_sync.cpp
