@@ -42,10 +42,10 @@ void ParseDeviceArgument(std::string& deviceName, std::span<const char* const> a
 
 void AssembleScenes(TKelvo& kelvo) {
   std::int32_t scene = 0;
-  for (int page = 1; page <= 16; ++page) {
+  for (int page = 1; page <= kPictureCount; ++page) {
     kelvo.RegisterRenderer(
         std::make_shared<TBackgroundRenderer>(scene, kelvo.GetTexture("arte" + std::to_string(page))));
-    kelvo.RegisterRenderer(std::make_shared<TVoidRenderer>(scene, 0.25));
+    kelvo.RegisterRenderer(std::make_shared<TVoidRenderer>(scene, kPictureSeconds));
     ++scene;
   }
   kelvo.RegisterRenderer(std::make_shared<TBackgroundRenderer>(scene, kelvo.GetTexture("background")));

@@ -2,6 +2,7 @@
 // assembly of the 37 scene renderers. Depends on uKelvo and the scene and text renderers.
 #pragma once
 
+#include <cstdint>
 #include <span>
 #include <string>
 
@@ -14,6 +15,11 @@ void WriteBanner();
 // last one wins; a value is never itself taken for an option; "--device" as the last word
 // and every other word are ignored.
 void ParseDeviceArgument(std::string& deviceName, std::span<const char* const> arguments);
+
+// The opening: scenes 0 to 15 each show one picture for this long (their pause renderers'
+// duration); scene 16, the harbour, follows.
+inline constexpr std::int32_t kPictureCount = 16;
+inline constexpr double kPictureSeconds = 0.25;
 
 // Creates and registers the renderers of scenes 0 to 16 in their fixed order.
 void AssembleScenes(TKelvo& kelvo);

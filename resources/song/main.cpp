@@ -23,7 +23,7 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
 void CheckNotesFit(const song::TScore& score) {
   const double songSeconds = static_cast<double>(kSongFrames) / kSongSampleRate;
   for (const song::TNote& note : score.Notes) {
-    if (note.Start * score.SecondsPerBeat() >= songSeconds) {
+    if (score.SecondsAt(note.Start) >= songSeconds) {
       throw std::runtime_error("a note of " + score.Instruments.at(note.Instrument).Name + " starts in bar " +
                                std::to_string(note.Start / song::kBeatsPerBar + 1.0) + ", after the end of the song");
     }
@@ -46,8 +46,8 @@ int main(int argc, char** argv) {
 
     song::TMasterSettings settings;
     if (score.Fade) {
-      settings.FadeFromSeconds = score.Fade->FromBeat * score.SecondsPerBeat();
-      settings.FadeToSeconds = score.Fade->ToBeat * score.SecondsPerBeat();
+      settings.FadeFromSeconds = score.SecondsAt(score.Fade->FromBeat);
+      settings.FadeToSeconds = score.SecondsAt(score.Fade->ToBeat);
     }
     song::TMasterReport report;
     const std::vector<std::int16_t> samples = song::MasterMix(mix.Span(), settings, kSongSampleRate, report);

@@ -37,7 +37,7 @@ std::vector<float> KickPump(const TScore& score, double sampleRate, std::size_t 
   const std::size_t length = static_cast<std::size_t>(0.4 * sampleRate);
   for (const TNote& note : score.Notes) {
     if (score.Instruments.at(note.Instrument).Kind->Kind != EKind::Kick) continue;
-    const std::size_t start = static_cast<std::size_t>(std::llround(note.Start * score.SecondsPerBeat() * sampleRate));
+    const std::size_t start = static_cast<std::size_t>(std::llround(score.SecondsAt(note.Start) * sampleRate));
     for (std::size_t i = 0; i < length && start + i < frames; ++i) {
       const double t = static_cast<double>(i) / sampleRate;
       const double depth = std::min(1.0, static_cast<double>(i) / static_cast<double>(attack)) * std::exp(-t / 0.12) *
@@ -53,16 +53,17 @@ std::vector<float> KickPump(const TScore& score, double sampleRate, std::size_t 
 class TParamReader {
  public:
   TParamReader(const TScore& score, std::size_t instrument, const char* name, double sampleRate)
-      : Ramp(score.FindRamp(instrument, name)), Constant(score.Instruments.at(instrument).Param(name)),
-        BeatsPerFrame(1.0 / (score.SecondsPerBeat() * sampleRate)) {}
+      : Score(score), Ramp(score.FindRamp(instrument, name)), Constant(score.Instruments.at(instrument).Param(name)),
+        SampleRate(sampleRate) {}
   double At(std::size_t frame) const {
-    return Ramp != nullptr ? Ramp->ValueAt(static_cast<double>(frame) * BeatsPerFrame) : Constant;
+    return Ramp != nullptr ? Ramp->ValueAt(Score.BeatAt(static_cast<double>(frame) / SampleRate)) : Constant;
   }
 
  private:
+  const TScore& Score;
   const TRamp* Ramp;
   double Constant;
-  double BeatsPerFrame;
+  double SampleRate;
 };
 
 // Renders one instrument's notes into scratch (which is all zeros on entry and again on
@@ -80,7 +81,7 @@ void RenderInstrument(const TScore& score, std::size_t instrument, const std::ve
     if (humanize > 0.0) {
       // Up to 6 ms early or late and 12 % softer or louder, the same on every run.
       TRandom stray(kHumanSeed ^ (index * 0xD1B54A32D192ED03ull));
-      note.Start = std::max(0.0, note.Start + humanize * kHumanSeconds * stray.Bipolar() / score.SecondsPerBeat());
+      note.Start = std::max(0.0, score.BeatAt(score.SecondsAt(note.Start) + humanize * kHumanSeconds * stray.Bipolar()));
       note.Velocity *= 1.0 + humanize * kHumanVelocity * stray.Bipolar();
     }
     // A note that starts as the one before it ends (or overlaps it) slides from its pitch.

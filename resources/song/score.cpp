@@ -29,6 +29,28 @@ double TRamp::ValueAt(double beat) const {
   return Points.back().Value;
 }
 
+double TScore::SecondsAt(double beat) const {
+  if (TimeMap.empty()) return beat * SecondsPerBeat();
+  if (beat <= TimeMap.front().Beat) return TimeMap.front().Seconds + (beat - TimeMap.front().Beat) * SecondsPerBeat();
+  for (std::size_t i = 1; i < TimeMap.size(); ++i) {
+    const TTimePoint& a = TimeMap[i - 1];
+    const TTimePoint& b = TimeMap[i];
+    if (beat <= b.Beat) return a.Seconds + (b.Seconds - a.Seconds) * (beat - a.Beat) / (b.Beat - a.Beat);
+  }
+  return TimeMap.back().Seconds + (beat - TimeMap.back().Beat) * SecondsPerBeat();
+}
+
+double TScore::BeatAt(double seconds) const {
+  if (TimeMap.empty()) return seconds / SecondsPerBeat();
+  if (seconds <= TimeMap.front().Seconds) return TimeMap.front().Beat + (seconds - TimeMap.front().Seconds) / SecondsPerBeat();
+  for (std::size_t i = 1; i < TimeMap.size(); ++i) {
+    const TTimePoint& a = TimeMap[i - 1];
+    const TTimePoint& b = TimeMap[i];
+    if (seconds <= b.Seconds) return a.Beat + (b.Beat - a.Beat) * (seconds - a.Seconds) / (b.Seconds - a.Seconds);
+  }
+  return TimeMap.back().Beat + (seconds - TimeMap.back().Seconds) / SecondsPerBeat();
+}
+
 const TRamp* TScore::FindRamp(std::size_t instrument, std::string_view param) const {
   for (const TRamp& ramp : Ramps) {
     if (ramp.Instrument == instrument && ramp.Param == param) return &ramp;
@@ -203,6 +225,7 @@ class TParser {
     if (command == "play") return ParsePlay(place, words);
     if (command == "ramp") return ParseRamp(place, words);
     if (command == "fade") return ParseFade(place, words);
+    if (command == "time") return ParseTime(place, words);
     if (command == "end") Fail(place, "'end' without an open pattern");
     Fail(place, "unknown statement '" + std::string(command) + "'");
   }
@@ -455,6 +478,20 @@ class TParser {
     const TFade fade{BarToBeat(place, words[1]), BarToBeat(place, words[2])};
     if (fade.ToBeat <= fade.FromBeat) Fail(place, "the fade must end after it starts");
     Score.Fade = fade;
+  }
+
+  void ParseTime(const TPlace& place, const std::vector<std::string_view>& words) {
+    if (words.size() < 2) Fail(place, "usage: time BAR=SECONDS [BAR=SECONDS ...]");
+    for (std::size_t i = 1; i < words.size(); ++i) {
+      const auto [bar, seconds] = KeyValue(place, words[i]);
+      const TTimePoint point{BarToBeat(place, bar), Number(place, seconds, "the seconds")};
+      if (point.Seconds < 0.0) Fail(place, "a time anchor cannot lie before the start of the song");
+      if (!Score.TimeMap.empty() &&
+          (point.Beat <= Score.TimeMap.back().Beat || point.Seconds <= Score.TimeMap.back().Seconds)) {
+        Fail(place, "time anchors must come later in bars and in seconds than the one before");
+      }
+      Score.TimeMap.push_back(point);
+    }
   }
 };
 

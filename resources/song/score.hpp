@@ -12,6 +12,7 @@
 //   play PATTERN BAR [times=N] [transpose=SEMITONES] [velocity=SCALE] [on=INSTRUMENT]
 //   ramp INSTRUMENT PARAM BAR=VALUE BAR=VALUE ...
 //   fade FROM_BAR TO_BAR
+//   time BAR=SECONDS [BAR=SECONDS ...]        (anchors of the time map, see TScore::SecondsAt)
 // Bars count from 1 and may be fractional; a bar has four beats. A line without "NAME:"
 // continues the voice above it. A length after ':' stays in force for the following notes
 // of the voice; '~' extends the notes before it, '|' checks that the voice is on a bar
@@ -66,14 +67,27 @@ struct TFade {
   double FromBeat, ToBeat;
 };
 
+// Where a beat sits in time, for music that must meet fixed instants.
+struct TTimePoint {
+  double Beat;
+  double Seconds;
+};
+
 struct TScore {
   double Tempo = 120.0;
   std::vector<TInstrument> Instruments;
   std::vector<TNote> Notes;  // in order of appearance
   std::vector<TRamp> Ramps;
   std::optional<TFade> Fade;
+  std::vector<TTimePoint> TimeMap;  // increasing in beats and in seconds
 
   double SecondsPerBeat() const { return 60.0 / Tempo; }
+  // The time of a beat. Between two anchors of the time map time runs evenly from one to
+  // the other; before the first and after the last it runs at the tempo; without anchors
+  // beat 0 is at 0 s.
+  double SecondsAt(double beat) const;
+  // The beat at a time: the inverse of SecondsAt.
+  double BeatAt(double seconds) const;
   const TRamp* FindRamp(std::size_t instrument, std::string_view param) const;
 };
 

@@ -23,9 +23,10 @@ class TNoteContext {
   TNoteContext(const TVoiceSetup& setup, const TNote& note, TStereoSpan out)
       : Setup(setup), Instrument(setup.Score.Instruments.at(setup.InstrumentIndex)), Note(note), Out(out) {
     Assert(out.Left.size() == out.Right.size(), "stereo buffer halves differ in length", "song voices", __LINE__);
-    const double secondsPerBeat = setup.Score.SecondsPerBeat();
-    Start = Narrow<std::size_t>(std::llround(note.Start * secondsPerBeat * setup.SampleRate));
-    OffFrames = Narrow<std::size_t>(std::max<long long>(1, std::llround(note.Length * secondsPerBeat * setup.SampleRate)));
+    const double startSeconds = setup.Score.SecondsAt(note.Start);
+    const double lengthSeconds = setup.Score.SecondsAt(note.Start + note.Length) - startSeconds;
+    Start = Narrow<std::size_t>(std::llround(startSeconds * setup.SampleRate));
+    OffFrames = Narrow<std::size_t>(std::max<long long>(1, std::llround(lengthSeconds * setup.SampleRate)));
     MaxFrames = OffFrames + static_cast<std::size_t>(kMaxTailSeconds * setup.SampleRate);
   }
 
@@ -35,7 +36,7 @@ class TNoteContext {
   double ParamAt(const char* name, std::size_t offset) const {
     if (const TRamp* ramp = Setup.Score.FindRamp(Setup.InstrumentIndex, name)) {
       const double seconds = static_cast<double>(Start + offset) / Setup.SampleRate;
-      return ramp->ValueAt(seconds / Setup.Score.SecondsPerBeat());
+      return ramp->ValueAt(Setup.Score.BeatAt(seconds));
     }
     return Instrument.Param(name);
   }

@@ -1,0 +1,112 @@
+// uSchedule: the opening's instants on a 60 Hz display (see schedule.hpp).
+#include "engine/schedule.hpp"
+
+#include <algorithm>
+#include <limits>
+#include <memory>
+
+#include "engine/entry.hpp"
+#include "engine/fatal.hpp"
+#include "engine/kelvo.hpp"
+#include "scenes/voidrenderer.hpp"
+
+namespace {
+
+constexpr std::int64_t kRetraceNumerator = 50'000'000;  // 1/60 s = 50'000'000 / 3 ns
+constexpr std::int64_t kRetraceDenominator = 3;
+// Far more passes than the opening's four seconds need: 2 readings of 10 us each.
+constexpr std::int64_t kMaxPasses = 10'000'000;
+
+// Draws nothing; remembers whether the last frame drew it, so that its first appearance
+// can be placed on the retrace of that frame's swap.
+class TAppearanceProbe : public IRenderer {
+ public:
+  explicit TAppearanceProbe(std::int32_t scene) : Scene(scene) {}
+  void Render() override { DrawnInFrame = true; }
+  void Update(double) override {}
+  std::int32_t GetScene() override { return Scene; }
+
+  std::int32_t Scene;
+  bool DrawnInFrame = false;
+  std::int64_t FirstShownNs = -1;
+  std::int32_t FirstFrame = 0;
+};
+
+}  // namespace
+
+std::int64_t RetraceNs(std::int64_t k) { return k * kRetraceNumerator / kRetraceDenominator; }
+
+std::int64_t NextRetraceNs(std::int64_t v) {
+  // The least k with floor(k * N / 3) > v, that is k * N >= 3 (v + 1).
+  const std::int64_t k = (kRetraceDenominator * (v + 1) + kRetraceNumerator - 1) / kRetraceNumerator;
+  return RetraceNs(k);
+}
+
+std::int64_t WallMsAt(std::int64_t v) { return kVirtualWallEpochMs + v / 1'000'000; }
+
+std::int64_t TVirtualDisplay::Read() {
+  const std::int64_t now = V;
+  V += kClockReadCostNs;
+  return now;
+}
+
+std::int64_t TVirtualDisplay::Swap() {
+  V = NextRetraceNs(V);
+  return V;
+}
+
+double TVirtualWallClock::NowMs() { return static_cast<double>(WallMsAt(Display.Read())); }
+
+TOpeningSchedule ComputeOpeningSchedule() {
+  const std::int32_t savedScene = SceneIndex;
+  SceneIndex = 0;
+
+  // The scene table of the opening, as the program entry assembles it: each picture, then
+  // its pause; the harbour's first renderer stands for the harbour.
+  IRendererDynArray renderers;
+  std::vector<std::shared_ptr<TAppearanceProbe>> probes;
+  for (std::int32_t scene = 0; scene <= kPictureCount; ++scene) {
+    probes.push_back(std::make_shared<TAppearanceProbe>(scene));
+    AppendRenderer(renderers, probes.back());
+    if (scene < kPictureCount) AppendRenderer(renderers, std::make_shared<TVoidRenderer>(scene, kPictureSeconds));
+  }
+
+  TVirtualDisplay display;
+  TVirtualWallClock clock(display);
+  TOpeningSchedule schedule;
+  schedule.SmallestMarginNs = std::numeric_limits<std::int64_t>::max();
+  // The frame loop reads the clock twice before mapping the window and none between the
+  // mapping and the start of playback.
+  TFramePacer pacer(clock);
+  schedule.PlaybackNs = display.Now();
+
+  std::int32_t frame = 0;
+  auto drawFrame = [&](double frameTime) {
+    ++frame;
+    DrawRenderers(renderers, frameTime);
+    schedule.SmallestMarginNs = std::min(schedule.SmallestMarginNs, NextRetraceNs(display.Now()) - display.Now());
+    const std::int64_t shown = display.Swap();
+    for (const auto& probe : probes) {
+      if (probe->DrawnInFrame && probe->FirstShownNs < 0) {
+        probe->FirstShownNs = shown;
+        probe->FirstFrame = frame;
+      }
+      probe->DrawnInFrame = false;
+    }
+  };
+  for (std::int64_t pass = 0; probes.back()->FirstShownNs < 0; ++pass) {
+    Assert(pass < kMaxPasses, "the harbour never shows on the virtual display", "uSchedule", __LINE__);
+    pacer.Step(drawFrame);
+  }
+
+  for (std::int32_t n = 0; n < kPictureCount; ++n) {
+    const TAppearanceProbe& probe = *probes.at(static_cast<std::size_t>(n));
+    Assert(probe.FirstShownNs >= 0, "a picture never shows on the virtual display", "uSchedule", __LINE__);
+    schedule.PictureNs.push_back(probe.FirstShownNs);
+    schedule.PictureFrame.push_back(probe.FirstFrame);
+  }
+  schedule.HarbourNs = probes.back()->FirstShownNs;
+  schedule.HarbourFrame = probes.back()->FirstFrame;
+  SceneIndex = savedScene;
+  return schedule;
+}
