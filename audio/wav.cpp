@@ -132,14 +132,20 @@ bool TWAV::LoadFromFile(const std::string& path) {
 
 void TWAV::LoadFromResourceLazinessHack(const TResourceEntry& entry) {
   WriteLine("[uWAV] Loading song from resource (laziness hack)");
-  LoadThroughTemporaryFile(entry.Bytes, TemporaryPathBesideExecutable(kTemporarySongFileName));
+  LoadThroughTemporaryFile(entry, TemporaryPathBesideExecutable(kTemporarySongFileName));
 }
 
 void TWAV::LoadThroughTemporaryFile(std::span<const std::uint8_t> bytes, const std::string& path) {
+  TResourceEntry entry;
+  entry.Bytes = bytes;
+  LoadThroughTemporaryFile(entry, path);
+}
+
+void TWAV::LoadThroughTemporaryFile(const TResourceEntry& entry, const std::string& path) {
   WriteLine("[uWAV] LoadFromResourceLazinessHack: Creating temporary song file: " + path);
   // Creates or empties the file; a path that cannot be created ends the demo with
   // "Unable to create file "<path>": <reason>".
-  WriteWholeFile(path, bytes);
+  WriteEntryToFile(path, entry);
   Assert(LoadFromFile(path), "failed to load tmp wav", kUnit, 226);
   // Whether the deletion works does not matter to the demo.
   unlink(path.c_str());

@@ -102,6 +102,7 @@ class TWAV {
   // Writes the entry to a temporary file beside the executable, loads it and deletes it.
   void LoadFromResourceLazinessHack(const TResourceEntry& entry);
   // The same detour through the given temporary path (taken whole, never shortened).
+  void LoadThroughTemporaryFile(const TResourceEntry& entry, const std::string& path);
   void LoadThroughTemporaryFile(std::span<const std::uint8_t> bytes, const std::string& path);
 
   TRiffHeader RiffHeader;

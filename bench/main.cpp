@@ -72,9 +72,11 @@ TDesignBuffers DesignOf(const std::string& kelvo, const std::string& program) {
   };
   for (std::size_t i = 0; i < store->Count(); ++i) {
     const TResourceEntry& entry = store->Entry(i);
-    if (entry.Name.starts_with("TEX_"))
-      design.PictureSizes.push_back(std::uint64_t{u32(entry.Bytes, 18)} * u32(entry.Bytes, 22) * 4);
-    if (entry.Name == "SONG") design.SongSize = u32(entry.Bytes, 40);
+    std::uint8_t header[44] = {};
+    const std::size_t got = TResourceStream(entry).Read(header, sizeof header);
+    const std::span<const std::uint8_t> head(header, got);
+    if (entry.Name.starts_with("TEX_")) design.PictureSizes.push_back(std::uint64_t{u32(head, 18)} * u32(head, 22) * 4);
+    if (entry.Name == "SONG") design.SongSize = u32(head, 40);
   }
   design.Program = Real(program);
   design.Store = Real(kelvo);

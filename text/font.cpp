@@ -95,7 +95,7 @@ TTextureAtlas GenerateTextureAtlasBMP(const TResourceEntry& resource, std::int32
   WriteLine(std::string(kLog) + "Generating Font Atlas");
   const std::string fontPath = TemporaryPathBesideExecutable(kTemporaryFontName);
   WriteLine(std::string(kLog) + "Creating temporary font file: " + fontPath);
-  WriteWholeFile(fontPath, resource.Bytes);
+  WriteEntryToFile(fontPath, resource);
 
   FT_Library library = nullptr;
   FT_Face face = nullptr;
