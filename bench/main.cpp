@@ -12,7 +12,7 @@
 //              (files in the page cache) and cold (page cache dropped before every run)
 //
 //   kelvo-bench --kelvo EXE --floor EXE --glprobe SO --allocprobe SO --out FILE
-//               [--command TEXT] [--runs N] [--frame-seconds S] [--no-full] [--baseline EXE]
+//               [--command TEXT] [--runs N] [--frame-seconds S] [--no-full] [--no-frames] [--baseline EXE]
 //
 // Depends on the benchmark's process runner, /proc reader and arithmetic, and on kelvo's
 // store reader (to know the pictures' and the song's sizes).
@@ -52,6 +52,7 @@ struct TConfig {
   int Runs = 5;
   double FrameSeconds = 15;
   bool Full = true;
+  bool Frames = true;
   std::string Baseline;
 };
 
@@ -447,9 +448,12 @@ void WriteReport(const TConfig& config, const TResults& r) {
           "are in the page cache. Cold: the page cache is dropped (echo 3 > /proc/sys/vm/drop_caches) before every "
           "run. The machine was shared with other work during the runs (load average above), which widens the "
           "spread; the ratios come from the same alternating runs, and the fastest run of each is given beside "
-          "the median. Peak resident memory is VmHWM when the window maps.\n\n"
+          "the median. CPU ms is the processor time of all threads up to that line, which other work on the "
+          "machine hardly changes (but which leaves out waiting for the disk). Peak resident memory is VmHWM when "
+          "the window maps.\n\n"
        << "| start | program | median ms | fastest ms | ratio to before (median) | ratio to before (fastest) | "
-          "peak resident MB |\n|---|---|---:|---:|---:|---:|---:|\n";
+          "CPU ms | CPU ratio to before | peak resident MB |\n|---|---|---:|---:|---:|---:|---:|---:|---:|\n";
+    auto cpu = [](const TStart& s) { return s.Cpu.RunMs; };
     auto total = [](const TStart& s) { return s.Phases.Total; };
     auto fastest = [&](const std::vector<TStart>& runs) {
       double best = 1e300;
@@ -460,11 +464,13 @@ void WriteReport(const TConfig& config, const TResults& r) {
       const auto& sides = cold ? c.Cold : c.Warm;
       const double before = MedianOf(sides[0], total);
       const double beforeFastest = fastest(sides[0]);
+      const double beforeCpu = MedianOf(sides[0], cpu);
       for (int i = 0; i < 3; ++i) {
         const double median = MedianOf(sides[i], total);
         md << "| " << (cold ? "cold" : "warm") << " | " << kComparedNames[i] << " | " << Fixed(median) << " | "
            << Fixed(fastest(sides[i])) << " | " << Ratio(median, before) << " | "
-           << Ratio(fastest(sides[i]), beforeFastest) << " | "
+           << Ratio(fastest(sides[i]), beforeFastest) << " | " << Fixed(MedianOf(sides[i], cpu)) << " | "
+           << Ratio(MedianOf(sides[i], cpu), beforeCpu) << " | "
            << Mb(static_cast<std::uint64_t>(MedianOf(sides[i], [](const TStart& s) { return s.PeakBytes; }))) << " |\n";
       }
     }
@@ -488,6 +494,9 @@ void WriteReport(const TConfig& config, const TResults& r) {
   }
 
   // Frames.
+  if (r.OffKelvo.empty()) {
+    md << "(Frames of the harbour scene not measured in this run: --no-frames.)\n\n";
+  } else {
   md << "## Frames of the harbour scene\n\n"
      << "Time between buffer swaps (median over " << Fixed(config.FrameSeconds, 0)
      << " s of the harbour scene per run, then the median of the runs), from an LD_PRELOAD probe "
@@ -532,6 +541,7 @@ void WriteReport(const TConfig& config, const TResults& r) {
        << "(The probe moves every quad drawn with the atlas, whole, to its position modulo the screen width, "
           "in both programs alike.)\n";
   md << "\n";
+  }
 
   if (!r.FullKelvo.empty()) {
     md << "## Memory: resident at the largest sample of a full run\n\n"
@@ -628,13 +638,14 @@ TConfig ParseArguments(int argc, char** argv) {
     else if (option == "--frame-seconds") config.FrameSeconds = std::stod(value());
     else if (option == "--no-full") config.Full = false;
     else if (option == "--baseline") config.Baseline = value();
+    else if (option == "--no-frames") config.Frames = false;
     else throw std::runtime_error("unknown option " + option);
   }
   if (config.Kelvo.empty() || config.Floor.empty() || config.GLProbe.empty() || config.AllocProbe.empty() ||
       config.Out.empty() || config.Runs < 1 || config.FrameSeconds <= 0)
     throw std::runtime_error(
         "usage: kelvo-bench --kelvo EXE --floor EXE --glprobe SO --allocprobe SO --out FILE "
-        "[--command TEXT] [--runs N] [--frame-seconds S] [--no-full]");
+        "[--command TEXT] [--runs N] [--frame-seconds S] [--no-full] [--no-frames] [--baseline EXE]");
   config.Kelvo = Real(config.Kelvo);
   config.Floor = Real(config.Floor);
   config.GLProbe = Real(config.GLProbe);
@@ -690,7 +701,7 @@ int main(int argc, char** argv) {
         }
       }
     }
-    for (int wrap = 0; wrap < 2; ++wrap) {
+    for (int wrap = 0; wrap < (config.Frames ? 2 : 0); ++wrap) {
       auto& ours = wrap ? r.OnKelvo : r.OffKelvo;
       auto& base = wrap ? r.OnFloor : r.OffFloor;
       for (int run = 1; run <= config.Runs; ++run) {

@@ -310,7 +310,8 @@ std::optional<TElfSection> FindElfSection(std::span<const std::uint8_t> image, s
 
 std::vector<std::uint8_t> CompressEntry(std::span<const std::uint8_t> bytes, TResourceCodec codec,
                                         std::uint32_t blockSize) {
-  Assert(codec != TResourceCodec::Raw && blockSize > 0 && blockSize <= kMaxBlockSize, "bad block size", "uStore", 1);
+  Assert(codec != TResourceCodec::Raw && blockSize > 0 && blockSize <= kMaxBlockSize, "bad block size", "uStore",
+         __LINE__);
   const std::size_t blocks = bytes.size() / blockSize + (bytes.size() % blockSize != 0 ? 1 : 0);
   std::vector<std::uint8_t> out(blocks * 4);
   std::vector<std::uint8_t> packed;
@@ -323,12 +324,12 @@ std::vector<std::uint8_t> CompressEntry(std::span<const std::uint8_t> bytes, TRe
       packed.resize(static_cast<std::size_t>(LZ4_compressBound(static_cast<int>(part.size()))));
       const int n = LZ4_compress_HC(reinterpret_cast<const char*>(part.data()), reinterpret_cast<char*>(packed.data()),
                                     static_cast<int>(part.size()), static_cast<int>(packed.size()), kLZ4Level);
-      Assert(n > 0, "LZ4 compression failed", "uStore", 2);
+      Assert(n > 0, "LZ4 compression failed", "uStore", __LINE__);
       length = static_cast<std::size_t>(n);
     } else {
       packed.resize(ZSTD_compressBound(part.size()));
       length = ZSTD_compressCCtx(context.get(), packed.data(), packed.size(), part.data(), part.size(), kZstdLevel);
-      Assert(!ZSTD_isError(length), "zstd compression failed", "uStore", 3);
+      Assert(!ZSTD_isError(length), "zstd compression failed", "uStore", __LINE__);
     }
     StorePlain<std::uint32_t>(out, block * 4, Narrow<std::uint32_t>(length));
     out.insert(out.end(), packed.begin(), packed.begin() + static_cast<std::ptrdiff_t>(length));
