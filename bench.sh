@@ -7,6 +7,10 @@
 #   ./bench.sh                               everything, 5 runs each
 #   ./bench.sh --runs 3 --frame-seconds 10   fewer and shorter runs
 #   ./bench.sh --no-full                     without the full runs (memory, underruns)
+#   ./bench.sh --no-frames                   without the harbour frames
+#   ./bench.sh --baseline OLD_KELVO          also start-up warm and cold against another kelvo
+#                                            (one whose store is uncompressed); cold runs drop
+#                                            the page cache, so they need root
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/install-deps build harness tests

@@ -133,17 +133,19 @@ bool TWAV::LoadFromFile(const std::string& path) {
 void TWAV::LoadFromResourceLazinessHack(const TResourceEntry& entry) {
   WriteLine("[uWAV] Loading song from resource (laziness hack)");
   TTemporaryFile file = TTemporaryFile::Create(kTemporarySongFileName, kUnit);
-  LoadThroughTemporaryFile(entry.Bytes, file);
+  LoadThroughTemporaryFile(entry, file);
 }
 
 void TWAV::LoadThroughTemporaryFile(std::span<const std::uint8_t> bytes, const std::string& path) {
   TTemporaryFile file = TTemporaryFile::CreateAt(path, kUnit);
-  LoadThroughTemporaryFile(bytes, file);
+  TResourceEntry entry;
+  entry.Bytes = bytes;
+  LoadThroughTemporaryFile(entry, file);
 }
 
-void TWAV::LoadThroughTemporaryFile(std::span<const std::uint8_t> bytes, TTemporaryFile& file) {
+void TWAV::LoadThroughTemporaryFile(const TResourceEntry& entry, TTemporaryFile& file) {
   WriteLine("[uWAV] LoadFromResourceLazinessHack: Creating temporary song file: " + file.Path());
-  file.Write(bytes);
+  file.WriteEntry(entry);
   // Read back through the descriptor: the very bytes just written, whatever the name
   // leads to by now.
   Assert(LoadFromFile(file.ReadPath()), "failed to load tmp wav", kUnit, 226);

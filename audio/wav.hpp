@@ -106,7 +106,7 @@ class TWAV {
   // The same detour through a temporary file at the given path (taken whole, never
   // shortened), or through one already created.
   void LoadThroughTemporaryFile(std::span<const std::uint8_t> bytes, const std::string& path);
-  void LoadThroughTemporaryFile(std::span<const std::uint8_t> bytes, TTemporaryFile& file);
+  void LoadThroughTemporaryFile(const TResourceEntry& entry, TTemporaryFile& file);
 
   TRiffHeader RiffHeader;
   TFmtChunk FmtChunk;

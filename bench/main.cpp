@@ -7,15 +7,19 @@
 //   memory     resident memory of a full run at its largest, sorted into the design's
 //              buffers and the GL driver's (allocation probe, smaps and pagemap)
 //   audio      "[uALSA] WARNING: Buffer underrun" lines over full runs of kelvo
+//   store      with --baseline: start-up of a kelvo whose store is kept uncompressed, of
+//              this kelvo and of the floor reading this kelvo's store, alternating, warm
+//              (files in the page cache) and cold (page cache dropped before every run)
 //
 //   kelvo-bench --kelvo EXE --floor EXE --glprobe SO --allocprobe SO --out FILE
-//               [--command TEXT] [--runs N] [--frame-seconds S] [--no-full]
+//               [--command TEXT] [--runs N] [--frame-seconds S] [--no-full] [--no-frames] [--baseline EXE]
 //
 // Depends on the benchmark's process runner, /proc reader and arithmetic, and on kelvo's
 // store reader (to know the pictures' and the song's sizes).
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -48,6 +52,8 @@ struct TConfig {
   int Runs = 5;
   double FrameSeconds = 15;
   bool Full = true;
+  bool Frames = true;
+  std::string Baseline;
 };
 
 void Say(const std::string& text) { std::cerr << "bench: " << text << std::endl; }
@@ -72,9 +78,11 @@ TDesignBuffers DesignOf(const std::string& kelvo, const std::string& program) {
   };
   for (std::size_t i = 0; i < store->Count(); ++i) {
     const TResourceEntry& entry = store->Entry(i);
-    if (entry.Name.starts_with("TEX_"))
-      design.PictureSizes.push_back(std::uint64_t{u32(entry.Bytes, 18)} * u32(entry.Bytes, 22) * 4);
-    if (entry.Name == "SONG") design.SongSize = u32(entry.Bytes, 40);
+    std::uint8_t header[44] = {};
+    const std::size_t got = TResourceStream(entry).Read(header, sizeof header);
+    const std::span<const std::uint8_t> head(header, got);
+    if (entry.Name.starts_with("TEX_")) design.PictureSizes.push_back(std::uint64_t{u32(head, 18)} * u32(head, 22) * 4);
+    if (entry.Name == "SONG") design.SongSize = u32(head, 40);
   }
   design.Program = Real(program);
   design.Store = Real(kelvo);
@@ -148,6 +156,7 @@ struct TStart {
   TThreadTimes Cpu;  // of all threads, read when the "Mapped Window" line arrived
   double Steps[kStepCount] = {};
   double Steal = 0;
+  double PeakBytes = 0;  // VmHWM when the "Mapped Window" line arrived
 };
 
 TStart MeasureStartup(const TSide& side) {
@@ -160,6 +169,7 @@ TStart MeasureStartup(const TSide& side) {
   request.OnLine = [&](pid_t pid, const TLine& line) {
     if (line.Text.find("[uGLX] INFO: Mapped Window") == std::string::npos) return;
     if (std::optional<TThreadTimes> times = ThreadTimes(pid)) start.Cpu = *times;
+    start.PeakBytes = StatusBytes(pid, "VmHWM").value_or(0);
   };
   TRunResult run = RunProgram(request);
   std::string error;
@@ -348,8 +358,26 @@ std::string GLRenderer(const std::string& floor, const std::string& kelvo) {
   return "unknown";
 }
 
+// Empties the page cache (root only), so the next start reads the executable from disk.
+void DropCaches() {
+  sync();
+  std::ofstream control("/proc/sys/vm/drop_caches");
+  control << "3\n";
+  control.flush();
+  if (!control) throw std::runtime_error("cannot write /proc/sys/vm/drop_caches (cold start-up needs root)");
+}
+
+// Start-up of the three programs of the store comparison, warm and cold.
+struct TStoreComparison {
+  std::vector<TStart> Warm[3], Cold[3];
+  std::uint64_t Sizes[2] = {};
+};
+const char* const kComparedNames[3] = {"kelvo, store uncompressed (before)", "kelvo, store compressed (now)",
+                                       "floor, reading the compressed store"};
+
 struct TResults {
   std::vector<TStart> StartKelvo, StartFloor;
+  TStoreComparison Store;
   std::vector<TFrames> OffKelvo, OffFloor, OnKelvo, OnFloor;
   std::vector<TFull> FullKelvo, FullFloor;
   std::string Machine, Renderer, LoadBefore, LoadAfter, Date;
@@ -411,7 +439,64 @@ void WriteReport(const TConfig& config, const TResults& r) {
      << Percent(MedianOf(r.StartKelvo, [](const TStart& s) { return s.Steal; })) << ", floor "
      << Percent(MedianOf(r.StartFloor, [](const TStart& s) { return s.Steal; })) << ".\n\n";
 
+  if (!config.Baseline.empty()) {
+    const TStoreComparison& c = r.Store;
+    md << "## Start-up with the compressed store\n\n"
+       << "Exec to \"[uGLX] INFO: Mapped Window\" of kelvo built with its store uncompressed (" << Mb(c.Sizes[0])
+       << " MB executable), of this kelvo (" << Mb(c.Sizes[1])
+       << " MB), and of the floor reading this kelvo's store; the three alternate run by run. Warm: the files "
+          "are in the page cache. Cold: the page cache is dropped (echo 3 > /proc/sys/vm/drop_caches) before every "
+          "run. The machine was shared with other work during the runs (load average above), which widens the "
+          "spread; the ratios come from the same alternating runs, and the fastest run of each is given beside "
+          "the median. CPU ms is the processor time of all threads up to that line, which other work on the "
+          "machine hardly changes (but which leaves out waiting for the disk). Peak resident memory is VmHWM when "
+          "the window maps.\n\n"
+       << "| start | program | median ms | fastest ms | ratio to before (median) | ratio to before (fastest) | "
+          "CPU ms | CPU ratio to before | peak resident MB |\n|---|---|---:|---:|---:|---:|---:|---:|---:|\n";
+    auto cpu = [](const TStart& s) { return s.Cpu.RunMs; };
+    auto total = [](const TStart& s) { return s.Phases.Total; };
+    auto fastest = [&](const std::vector<TStart>& runs) {
+      double best = 1e300;
+      for (const TStart& s : runs) best = std::min(best, total(s));
+      return best;
+    };
+    for (int cold = 0; cold < 2; ++cold) {
+      const auto& sides = cold ? c.Cold : c.Warm;
+      const double before = MedianOf(sides[0], total);
+      const double beforeFastest = fastest(sides[0]);
+      const double beforeCpu = MedianOf(sides[0], cpu);
+      for (int i = 0; i < 3; ++i) {
+        const double median = MedianOf(sides[i], total);
+        md << "| " << (cold ? "cold" : "warm") << " | " << kComparedNames[i] << " | " << Fixed(median) << " | "
+           << Fixed(fastest(sides[i])) << " | " << Ratio(median, before) << " | "
+           << Ratio(fastest(sides[i]), beforeFastest) << " | " << Fixed(MedianOf(sides[i], cpu)) << " | "
+           << Ratio(MedianOf(sides[i], cpu), beforeCpu) << " | "
+           << Mb(static_cast<std::uint64_t>(MedianOf(sides[i], [](const TStart& s) { return s.PeakBytes; }))) << " |\n";
+      }
+    }
+    const double warmRatio = MedianOf(c.Warm[1], total) / MedianOf(c.Warm[0], total);
+    const double coldRatio = MedianOf(c.Cold[1], total) / MedianOf(c.Cold[0], total);
+    const double peakRatio = MedianOf(c.Warm[1], [](const TStart& s) { return s.PeakBytes; }) /
+                             MedianOf(c.Warm[0], [](const TStart& s) { return s.PeakBytes; });
+    md << "\nTargets: warm at most 1.15 x before: " << Fixed(warmRatio, 2) << " x, " << Verdict(warmRatio <= 1.15)
+       << "; cold faster than before: " << Fixed(coldRatio, 2) << " x, " << Verdict(coldRatio < 1.0)
+       << "; peak resident memory no higher: " << Fixed(peakRatio, 2) << " x, " << Verdict(peakRatio <= 1.0) << ".\n"
+       << "Paired ratios (run i against run i of before): warm "
+       << Fixed(PairedRatio(c.Warm[1], c.Warm[0], total), 2) << ", cold "
+       << Fixed(PairedRatio(c.Cold[1], c.Cold[0], total), 2) << "; the floor against this kelvo: warm "
+       << Ratio(MedianOf(c.Warm[1], total), MedianOf(c.Warm[2], total)) << ", cold "
+       << Ratio(MedianOf(c.Cold[1], total), MedianOf(c.Cold[2], total)) << ".\n";
+    for (int cold = 0; cold < 2; ++cold)
+      for (int i = 0; i < 3; ++i)
+        md << (i == 0 ? std::string(cold ? "Cold" : "Warm") + " runs (ms): " : "; ") << kComparedNames[i] << " "
+           << Each(cold ? c.Cold[i] : c.Warm[i], total) << (i == 2 ? ".\n" : "");
+    md << "\n";
+  }
+
   // Frames.
+  if (r.OffKelvo.empty()) {
+    md << "(Frames of the harbour scene not measured in this run: --no-frames.)\n\n";
+  } else {
   md << "## Frames of the harbour scene\n\n"
      << "Time between buffer swaps (median over " << Fixed(config.FrameSeconds, 0)
      << " s of the harbour scene per run, then the median of the runs), from an LD_PRELOAD probe "
@@ -456,6 +541,7 @@ void WriteReport(const TConfig& config, const TResults& r) {
        << "(The probe moves every quad drawn with the atlas, whole, to its position modulo the screen width, "
           "in both programs alike.)\n";
   md << "\n";
+  }
 
   if (!r.FullKelvo.empty()) {
     md << "## Memory: resident at the largest sample of a full run\n\n"
@@ -551,17 +637,20 @@ TConfig ParseArguments(int argc, char** argv) {
     else if (option == "--runs") config.Runs = std::stoi(value());
     else if (option == "--frame-seconds") config.FrameSeconds = std::stod(value());
     else if (option == "--no-full") config.Full = false;
+    else if (option == "--baseline") config.Baseline = value();
+    else if (option == "--no-frames") config.Frames = false;
     else throw std::runtime_error("unknown option " + option);
   }
   if (config.Kelvo.empty() || config.Floor.empty() || config.GLProbe.empty() || config.AllocProbe.empty() ||
       config.Out.empty() || config.Runs < 1 || config.FrameSeconds <= 0)
     throw std::runtime_error(
         "usage: kelvo-bench --kelvo EXE --floor EXE --glprobe SO --allocprobe SO --out FILE "
-        "[--command TEXT] [--runs N] [--frame-seconds S] [--no-full]");
+        "[--command TEXT] [--runs N] [--frame-seconds S] [--no-full] [--no-frames] [--baseline EXE]");
   config.Kelvo = Real(config.Kelvo);
   config.Floor = Real(config.Floor);
   config.GLProbe = Real(config.GLProbe);
   config.AllocProbe = Real(config.AllocProbe);
+  if (!config.Baseline.empty()) config.Baseline = Real(config.Baseline);
   return config;
 }
 
@@ -590,7 +679,29 @@ int main(int argc, char** argv) {
       Say("start-up " + std::to_string(run) + ": kelvo " + Fixed(r.StartKelvo.back().Phases.Total) + " ms, floor " +
           Fixed(r.StartFloor.back().Phases.Total) + " ms");
     }
-    for (int wrap = 0; wrap < 2; ++wrap) {
+    if (!config.Baseline.empty()) {
+      // The uncompressed build prints the same lines, so it is timed as kelvo is.
+      const TSide compared[3] = {{"kelvo", config.Baseline, {}, kKelvoHarbourFromMs},
+                                 kelvo,
+                                 floor};
+      r.Store.Sizes[0] = std::filesystem::file_size(config.Baseline);
+      r.Store.Sizes[1] = std::filesystem::file_size(config.Kelvo);
+      MeasureStartup(compared[0]);
+      for (int cold = 0; cold < 2; ++cold) {
+        for (int run = 1; run <= config.Runs; ++run) {
+          std::ostringstream line;
+          line << (cold ? "cold" : "warm") << " start-up " << run << " (before, now, floor):";
+          for (int i = 0; i < 3; ++i) {
+            if (cold) DropCaches();
+            auto& runs = (cold ? r.Store.Cold : r.Store.Warm)[i];
+            runs.push_back(MeasureStartup(compared[i]));
+            line << " " << Fixed(runs.back().Phases.Total) << " ms";
+          }
+          Say(line.str());
+        }
+      }
+    }
+    for (int wrap = 0; wrap < (config.Frames ? 2 : 0); ++wrap) {
       auto& ours = wrap ? r.OnKelvo : r.OffKelvo;
       auto& base = wrap ? r.OnFloor : r.OffFloor;
       for (int run = 1; run <= config.Runs; ++run) {

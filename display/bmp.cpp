@@ -72,7 +72,7 @@ TBmpHeader ReadBmpHeader(TResourceStream& stream, std::int32_t maxTextureSize) {
 TTexture LoadTexture(const TResourceEntry& entry) {
   TTexture texture;
   texture.Name = std::string(entry.Name.substr(0, 255));
-  TResourceStream stream(entry.Bytes);
+  TResourceStream stream(entry);
   GLint maxTextureSize = 0;
   glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxTextureSize);
   TBmpHeader header = ReadBmpHeader(stream, maxTextureSize);

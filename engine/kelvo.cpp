@@ -58,6 +58,8 @@ TKelvo::TKelvo(std::string_view deviceName) : DeviceName(deviceName.substr(0, 25
 
 void TKelvo::Init() {
   TResourceStore store = TResourceStore::OpenSelf();
+  // The pictures come last: reading the store from disk overlaps the work on the font.
+  store.Prefetch();
   for (std::size_t i = 0; i < store.Count(); ++i) {
     const TResourceEntry& entry = store.Entry(i);
     std::string_view name = entry.Name.substr(0, 255);
@@ -76,6 +78,8 @@ void TKelvo::Init() {
     } else if (name.starts_with("TEX_")) {
       RegisterTexture(name, LoadTexture(entry));
     }
+    // Each entry is read once: its stored pages need not stay resident.
+    store.Release(i);
   }
   Assert(Audio != nullptr, "no song loaded", "uKelvo", 146);
   Initialized = true;

@@ -224,6 +224,14 @@ void TTemporaryFile::Write(std::span<const std::uint8_t> bytes) {
   }
 }
 
+void TTemporaryFile::WriteEntry(const TResourceEntry& entry) {
+  const std::string error = TryStreamEntry(entry, [this](std::span<const std::uint8_t> chunk) { Write(chunk); });
+  if (!error.empty()) {
+    Remove();
+    FatalLine("[uStore] ERROR: " + error, kExitAssertion);
+  }
+}
+
 void TTemporaryFile::Remove() {
   if (Fd_ >= 0) {
     // Only this process's own file goes: a name that meanwhile leads to another file (a

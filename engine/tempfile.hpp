@@ -5,7 +5,7 @@
 // parsed; removal unlinks the name only while it still names this process's file. A folder
 // that does not take the file gives way to a private folder ($XDG_RUNTIME_DIR when it is
 // the user's own, else a fresh folder under $TMPDIR or /tmp) with one warning line.
-// Depends on uShared (the executable's folder), uFatal and POSIX files.
+// Depends on uShared (the executable's folder), uStore (entries), uFatal and POSIX files.
 #pragma once
 
 #include <sys/stat.h>
@@ -16,6 +16,8 @@
 #include <span>
 #include <string>
 #include <string_view>
+
+#include "engine/store.hpp"
 
 // What an error of removing or creating a file at the name means for the attempt.
 enum class TTemporaryFileStep {
@@ -56,6 +58,9 @@ class TTemporaryFile {
   std::string ReadPath() const;
   // Appends the bytes. A failed write removes the file and ends the demo.
   void Write(std::span<const std::uint8_t> bytes);
+  // Appends a store entry's content, decompressed block by block. Damaged stored data
+  // removes the file and ends the demo with one "[uStore] ERROR: ..." line.
+  void WriteEntry(const TResourceEntry& entry);
   // Unlinks the name if it still names this file, closes it and removes a private folder
   // this object made. Later calls do nothing.
   void Remove();

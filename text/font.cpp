@@ -94,7 +94,7 @@ TTextureAtlas GenerateTextureAtlasBMP(const TResourceEntry& resource, std::int32
   WriteLine(std::string(kLog) + "Generating Font Atlas");
   TTemporaryFile fontFile = TTemporaryFile::Create(kTemporaryFontName, "uFont");
   WriteLine(std::string(kLog) + "Creating temporary font file: " + fontFile.Path());
-  fontFile.Write(resource.Bytes);
+  fontFile.WriteEntry(resource);
 
   FT_Library library = nullptr;
   FT_Face face = nullptr;

@@ -78,7 +78,7 @@ TEST(Store, RejectsCorruptStoresWithoutReadingOutsideThem) {
   badMagic[0] = 'X';
   expectBad(badMagic, "signature");
   auto badVersion = good;
-  Poke<std::uint32_t>(badVersion, 8, 2);
+  Poke<std::uint32_t>(badVersion, 8, 1);  // the store before compressed entries
   expectBad(badVersion, "version");
   auto tooMany = good;
   Poke<std::uint32_t>(tooMany, 12, 0xFFFFFFFFu);
@@ -98,11 +98,11 @@ TEST(Store, RejectsCorruptStoresWithoutReadingOutsideThem) {
   auto twice = good;  // the second entry takes the first one's name
   std::uint32_t firstName;
   std::memcpy(&firstName, good.data() + 16, 4);
-  Poke<std::uint32_t>(twice, 16 + 32, firstName);
+  Poke<std::uint32_t>(twice, 16 + 48, firstName);
   expectBad(twice, "the same name twice");
   auto outOfOrder = good;  // the second name "FON" sorts before "FONT"
-  Poke<std::uint32_t>(outOfOrder, 16 + 32, firstName);
-  Poke<std::uint32_t>(outOfOrder, 16 + 32 + 4, 3);
+  Poke<std::uint32_t>(outOfOrder, 16 + 48, firstName);
+  Poke<std::uint32_t>(outOfOrder, 16 + 48 + 4, 3);
   expectBad(outOfOrder, "names out of order");
   auto cut = good;
   cut.resize(good.size() - 1);
@@ -156,13 +156,37 @@ TEST(EmbeddedStore, HoldsThe22EntriesInOrderWithTheirSizes) {
     EXPECT_EQ(entry.Kind, 10);
     EXPECT_EQ(entry.Language, 1033);
   }
-  EXPECT_EQ(store->Entry(0).Bytes.size(), std::filesystem::file_size(KELVO_RES_DIR "/FONT.ttf"));
-  EXPECT_EQ(store->Entry(1).Bytes.size(), 18723666u);
-  for (std::size_t i = 2; i < 18; ++i) EXPECT_EQ(store->Entry(i).Bytes.size(), 5760138u);
-  EXPECT_EQ(store->Entry(18).Bytes.size(), 8294470u);
-  EXPECT_EQ(store->Entry(19).Bytes.size(), 2846902u);
-  EXPECT_EQ(store->Entry(20).Bytes.size(), 6553670u);
-  EXPECT_EQ(store->Entry(21).Bytes.size(), 9830470u);
+  EXPECT_EQ(store->Entry(0).Size(), std::filesystem::file_size(KELVO_RES_DIR "/FONT.ttf"));
+  EXPECT_EQ(store->Entry(1).Size(), 18723666u);
+  for (std::size_t i = 2; i < 18; ++i) EXPECT_EQ(store->Entry(i).Size(), 5760138u);
+  EXPECT_EQ(store->Entry(18).Size(), 8294470u);
+  EXPECT_EQ(store->Entry(19).Size(), 2846902u);
+  EXPECT_EQ(store->Entry(20).Size(), 6553670u);
+  EXPECT_EQ(store->Entry(21).Size(), 9830470u);
+  // The pictures travel compressed, so the demo stays under 64 MiB.
+  for (std::size_t i = 2; i < 22; ++i) EXPECT_NE(store->Entry(i).Codec, TResourceCodec::Raw) << store->Entry(i).Name;
+  EXPECT_LT(std::filesystem::file_size(BuildPath("kelvo")), 64u * 1024 * 1024);
+}
+
+TEST(StoreTool, ExtractsEveryEntryAsTheGeneratedFile) {
+  auto dir = std::filesystem::temp_directory_path() / ("kelvo-res-extract-" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir);
+  std::string error;
+  auto store = TResourceStore::Open(BuildPath("kelvo"), error);
+  ASSERT_TRUE(store) << error;
+  ASSERT_EQ(store->Count(), 22u);
+  for (std::size_t i = 0; i < store->Count(); ++i) {
+    const std::string name(store->Entry(i).Name);
+    const std::string source = name == "FONT"   ? KELVO_RES_DIR "/FONT.ttf"
+                               : name == "SONG" ? KELVO_RES_DIR "/SONG.wav"
+                                                : KELVO_RES_DIR "/" + name + ".bmp";
+    const std::string out = (dir / name).string();
+    int status = 0;
+    RunCommand(BuildPath("kelvo-res") + " extract " + BuildPath("kelvo") + " " + name + " " + out, status);
+    EXPECT_EQ(status, 0) << name;
+    EXPECT_TRUE(ReadFile(out) == ReadFile(source)) << name;
+  }
+  std::filesystem::remove_all(dir);
 }
 
 TEST(StoreTool, ListsExtractsAndEditsARoundTrip) {
@@ -201,6 +225,10 @@ TEST(StoreTool, ListsExtractsAndEditsARoundTrip) {
   EXPECT_EQ(std::count(names.begin(), names.end(), "TEX_ARTE5"), 0);
   EXPECT_EQ(std::count(names.begin(), names.end(), "font"), 1);
   EXPECT_EQ(std::count(names.begin(), names.end(), "TEX_"), 1);
+  // A replaced entry reads back as the file it was set from.
+  RunCommand(tool + " extract " + edited + " font " + (dir / "font.out").string(), status);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(ReadFile((dir / "font.out").string()), ReadFile((dir / "small.bin").string()));
   // Every entry that was not touched keeps its bytes.
   for (std::size_t i = 0; i < original->Count(); ++i) {
     const auto& before = original->Entry(i);

@@ -1,8 +1,12 @@
 // Fuzz target: the store reader. Bytes that begin like an ELF file go through the section
 // search first and the store is then read from the section found; any other bytes are read
 // as a store blob directly. Whatever is accepted must lie inside the input: every entry's
-// name and bytes are read whole through the entry's stream, and the names come in strictly
-// ascending order. Depends on uStore.
+// name and stored bytes, and the names come in strictly ascending order. Every entry is then
+// read whole twice, through its stream in uneven steps and through the chunk sink, which
+// decompresses LZ4 and zstd blocks: both must agree, give exactly the entry's size or fail
+// with a reason at the same place, and never touch memory outside their buffers (the
+// sanitizers watch). Depends on uStore.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -40,7 +44,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Require(parsed.Entries.empty(), "a rejected store hands out no entries");
     return 0;
   }
-  std::vector<std::uint8_t> copy;
   for (std::size_t i = 0; i < parsed.Entries.size(); ++i) {
     const TResourceEntry& entry = parsed.Entries[i];
     const std::span<const std::uint8_t> name(reinterpret_cast<const std::uint8_t*>(entry.Name.data()),
@@ -48,14 +51,55 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Require(!entry.Name.empty() && Inside(name, blob), "an entry's name lies inside the store");
     Require(Inside(entry.Bytes, blob), "an entry's bytes lie inside the store");
     Require(i == 0 || parsed.Entries[i - 1].Name < entry.Name, "names come in strictly ascending order");
-    // Read the entry the way its consumers do: whole, through its stream.
-    TResourceStream stream(entry.Bytes);
-    copy.resize(entry.Bytes.size());
-    Require(stream.Read(copy.data(), copy.size()) == copy.size(), "an entry's stream gives all its bytes");
-    Require(copy.empty() || std::memcmp(copy.data(), entry.Bytes.data(), copy.size()) == 0,
-            "an entry's stream gives its bytes unchanged");
-    std::uint8_t beyond = 0;
-    Require(stream.Read(&beyond, 1) == 0, "an entry's stream ends with the entry");
+    Require(entry.Codec != TResourceCodec::Raw || entry.Size() == entry.Bytes.size(), "a raw entry is its bytes");
+    Require(entry.Codec == TResourceCodec::Raw || (entry.BlockSize > 0 && entry.BlockSize <= kMaxBlockSize),
+            "a compressed entry's blocks fit the scratch buffer");
+    // A few hundred bytes of blocks can claim (and really decompress to) many megabytes:
+    // large entries go through the sink only, counted rather than kept.
+    const bool keep = entry.Size() <= (std::uint64_t{4} << 20);
+    std::vector<std::uint8_t> streamed;
+    std::uint64_t total = 0;
+    const std::string sinkError = TryStreamEntry(entry, [&](std::span<const std::uint8_t> chunk) {
+      Require(!chunk.empty() && chunk.size() <= std::max<std::uint64_t>(entry.BlockSize, kMaxBlockSize),
+              "chunks are non-empty and at most a block");
+      total += chunk.size();
+      if (keep) streamed.insert(streamed.end(), chunk.begin(), chunk.end());
+    });
+    Require(sinkError.empty() ? total == entry.Size() : total < entry.Size(),
+            "the sink gets the whole entry, or less and a reason");
+    if (!keep) continue;
+
+    // The stream in steps of 1, 13, a block and the rest, as the picture loader reads.
+    TResourceStream stream(entry);
+    std::vector<std::uint8_t> read(static_cast<std::size_t>(entry.Size()) + 1);
+    std::size_t at = 0;
+    std::string readError;
+    bool ok = true;
+    for (std::size_t step : {std::size_t{1}, std::size_t{13}, std::size_t{entry.BlockSize}, read.size()}) {
+      std::size_t got = 0;
+      ok = stream.TryRead(read.data() + at, std::min(step, read.size() - at), got, readError);
+      at += got;
+      if (!ok) break;
+    }
+    Require(ok == sinkError.empty(), "stream and sink agree on damage");
+    if (ok) {
+      Require(at == entry.Size(), "an entry's stream gives all its bytes");
+      Require(std::equal(streamed.begin(), streamed.end(), read.begin()), "stream and sink give the same bytes");
+      if (entry.Codec == TResourceCodec::Raw)
+        Require(entry.Bytes.empty() || std::memcmp(read.data(), entry.Bytes.data(), entry.Bytes.size()) == 0,
+                "a raw entry's stream gives its bytes unchanged");
+      std::uint8_t beyond = 0;
+      std::size_t got = 1;
+      Require(stream.TryRead(&beyond, 1, got, readError) && got == 0, "an entry's stream ends with the entry");
+      // Back to the start and a read of the last byte alone.
+      if (entry.Size() > 0) {
+        stream.Seek(entry.Size() - 1);
+        Require(stream.TryRead(&beyond, 1, got, readError) && got == 1 && beyond == read[at - 1],
+                "a seek back gives the byte at that place");
+      }
+    } else {
+      Require(!readError.empty(), "a failed read says why");
+    }
   }
   return 0;
 }
