@@ -135,7 +135,7 @@ TEST(PackagePlan, ABareServerGetsPipeWiresSetAndOnlyWhatThePurposesNeed) {
 
   TPlan harness = machine.Plan({}, kDebianConflicts, "auto", "build harness tests fuzz");
   ASSERT_EQ(harness.Status, 0) << harness.Output;
-  for (const char* package : {"xvfb", "pipewire", "pipewire-bin", "wireplumber", "pipewire-alsa", "libgtest-dev",
+  for (const char* package : {"xvfb", "pipewire-audio", "pipewire-bin", "dbus-daemon", "libgtest-dev",
                               "libxtst-dev", "clang"})
     EXPECT_TRUE(harness.Installs(package)) << package << "\n" << harness.Output;
   EXPECT_FALSE(harness.Installs("pulseaudio"));
