@@ -162,7 +162,7 @@ TEST(PackagePlan, AConflictWithAnInstalledPackageStopsNamingBothAndTheWayOut) {
   TPlan onPulse = machine.Plan(kPulseDesktop, kDebianConflicts, "pipewire", "harness");
   EXPECT_EQ(onPulse.Status, 1) << onPulse.Output;
   EXPECT_TRUE(onPulse.Install.empty()) << onPulse.Output;
-  EXPECT_NE(onPulse.Stop.find("pipewire-alsa cannot be installed beside the installed pulseaudio"),
+  EXPECT_NE(onPulse.Stop.find("pipewire-audio cannot be installed beside the installed pulseaudio"),
             std::string::npos) << onPulse.Output;
   EXPECT_NE(onPulse.Stop.find("--sound pulse"), std::string::npos) << onPulse.Output;
 
