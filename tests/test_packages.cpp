@@ -135,7 +135,7 @@ TEST(PackagePlan, ABareServerGetsPipeWiresSetAndOnlyWhatThePurposesNeed) {
 
   TPlan harness = machine.Plan({}, kDebianConflicts, "auto", "build harness tests fuzz");
   ASSERT_EQ(harness.Status, 0) << harness.Output;
-  for (const char* package : {"xvfb", "pipewire", "pipewire-bin", "wireplumber", "pipewire-alsa", "libgtest-dev",
+  for (const char* package : {"xvfb", "pipewire-audio", "pipewire-bin", "dbus-daemon", "libgtest-dev",
                               "libxtst-dev", "clang"})
     EXPECT_TRUE(harness.Installs(package)) << package << "\n" << harness.Output;
   EXPECT_FALSE(harness.Installs("pulseaudio"));
@@ -162,7 +162,7 @@ TEST(PackagePlan, AConflictWithAnInstalledPackageStopsNamingBothAndTheWayOut) {
   TPlan onPulse = machine.Plan(kPulseDesktop, kDebianConflicts, "pipewire", "harness");
   EXPECT_EQ(onPulse.Status, 1) << onPulse.Output;
   EXPECT_TRUE(onPulse.Install.empty()) << onPulse.Output;
-  EXPECT_NE(onPulse.Stop.find("pipewire-alsa cannot be installed beside the installed pulseaudio"),
+  EXPECT_NE(onPulse.Stop.find("pipewire-audio cannot be installed beside the installed pulseaudio"),
             std::string::npos) << onPulse.Output;
   EXPECT_NE(onPulse.Stop.find("--sound pulse"), std::string::npos) << onPulse.Output;
 
