@@ -12,8 +12,6 @@
 
 namespace {
 
-constexpr std::int64_t kRetraceNumerator = 50'000'000;  // 1/60 s = 50'000'000 / 3 ns
-constexpr std::int64_t kRetraceDenominator = 3;
 // Far more passes than the opening's four seconds need: 2 readings of 10 us each.
 constexpr std::int64_t kMaxPasses = 10'000'000;
 
@@ -34,25 +32,9 @@ class TAppearanceProbe : public IRenderer {
 
 }  // namespace
 
-std::int64_t RetraceNs(std::int64_t k) { return k * kRetraceNumerator / kRetraceDenominator; }
-
-std::int64_t NextRetraceNs(std::int64_t v) {
-  // The least k with floor(k * N / 3) > v, that is k * N >= 3 (v + 1).
-  const std::int64_t k = (kRetraceDenominator * (v + 1) + kRetraceNumerator - 1) / kRetraceNumerator;
-  return RetraceNs(k);
-}
-
-std::int64_t WallMsAt(std::int64_t v) { return kVirtualWallEpochMs + v / 1'000'000; }
-
-std::int64_t TVirtualDisplay::Read() {
-  const std::int64_t now = V;
-  V += kClockReadCostNs;
-  return now;
-}
-
-std::int64_t TVirtualDisplay::Swap() {
-  V = NextRetraceNs(V);
-  return V;
+std::int64_t WallMsAt(std::int64_t v) {
+  const vclock::TReading reading = vclock::ReadingAt(vclock::kRealtimeEpochSeconds, v);
+  return reading.Seconds * 1000 + reading.Nanos / vclock::kNanosPerMilli;
 }
 
 double TVirtualWallClock::NowMs() { return static_cast<double>(WallMsAt(Display.Read())); }
@@ -71,7 +53,7 @@ TOpeningSchedule ComputeOpeningSchedule() {
     if (scene < kPictureCount) AppendRenderer(renderers, std::make_shared<TVoidRenderer>(scene, kPictureSeconds));
   }
 
-  TVirtualDisplay display;
+  vclock::TVirtualClock display;
   TVirtualWallClock clock(display);
   TOpeningSchedule schedule;
   schedule.SmallestMarginNs = std::numeric_limits<std::int64_t>::max();
@@ -84,8 +66,8 @@ TOpeningSchedule ComputeOpeningSchedule() {
   auto drawFrame = [&](double frameTime) {
     ++frame;
     DrawRenderers(renderers, frameTime);
-    schedule.SmallestMarginNs = std::min(schedule.SmallestMarginNs, NextRetraceNs(display.Now()) - display.Now());
-    const std::int64_t shown = display.Swap();
+    schedule.SmallestMarginNs = std::min(schedule.SmallestMarginNs, vclock::RetraceTime(vclock::NextRetrace(display.Now())) - display.Now());
+    const std::int64_t shown = vclock::RetraceTime(display.Swap());
     for (const auto& probe : probes) {
       if (probe->DrawnInFrame && probe->FirstShownNs < 0) {
         probe->FirstShownNs = shown;

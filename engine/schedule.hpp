@@ -3,47 +3,27 @@
 // (uPacer), renderer walk (uKelvo) and pause renderers (uVoidRenderer) run against a
 // virtual clock: the main thread's time V in nanoseconds, each clock reading costs 10 us,
 // and a buffer swap waits for the next retrace. The song's opening is written on these
-// instants. Depends on uPacer, uKelvo, uEntry and uVoidRenderer.
+// instants. Depends on vclock (the display's arithmetic), uPacer, uKelvo, uEntry and
+// uVoidRenderer.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
 #include "engine/pacer.hpp"
+#include "engine/vclock.hpp"
 
-// The virtual display's arithmetic, in nanoseconds of V.
-inline constexpr std::int64_t kClockReadCostNs = 10'000;
-// The wall clock's reading at V = 0 (2026-01-01 00:00:00 UTC), in milliseconds.
-inline constexpr std::int64_t kVirtualWallEpochMs = 1'767'225'600'000;
-
-// Retrace k, exactly k / 60 s after V = 0, rounded down to the nanosecond.
-std::int64_t RetraceNs(std::int64_t k);
-// The first retrace strictly after v: where a buffer swap at v lands.
-std::int64_t NextRetraceNs(std::int64_t v);
-// The wall clock's millisecond reading at v.
+// The wall clock's millisecond reading at V = v.
 std::int64_t WallMsAt(std::int64_t v);
-
-// V itself: reads advance it, a swap moves it to the next retrace.
-class TVirtualDisplay {
- public:
-  // Returns V, then lets the reading cost its 10 us.
-  std::int64_t Read();
-  // Waits for the next retrace and returns it.
-  std::int64_t Swap();
-  std::int64_t Now() const { return V; }
-
- private:
-  std::int64_t V = 0;
-};
 
 // The frame loop's wall clock on the virtual display.
 class TVirtualWallClock : public IFrameClock {
  public:
-  explicit TVirtualWallClock(TVirtualDisplay& display) : Display(display) {}
+  explicit TVirtualWallClock(vclock::TVirtualClock& display) : Display(display) {}
   double NowMs() override;
 
  private:
-  TVirtualDisplay& Display;
+  vclock::TVirtualClock& Display;
 };
 
 struct TOpeningSchedule {

@@ -216,7 +216,7 @@ TEST_F(SyncFilm, TheSongsOpeningIsInSyncOnTheSchedule) {
     return static_cast<float>((left + right) / 65536.0);
   };
   // Film time 0 is retrace 1; the song started at playback.
-  const double skipped = static_cast<double>(RetraceNs(1) - schedule.PlaybackNs) / 1e9;
+  const double skipped = static_cast<double>(vclock::RetraceTime(1) - schedule.PlaybackNs) / 1e9;
   auto filmSound = [&](double lateSeconds) {
     std::vector<float> sound(static_cast<std::size_t>(4.5 * kRate), 0.0f);
     for (std::size_t i = 0; i < sound.size(); ++i) {

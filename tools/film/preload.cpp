@@ -44,7 +44,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/film/vclock.hpp"
+#include "engine/vclock.hpp"
 
 namespace {
 

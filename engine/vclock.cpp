@@ -1,5 +1,5 @@
 // vclock: the arithmetic of the 60 Hz virtual display (see vclock.hpp).
-#include "tools/film/vclock.hpp"
+#include "engine/vclock.hpp"
 
 #include <algorithm>
 
