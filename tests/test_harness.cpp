@@ -146,7 +146,12 @@ TEST(HarnessGl, DirectContextDrawsOntoTheScreen) {
   glXDestroyContext(display, context);
   XDestroyWindow(display, window);
   XFree(visual);
-  XCloseDisplay(display);
+  XSync(display, False);
+  // The connection stays open for the rest of the process, as the demo's does: closing it
+  // makes Mesa unload its software driver, which leaves one allocation of its own behind
+  // where nothing points to it any more, and LeakSanitizer would report that as a leak.
+  static Display* const keptOpen = display;
+  (void)keptOpen;
 }
 
 // ---------------------------------------------------------------------------------------
