@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "tests/support/harness.hpp"
+#include "tests/support/files.hpp"
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
@@ -29,20 +30,6 @@ const std::string kFontName = "ombrel-tessic-kelvo-temp-font.ttf";
 const std::string kSongName = "ombrel-tessic-kelvo-temp-waveform.wav";
 const std::string kFontLine = "[uFont] GenerateTextureAtlasBMP: Creating temporary font file: ";
 const std::string kSongLine = "[uWAV] LoadFromResourceLazinessHack: Creating temporary song file: ";
-
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void WriteAll(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
-
-std::vector<std::string> Entries(const fs::path& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
 
 // Bytes that no run of the demo writes, different for each name.
 std::string Precious(const std::string& seed) {

@@ -23,6 +23,7 @@
 #include "engine/fatal.hpp"
 #include "engine/tempfile.hpp"
 #include "tests/support/fatal_expect.hpp"
+#include "tests/support/files.hpp"
 
 namespace fs = std::filesystem;
 
@@ -31,20 +32,6 @@ namespace {
 using TBytes = std::vector<std::uint8_t>;
 
 TBytes Bytes(const std::string& text) { return TBytes(text.begin(), text.end()); }
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void WriteAll(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
-
-std::vector<std::string> Entries(const fs::path& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
 
 bool Exists(const fs::path& path) {
   struct stat info {};
