@@ -135,8 +135,8 @@ TEST(PackagePlan, ABareServerGetsPipeWiresSetAndOnlyWhatThePurposesNeed) {
 
   TPlan harness = machine.Plan({}, kDebianConflicts, "auto", "build harness tests fuzz");
   ASSERT_EQ(harness.Status, 0) << harness.Output;
-  for (const char* package : {"xvfb", "pipewire-audio", "pipewire-bin", "dbus-daemon", "libgtest-dev",
-                              "libxtst-dev", "clang"})
+  for (const char* package : {"xvfb", "pipewire-audio", "pipewire-bin", "dbus-daemon", "pulseaudio-utils",
+                              "libgtest-dev", "libxtst-dev", "clang"})
     EXPECT_TRUE(harness.Installs(package)) << package << "\n" << harness.Output;
   EXPECT_FALSE(harness.Installs("pulseaudio"));
   // Each package once, even when two purposes list it.
