@@ -36,6 +36,7 @@
 #include "bench/measure.hpp"
 #include "bench/procfs.hpp"
 #include "bench/process.hpp"
+#include "engine/loglines.hpp"
 #include "engine/store.hpp"
 
 namespace {
@@ -167,7 +168,7 @@ TStart MeasureStartup(const TSide& side) {
   request.StopAfterMappedMs = kStartupStopMs;
   request.TimeoutMs = 30000;
   request.OnLine = [&](pid_t pid, const TLine& line) {
-    if (line.Text.find("[uGLX] INFO: Mapped Window") == std::string::npos) return;
+    if (line.Text.find(kMappedWindowLine) == std::string::npos) return;
     if (std::optional<TThreadTimes> times = ThreadTimes(pid)) start.Cpu = *times;
     start.PeakBytes = StatusBytes(pid, "VmHWM").value_or(0);
   };
@@ -212,7 +213,7 @@ TFrames MeasureFrames(const TSide& side, const TConfig& config, bool wrapGlyphs,
   request.TimeoutMs = *request.StopAfterMappedMs + 60000;
   const std::uint64_t startNs = MonotonicNs();
   request.OnLine = [&](pid_t, const TLine& line) {
-    if (!mappedMs && line.Text.find("[uGLX] INFO: Mapped Window") != std::string::npos) mappedMs = line.Ms;
+    if (!mappedMs && line.Text.find(kMappedWindowLine) != std::string::npos) mappedMs = line.Ms;
   };
   // The window opens at the first sample after the harbour has run for a while and closes
   // at the last one, taken just before the program is stopped.
@@ -399,7 +400,7 @@ void WriteReport(const TConfig& config, const TResults& r) {
   // Start-up.
   const double kelvoTotal = MedianOf(r.StartKelvo, [](const TStart& s) { return s.Phases.Total; });
   const double floorTotal = MedianOf(r.StartFloor, [](const TStart& s) { return s.Phases.Total; });
-  md << "## Start-up: exec to \"[uGLX] INFO: Mapped Window\"\n\n"
+  md << "## Start-up: exec to \"" << kMappedWindowLine << "\"\n\n"
      << "| phase | kelvo ms | floor ms | ratio |\n|---|---:|---:|---:|\n";
   struct TPhase {
     const char* Name;
@@ -442,7 +443,7 @@ void WriteReport(const TConfig& config, const TResults& r) {
   if (!config.Baseline.empty()) {
     const TStoreComparison& c = r.Store;
     md << "## Start-up with the compressed store\n\n"
-       << "Exec to \"[uGLX] INFO: Mapped Window\" of kelvo built with its store uncompressed (" << Mb(c.Sizes[0])
+       << "Exec to \"" << kMappedWindowLine << "\" of kelvo built with its store uncompressed (" << Mb(c.Sizes[0])
        << " MB executable), of this kelvo (" << Mb(c.Sizes[1])
        << " MB), and of the floor reading this kelvo's store; the three alternate run by run. Warm: the files "
           "are in the page cache. Cold: the page cache is dropped (echo 3 > /proc/sys/vm/drop_caches) before every "

@@ -13,9 +13,10 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "engine/loglines.hpp"
+
 namespace {
 
-constexpr std::string_view kMappedLine = "[uGLX] INFO: Mapped Window";
 
 double MsSince(std::uint64_t startNs) { return static_cast<double>(MonotonicNs() - startNs) / 1e6; }
 
@@ -98,7 +99,7 @@ TRunResult RunProgram(const TRunRequest& request) {
         const double at = MsSince(result.StartNs);
         if (got > 0) {
           for (TLine& line : SplitOutput(rest, std::string_view(buffer, static_cast<std::size_t>(got)), at)) {
-            if (!result.MappedMs && line.Text.find(kMappedLine) != std::string::npos) result.MappedMs = line.Ms;
+            if (!result.MappedMs && line.Text.find(kMappedWindowLine) != std::string::npos) result.MappedMs = line.Ms;
             if (request.OnLine) request.OnLine(pid, line);
             result.Lines.push_back(std::move(line));
           }

@@ -4,16 +4,14 @@
 
 #include <cstdint>
 
-#include "engine/shared.hpp"
+#include "engine/renderer.hpp"
 
-class TVoidRenderer : public IRenderer {
+class TVoidRenderer : public TSceneRenderer {
  public:
   TVoidRenderer(std::int32_t scene, double duration);
   void Render() override;
   void Update(double frameTime) override;
-  std::int32_t GetScene() override;
 
-  std::int32_t Scene = 0;
   double Duration = 0;
   double Elapsed = 0;
 };

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "audio/wav.hpp"
+#include "engine/loglines.hpp"
 #include "tests/support/fatal_expect.hpp"
 
 namespace {
@@ -269,8 +270,7 @@ TEST(WavTemporaryFile, BesideTheExecutableOverwrittenLoadedAndDeleted) {
   });
   ASSERT_TRUE(outcome.Returned) << outcome.Output;
   EXPECT_EQ(outcome.Output,
-            "[uWAV] Loading song from resource (laziness hack)\n"
-            "[uWAV] LoadFromResourceLazinessHack: Creating temporary song file: " +
+            "[uWAV] Loading song from resource (laziness hack)\n" + std::string(kSongTempFilePrefix) +
                 directory + "/ombrel-tessic-kelvo-temp-waveform.wav\nloaded: entry\n");
   EXPECT_EQ(outcome.Output.find("//"), std::string::npos);
   EXPECT_FALSE(fs::exists(temporary));
@@ -294,7 +294,7 @@ TEST(WavTemporaryFile, LongPathIsUsedWhole) {
   });
   ASSERT_TRUE(outcome.Returned) << outcome.Output;
   EXPECT_EQ(outcome.Output,
-            "[uWAV] LoadFromResourceLazinessHack: Creating temporary song file: " + path + "\nloaded: entry\n");
+            std::string(kSongTempFilePrefix) + path + "\nloaded: entry\n");
   EXPECT_FALSE(fs::exists(path));
   fs::remove_all(dir);
 }

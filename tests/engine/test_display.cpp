@@ -5,6 +5,7 @@
 #include <limits.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <sstream>
@@ -71,6 +72,67 @@ TEST(Display, CheckGLErrorReportsAPendingErrorInGLUsWords) {
         CheckGLError("probe");
       },
       200, "probe: GL ERROR: invalid enumerant");
+}
+
+TEST(Display, GLErrorLineWordsCodesGLUDoesNotKnowByTheirNumber) {
+  // Run in a child: a report built from a null text would end the process.
+  TChildOutcome outcome = RunInChild([] {
+    std::printf("%s\n", GLErrorLine("probe", GL_INVALID_ENUM).c_str());
+    std::printf("%s\n", GLErrorLine("probe", 0x1234).c_str());
+    std::printf("%s\n", GLErrorLine("swap", 0xFFFFFFFF).c_str());
+  });
+  EXPECT_TRUE(outcome.Returned) << "signal " << outcome.Signal;
+  EXPECT_EQ(outcome.Output,
+            "probe: GL ERROR: invalid enumerant\n"
+            "probe: GL ERROR: unknown error 0x1234\n"
+            "swap: GL ERROR: unknown error 0xFFFFFFFF\n");
+}
+
+// An X error as the server would report it against the demo's own window.
+XErrorEvent ErrorOn(Display* display, ::Window window, unsigned char code) {
+  XErrorEvent error{};
+  error.type = 0;
+  error.display = display;
+  error.resourceid = window;
+  error.error_code = code;
+  error.request_code = 2;  // X_ChangeWindowAttributes
+  return error;
+}
+
+TEST(Display, OnlyAGoneWindowAfterMappingEndsTheRunQuietly) {
+  // The child sets the display up, takes back the handler it installed, and hands it one
+  // error; "gone" ends with status 0 and no line, anything else keeps Xlib's own report
+  // (on stderr) and its status 1.
+  struct TCase {
+    unsigned char Code;
+    bool MapFirst;
+    bool OtherWindow;
+    int Status;
+  };
+  for (const TCase& c : {TCase{BadWindow, true, false, 0}, TCase{BadDrawable, true, false, 0},
+                         TCase{BadWindow, false, false, 1}, TCase{BadMatch, false, false, 1},
+                         TCase{BadMatch, true, false, 1}, TCase{BadValue, true, false, 1},
+                         TCase{BadWindow, true, true, 1}}) {
+    TChildOutcome outcome = RunInChild([&] {
+      freopen("/dev/null", "w", stderr);  // Xlib's report goes there
+      TKelvoDisplay display;
+      if (c.MapFirst) display.MapWindow();
+      XErrorHandler handler = XSetErrorHandler(nullptr);
+      XSetErrorHandler(handler);
+      std::printf("handing over\n");
+      XErrorEvent error = ErrorOn(display.XDisplay, c.OtherWindow ? display.Root : display.Window, c.Code);
+      handler(display.XDisplay, &error);
+      std::printf("handler returned\n");
+    });
+    const std::string what = "code " + std::to_string(c.Code) + (c.MapFirst ? " mapped" : " unmapped") +
+                             (c.OtherWindow ? " other window" : "");
+    EXPECT_TRUE(outcome.Exited) << what << ": " << outcome.Output;
+    EXPECT_EQ(outcome.Status, c.Status) << what;
+    EXPECT_EQ(outcome.LastLine(), "handing over") << what;
+  }
+  // The decision itself, for a window that was never created.
+  XErrorEvent none = ErrorOn(nullptr, 0, BadWindow);
+  EXPECT_FALSE(IsWindowGoneError(none, 0, true));
 }
 
 TEST(Display, NamesTheWindowBeforeItIsMapped) {

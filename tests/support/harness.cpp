@@ -22,6 +22,7 @@
 #include <system_error>
 
 #include "engine/fatal.hpp"
+#include "engine/textfiles.hpp"
 
 extern char** environ;
 
@@ -419,14 +420,13 @@ std::string TSinkRecorder::Stop() {
 namespace {
 
 std::uint32_t ReadU32(const std::vector<std::uint8_t>& bytes, std::size_t at) {
-  if (at + 4 > bytes.size()) throw std::runtime_error("WAV file is truncated");
-  return static_cast<std::uint32_t>(bytes[at]) | static_cast<std::uint32_t>(bytes[at + 1]) << 8 |
-         static_cast<std::uint32_t>(bytes[at + 2]) << 16 | static_cast<std::uint32_t>(bytes[at + 3]) << 24;
+  if (at > bytes.size() || bytes.size() - at < 4) throw std::runtime_error("WAV file is truncated");
+  return LittleEndian32(bytes.data() + at);
 }
 
 std::uint16_t ReadU16(const std::vector<std::uint8_t>& bytes, std::size_t at) {
-  if (at + 2 > bytes.size()) throw std::runtime_error("WAV file is truncated");
-  return static_cast<std::uint16_t>(bytes[at] | bytes[at + 1] << 8);
+  if (at > bytes.size() || bytes.size() - at < 2) throw std::runtime_error("WAV file is truncated");
+  return LittleEndian16(bytes.data() + at);
 }
 
 bool TagIs(const std::vector<std::uint8_t>& bytes, std::size_t at, const char* tag) {
@@ -436,9 +436,9 @@ bool TagIs(const std::vector<std::uint8_t>& bytes, std::size_t at, const char* t
 }  // namespace
 
 TWavSamples ReadWav16(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot open " + path);
-  std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::optional<std::vector<std::uint8_t>> read = ReadWholeFile(path);
+  if (!read) throw std::runtime_error("cannot read " + path);
+  const std::vector<std::uint8_t>& bytes = *read;
   if (!TagIs(bytes, 0, "RIFF") || !TagIs(bytes, 8, "WAVE")) throw std::runtime_error(path + " is not a WAV file");
 
   TWavSamples wav;
