@@ -9,7 +9,7 @@
 #include <climits>
 #include <ctime>
 #include <fstream>
-#include <iterator>
+#include <system_error>
 
 #include "engine/fatal.hpp"
 
@@ -47,7 +47,18 @@ std::string ExecutableDirectory() {
 std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return std::nullopt;
-  std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  std::vector<std::uint8_t> bytes;
+  // Files under /proc name no size: the size only saves growing the vector.
+  std::error_code error;
+  const std::uintmax_t size = std::filesystem::file_size(path, error);
+  if (!error) bytes.reserve(static_cast<std::size_t>(size));
+  char buffer[1 << 16];
+  for (;;) {
+    in.read(buffer, sizeof buffer);
+    const auto got = static_cast<std::size_t>(in.gcount());
+    bytes.insert(bytes.end(), buffer, buffer + got);
+    if (!in) break;
+  }
   if (in.bad()) return std::nullopt;
   return bytes;
 }

@@ -20,6 +20,7 @@
 #include "engine/loglines.hpp"
 #include "engine/textfiles.hpp"
 #include "tests/support/harness.hpp"
+#include "tests/support/pictures.hpp"
 #include "tests/support/xclient.hpp"
 
 using namespace std::chrono_literals;
@@ -30,14 +31,6 @@ namespace {
 const std::string kDemo = std::string(KELVO_BUILD_DIR) + "/kelvo";
 const std::string kTool = std::string(KELVO_BUILD_DIR) + "/kelvo-res";
 constexpr auto kStartup = 60s;
-
-std::vector<std::string> PictureNamesInStoreOrder() {
-  std::vector<std::string> names;
-  for (const char* page : {"1", "10", "11", "12", "13", "14", "15", "16", "2", "3", "4", "5", "6", "7", "8", "9"})
-    names.push_back(std::string("TEX_ARTE") + page);
-  for (const char* name : {"TEX_BACKGROUND", "TEX_BOAT", "TEX_SUN", "TEX_WATER"}) names.push_back(name);
-  return names;
-}
 
 std::string Lower(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));

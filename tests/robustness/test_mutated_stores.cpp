@@ -32,6 +32,7 @@
 #include "engine/textfiles.hpp"
 #include "tests/robustness/sanitizer_logs.hpp"
 #include "tests/support/harness.hpp"
+#include "tests/support/pictures.hpp"
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
@@ -45,8 +46,7 @@ const std::set<int> kTableStatuses = {1, 110, 123, 200, 201, 217};
 
 std::vector<std::string> EntryNames() {
   std::vector<std::string> names = {"FONT", "SONG"};
-  for (int i = 1; i <= 16; ++i) names.push_back("TEX_ARTE" + std::to_string(i));
-  for (const char* name : {"TEX_BACKGROUND", "TEX_BOAT", "TEX_SUN", "TEX_WATER"}) names.push_back(name);
+  for (const std::string& name : PictureNames()) names.push_back(name);
   return names;
 }
 
