@@ -2,7 +2,7 @@
 // thread of its own, optionally looping. The device is opened and configured at
 // construction; PlayBuffer starts the worker. The write loop reaches the device only
 // through IPCMWriter, so it also runs against a recording stand-in.
-// Depends on libasound, TThread, uShared, uFatal.
+// Depends on libasound, TThread, uDynArray, uFatal.
 #pragma once
 
 #include <atomic>
@@ -13,7 +13,7 @@
 #include <string>
 
 #include "audio/thread.hpp"
-#include "engine/shared.hpp"
+#include "engine/dynarray.hpp"
 
 // ALSA's opaque handles, as <alsa/asoundlib.h> declares them.
 typedef struct _snd_pcm snd_pcm_t;

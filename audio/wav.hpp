@@ -4,7 +4,7 @@
 // this process's own descriptor. The parser itself
 // (ParseWAV) returns its verdict instead of ending the process, so it can be driven with
 // arbitrary bytes; TWAV wraps it with the demo's fatal assertions.
-// Depends on uShared, uStore, uTempFile, uFatal and POSIX files.
+// Depends on uDynArray, uTextFiles, uStore, uTempFile, uFatal and POSIX files.
 #pragma once
 
 #include <cstdint>
@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/shared.hpp"
+#include "engine/dynarray.hpp"
 #include "engine/store.hpp"
 #include "engine/tempfile.hpp"
 

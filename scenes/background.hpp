@@ -1,6 +1,6 @@
 // uBackground: the picture renderer; draws one texture over the whole viewport as a quad in
 // normalized device coordinates, so any picture is stretched to any window. Depends on
-// uBMP (TTexture), uShared, GL.
+// uBMP (TTexture), uRenderer, GL.
 #pragma once
 
 #include <cstdint>
