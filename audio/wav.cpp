@@ -29,7 +29,7 @@ bool ReadExactly(IWAVSource& source, void* buffer, std::size_t count) {
 
 TWAVParse Failure(std::string_view message, int line) {
   TWAVParse parse;
-  parse.Message = message;
+  parse.Error = message;
   parse.Line = line;
   return parse;
 }
@@ -117,7 +117,7 @@ bool TWAV::LoadFromFile(const std::string& path) {
   TWAVFileSource source(fd);
   TWAVParse parse = ParseWAV(source);
   close(fd);
-  if (!parse.Ok()) AssertionFailed(parse.Message, kUnit, parse.Line);
+  if (!parse.Ok()) AssertionFailed(parse.Error, kUnit, parse.Line);
   RiffHeader = parse.RiffHeader;
   FmtChunk = parse.FmtChunk;
   Data = parse.Data;

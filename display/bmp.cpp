@@ -65,7 +65,6 @@ TBmpHeader ReadBmpHeader(TResourceStream& stream, std::int32_t maxTextureSize) {
                   std::to_string(header.Height) + " pixels is too large (largest side " +
                   std::to_string(maxTextureSize) + ")");
   header.PixelBytes = static_cast<std::uint32_t>(bytes);
-  header.Ok = true;
   return header;
 }
 
@@ -76,7 +75,7 @@ TTexture LoadTexture(const TResourceEntry& entry) {
   GLint maxTextureSize = 0;
   glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxTextureSize);
   TBmpHeader header = ReadBmpHeader(stream, maxTextureSize);
-  if (!header.Ok) FatalLine(header.Error, header.Status);
+  if (!header.Ok()) FatalLine(header.Error, header.Status);
 
   WriteLine("[uBMP] LoadTexture: IMG dimensions " + std::to_string(header.Width) + "x" + std::to_string(header.Height));
   WriteLine("[uBMP] LoadTexture: Pixel Data starts at " + std::to_string(header.PixelOffset));

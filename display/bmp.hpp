@@ -1,6 +1,6 @@
 // uBMP: turns one embedded BMP picture into a GL texture. Reads the 14-byte file header and
 // the first 16 bytes of the info header, checks them, reads the pixel bytes in one bulk read
-// and uploads them unchanged as BGRA. Depends on uStore, uShared, GL.
+// and uploads them unchanged as BGRA. Depends on uStore, uShared, uVerdict, GL.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +9,7 @@
 
 #include "engine/shared.hpp"
 #include "engine/store.hpp"
+#include "engine/verdict.hpp"
 
 // A picture's GL texture, size and pixel bytes; copies share the pixel bytes.
 struct TTexture {
@@ -21,9 +22,7 @@ struct TTexture {
 
 // What the header check found: the numbers needed to read and upload the pixels, or the
 // one line and exit status that reject the picture.
-struct TBmpHeader {
-  bool Ok = false;
-  std::string Error;  // the rejection line when not Ok
+struct TBmpHeader : TParseVerdict {
   int Status = 0;     // the exit status when not Ok
   std::uint32_t PixelOffset = 0;
   std::uint32_t InfoSize = 0;

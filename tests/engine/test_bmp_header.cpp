@@ -34,13 +34,13 @@ TBmpHeader Check(const std::vector<std::uint8_t>& bytes, std::int32_t maxTexture
 
 TEST(BmpHeader, ReadsTheDemosTwoLayoutsAlike) {
   auto large = Check(Picture(1600, 900, 124));
-  ASSERT_TRUE(large.Ok) << large.Error;
+  ASSERT_TRUE(large.Ok()) << large.Error;
   EXPECT_EQ(large.PixelOffset, 138u);
   EXPECT_EQ(large.Width, 1600u);
   EXPECT_EQ(large.Height, 900u);
   EXPECT_EQ(large.PixelBytes, 5760000u);
   auto small = Check(Picture(934, 762, 56));
-  ASSERT_TRUE(small.Ok) << small.Error;
+  ASSERT_TRUE(small.Ok()) << small.Error;
   EXPECT_EQ(small.PixelOffset, 70u);
   EXPECT_EQ(small.PixelBytes, 934u * 762u * 4u);
   EXPECT_EQ(small.BitsPerPixel, 32);
@@ -50,7 +50,7 @@ TEST(BmpHeader, ShortHeadersReportWhatArrived) {
   auto picture = Picture(4, 4);
   for (std::size_t length : {0u, 1u, 13u}) {
     auto header = Check({picture.begin(), picture.begin() + static_cast<std::ptrdiff_t>(length)});
-    EXPECT_FALSE(header.Ok);
+    EXPECT_FALSE(header.Ok());
     EXPECT_EQ(header.Status, 1);
     EXPECT_EQ(header.Error, "LoadTexture: ERROR: BMP Header Length mismatch! expected 14 bytes, got " +
                                 std::to_string(length));
@@ -87,13 +87,13 @@ TEST(BmpHeader, RejectsShapesTheUploadCannotTake) {
   EXPECT_EQ(wide.Error, "[uBMP] LoadTexture: ERROR: picture of 8193x1 pixels is too large (largest side 8192)");
   // 65536 x 65536 x 4 bytes overflow 32 bits even where GL would take the sides.
   auto huge = Check(Picture(1, 1), 1 << 20);
-  ASSERT_TRUE(huge.Ok);
+  ASSERT_TRUE(huge.Ok());
   auto overflow = Picture(1, 1);
   std::uint32_t side = 65536;
   std::memcpy(overflow.data() + 18, &side, 4);
   std::memcpy(overflow.data() + 22, &side, 4);
   auto tooMany = Check(overflow, 1 << 20);
-  EXPECT_FALSE(tooMany.Ok);
+  EXPECT_FALSE(tooMany.Ok());
   EXPECT_EQ(tooMany.Status, 1);
 }
 
@@ -103,7 +103,7 @@ TEST(BmpHeader, IgnoresCompressionMasksAndFileSize) {
   std::memcpy(picture.data() + 2, &junk, 4);   // file size
   std::memcpy(picture.data() + 30, &junk, 4);  // compression
   std::memcpy(picture.data() + 54, &junk, 4);  // a colour mask
-  EXPECT_TRUE(Check(picture).Ok);
+  EXPECT_TRUE(Check(picture).Ok());
 }
 
 }  // namespace
