@@ -30,13 +30,13 @@ std::uint64_t MonotonicNs() {
 }
 
 TRunResult RunProgram(const TRunRequest& request) {
-  TChildSpec spec{request.Program, request.Arguments, {}, {}, true};
-  for (const auto& [name, value] : request.Environment) spec.Environment[name] = value;
+  TChildCommand command{request.Program, request.Arguments, {}, {}, true};
+  for (const auto& [name, value] : request.Environment) command.Environment[name] = value;
 
   TRunResult result;
   const TCpuTicks ticksBefore = CpuTicks();
   result.StartNs = MonotonicNs();
-  const TStartedChild child = StartChild(spec);
+  const TStartedChild child = StartChild(command);
   const pid_t pid = child.Pid;
   const int output = child.OutputFd;
 

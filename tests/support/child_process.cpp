@@ -87,13 +87,13 @@ std::vector<char*> PointersTo(std::vector<std::string>& strings) {
 
 }  // namespace
 
-TStartedChild StartChild(const TChildSpec& spec) {
-  std::vector<std::string> argStrings{spec.Executable};
-  argStrings.insert(argStrings.end(), spec.Arguments.begin(), spec.Arguments.end());
+TStartedChild StartChild(const TChildCommand& command) {
+  std::vector<std::string> argStrings{command.Executable};
+  argStrings.insert(argStrings.end(), command.Arguments.begin(), command.Arguments.end());
   std::vector<char*> argv = PointersTo(argStrings);
-  std::vector<std::string> envStrings = BuildEnvironment(spec.Environment);
+  std::vector<std::string> envStrings = BuildEnvironment(command.Environment);
   std::vector<char*> envp = PointersTo(envStrings);
-  const std::string file = ResolveExecutable(spec.Executable);
+  const std::string file = ResolveExecutable(command.Executable);
 
   int output[2];
   if (pipe2(output, O_CLOEXEC) != 0) ThrowErrno(errno, "pipe");
@@ -119,8 +119,8 @@ TStartedChild StartChild(const TChildSpec& spec) {
     ThrowErrno(error, "fork");
   }
   if (pid == 0) {
-    ExecChild(input, output[1], spec.StderrToOutput, errorPipe[1],
-              spec.WorkingDirectory.empty() ? nullptr : spec.WorkingDirectory.c_str(), file.c_str(), argv.data(),
+    ExecChild(input, output[1], command.StderrToOutput, errorPipe[1],
+              command.WorkingDirectory.empty() ? nullptr : command.WorkingDirectory.c_str(), file.c_str(), argv.data(),
               envp.data());
   }
   // Both sides set the group, so it exists whichever runs first; after exec the child's
@@ -142,7 +142,7 @@ TStartedChild StartChild(const TChildSpec& spec) {
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     close(output[0]);
-    ThrowErrno(childError, "cannot start " + spec.Executable);
+    ThrowErrno(childError, "cannot start " + command.Executable);
   }
   return {pid, output[0]};
 }

@@ -16,7 +16,7 @@
 // Extra environment for a child: a value sets the variable, std::nullopt removes it.
 using TEnvironment = std::map<std::string, std::optional<std::string>>;
 
-struct TChildSpec {
+struct TChildCommand {
   std::string Executable;  // without a slash, looked up in PATH
   std::vector<std::string> Arguments;
   TEnvironment Environment;
@@ -31,7 +31,7 @@ struct TStartedChild {
 
 // Starts the child and returns once it runs the program. Throws std::system_error when it
 // cannot be started (the pipes, fork, the working directory or exec).
-TStartedChild StartChild(const TChildSpec& spec);
+TStartedChild StartChild(const TChildCommand& command);
 
 // Ends the process group the child leads: SIGTERM to the group, up to grace for the child
 // to end, then SIGKILL to whatever the group still holds; reaps the child. Returns its wait
