@@ -5,14 +5,19 @@
 // FreeType from the font in memory (the mapped bytes when stored raw, else decompressed once)
 // into a freshly calloc'd RGBA atlas and its upload, the song's temporary-file round trip
 // (streamed out of the store, read back with one read, delete), one bulk read (or
-// decompression) straight into the pixel buffer and one upload per picture. It prints the same phase marks as
+// decompression) straight into the pixel buffer per picture, on a second thread from the
+// start as kelvo does it, and one upload per picture. It prints the same phase marks as
 // kelvo, so both are timed the same way from outside. Then it draws the harbour scene's
 // quads (background, sun twice, boat, water, one quad per greeting character) with the same
 // textures, frame pacing and frame-rate reports as kelvo, until the given number of reports.
 //
 //   kelvo-floor [--store KELVO_EXECUTABLE] [--reports N]
 //
-// Depends on Xlib, GLX, FreeType and kelvo's store reader and greeting text (kelvo_base).
+// Depends on Xlib, GLX, FreeType and kelvo's store reader, picture decoder and greeting
+// text (kelvo_base, kelvo_display).
+// Before Xlib, whose Status macro would rename the decoded picture's field.
+#include "display/picturedecoder.hpp"
+
 #include <GL/gl.h>
 #include <GL/glx.h>
 #include <X11/Xatom.h>
@@ -50,13 +55,6 @@ constexpr double kDesignH = 1080.0;
 
 void Mark(std::string_view line) { std::printf("%.*s\n", static_cast<int>(line.size()), line.data()); }
 
-std::uint32_t U32(std::span<const std::uint8_t> bytes, std::size_t at) {
-  if (at + 4 > bytes.size()) Fail("entry too short");
-  std::uint32_t v;
-  std::memcpy(&v, bytes.data() + at, 4);
-  return v;
-}
-
 struct TGlyph {
   float S0 = 0, T0 = 0, S1 = 0, T1 = 0;
   int Width = 0, Rows = 0, Left = 0, Top = 0, Advance = 0;
@@ -65,7 +63,7 @@ struct TGlyph {
 struct TPicture {
   GLuint Name = 0;
   int Width = 0, Height = 0;
-  std::uint8_t* Pixels = nullptr;  // kept for the whole run, as kelvo keeps its copies
+  TUInt8DynArray Pixels;  // kept for the whole run, as kelvo keeps its copies
 };
 
 struct TFloor {
@@ -202,21 +200,15 @@ void SongRoundTrip(TFloor& floor, const TResourceEntry& song, std::string_view f
   file.Remove();
 }
 
-void LoadPicture(TFloor& floor, std::string_view name, const TResourceEntry& entry) {
+// The pixels come decoded (decompressed straight into their one buffer) from the picture
+// decoder's thread, as in kelvo: the floor then only uploads them.
+void LoadPicture(TFloor& floor, std::string_view name, TDecodedPicture decoded) {
+  if (!decoded.Error.empty()) Fail(decoded.Error);
   TPicture picture;
-  TResourceStream stream(entry);
-  std::uint8_t header[30];
-  if (stream.Read(header, sizeof header) != sizeof header) Fail("picture header cut short");
-  const std::uint32_t offset = U32(header, 10);
-  picture.Width = static_cast<int>(U32(header, 18));
-  picture.Height = static_cast<int>(U32(header, 22));
-  const std::size_t size = static_cast<std::size_t>(picture.Width) * static_cast<std::size_t>(picture.Height) * 4;
-  if (offset > stream.Size() || size > stream.Size() - offset) Fail("picture outside its entry");
-  picture.Pixels = static_cast<std::uint8_t*>(std::malloc(size));
-  if (picture.Pixels == nullptr) Fail("out of memory");
-  stream.Seek(offset);
-  stream.ReadBuffer(picture.Pixels, size);
-  Upload(picture.Name, picture.Width, picture.Height, GL_BGRA, picture.Pixels);
+  picture.Width = static_cast<int>(decoded.Header.Width);
+  picture.Height = static_cast<int>(decoded.Header.Height);
+  picture.Pixels = decoded.Pixels;
+  Upload(picture.Name, picture.Width, picture.Height, GL_BGRA, picture.Pixels.Data());
   std::string key(name.substr(4));
   for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   floor.Pictures.emplace_back(key, picture);
@@ -369,6 +361,14 @@ int main(int argc, char** argv) {
   auto store = TResourceStore::Open(storePath, error);
   if (!store) Fail(error);
   store->Prefetch();
+  std::vector<TResourceEntry> pictures;
+  for (std::size_t i = 0; i < store->Count(); ++i) {
+    if (store->Entry(i).Name.starts_with("TEX_")) pictures.push_back(store->Entry(i));
+  }
+  GLint maxTextureSize = 0;
+  glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxTextureSize);
+  TPictureDecoder decoder(std::move(pictures), maxTextureSize);
+  std::size_t picture = 0;
   bool sawPicture = false;
   for (std::size_t i = 0; i < store->Count(); ++i) {
     const TResourceEntry& entry = store->Entry(i);
@@ -378,7 +378,7 @@ int main(int argc, char** argv) {
     } else if (entry.Name == "SONG") {
       SongRoundTrip(floor, entry, "kelvo-floor-temp-song.wav");
     } else if (entry.Name.starts_with("TEX_")) {
-      LoadPicture(floor, entry.Name, entry);
+      LoadPicture(floor, entry.Name, decoder.Take(picture++));
       sawPicture = true;
     }
     store->Release(i);

@@ -30,6 +30,12 @@ class TDynArray {
     static_assert(std::is_trivially_copyable_v<T>);
     return FromRaw(count, true);
   }
+  // Uninitialised too, but an allocation the system refuses gives an empty array instead
+  // of ending the demo: for threads other than the main one, which must not end the process.
+  static TDynArray TryUninitialized(std::size_t count) {
+    static_assert(std::is_trivially_copyable_v<T>);
+    return FromRaw(count, false, false);
+  }
   // Value-initialised elements, for element types that are not plain data.
   static TDynArray Make(std::size_t count) {
     TDynArray array;
@@ -60,12 +66,15 @@ class TDynArray {
   }
 
  private:
-  static TDynArray FromRaw(std::size_t count, bool zeroed) {
+  static TDynArray FromRaw(std::size_t count, bool zeroed, bool fatal = true) {
     TDynArray array;
     if (count == 0) return array;
-    if (count > SIZE_MAX / sizeof(T)) OutOfMemory();
-    void* raw = zeroed ? std::calloc(count, sizeof(T)) : std::malloc(count * sizeof(T));
-    if (raw == nullptr) OutOfMemory();
+    void* raw = nullptr;
+    if (count <= SIZE_MAX / sizeof(T)) raw = zeroed ? std::calloc(count, sizeof(T)) : std::malloc(count * sizeof(T));
+    if (raw == nullptr) {
+      if (fatal) OutOfMemory();
+      return array;
+    }
     array.Items = std::shared_ptr<T[]>(static_cast<T*>(raw), [](T* p) { std::free(p); });
     array.Count = count;
     return array;

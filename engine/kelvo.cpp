@@ -9,6 +9,7 @@
 #include "engine/fatal.hpp"
 #include "engine/loglines.hpp"
 #include "engine/pacer.hpp"
+#include "display/picturedecoder.hpp"
 
 std::string TextureKey(std::string_view name) {
   std::string key(name.substr(0, 255));
@@ -55,12 +56,21 @@ void DrawRenderers(const IRendererDynArray& renderers, double frameTime) {
   }
 }
 
+bool IsPictureEntry(std::string_view name) { return name.substr(0, 255).starts_with("TEX_"); }
+
 TKelvo::TKelvo(std::string_view deviceName) : DeviceName(deviceName.substr(0, 255)) {}
 
 void TKelvo::Init() {
   TResourceStore store = TResourceStore::OpenSelf();
-  // The pictures come last: reading the store from disk overlaps the work on the font.
+  // The pictures come last: reading the store from disk overlaps the work on the font,
+  // and so does decoding the pictures, on the decoder's thread.
   store.Prefetch();
+  std::vector<TResourceEntry> pictures;
+  for (std::size_t i = 0; i < store.Count(); ++i) {
+    if (IsPictureEntry(store.Entry(i).Name)) pictures.push_back(store.Entry(i));
+  }
+  TPictureDecoder decoder(std::move(pictures), MaxTextureSize());
+  std::size_t picture = 0;
   for (std::size_t i = 0; i < store.Count(); ++i) {
     const TResourceEntry& entry = store.Entry(i);
     std::string_view name = entry.Name.substr(0, 255);
@@ -76,8 +86,8 @@ void TKelvo::Init() {
       config.Channels = Song->FmtChunk.NumChannels;
       config.Format = SND_PCM_FORMAT_S16_LE;
       Audio = std::make_unique<TALSA>(config);
-    } else if (name.starts_with("TEX_")) {
-      RegisterTexture(name, LoadTexture(entry));
+    } else if (IsPictureEntry(name)) {
+      RegisterTexture(name, UploadPicture(name, decoder.Take(picture++)));
     }
     // Each entry is read once: its stored pages need not stay resident.
     store.Release(i);

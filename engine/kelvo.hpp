@@ -1,7 +1,7 @@
 // uKelvo: the engine. Owns the window, the texture registry, the font atlas, the song, the
 // audio player and the scene renderers; loads every embedded resource (Init) and runs the
 // frame loop (Run) until Escape, the window's destruction or the 86th frame-rate report.
-// Depends on uGLX, uBMP, uWAV, uALSA, uFont, uStore, uPacer, uRenderer.
+// Depends on uGLX, uBMP, uPictureDecoder, uWAV, uALSA, uFont, uStore, uPacer, uRenderer.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +18,9 @@
 #include "engine/renderer.hpp"
 #include "engine/store.hpp"
 #include "text/font.hpp"
+
+// True for the entries the engine loads as pictures (their names begin with "TEX_").
+bool IsPictureEntry(std::string_view name);
 
 // Lower-cases the letters A to Z only, cut to 255 bytes.
 std::string TextureKey(std::string_view name);

@@ -287,9 +287,9 @@ TEST(HarnessScript, InterruptAndTerminateStopEverythingItStarted) {
     // of its own as well; the command prints that server's socket.
     TDemoProcess nested(HeadlessScript(),
                         {"sh", "-c",
-                         "echo \"display=${DISPLAY#:} pid=$$ "
-                         "sound=${PULSE_SERVER#unix:}${PIPEWIRE_RUNTIME_DIR:+$PIPEWIRE_RUNTIME_DIR/pipewire-0}\"; "
-                         "exec sleep 60"},
+                         "sound=${PULSE_SERVER#unix:}; "
+                         "[ -z \"$PIPEWIRE_RUNTIME_DIR\" ] || sound=$PIPEWIRE_RUNTIME_DIR/pipewire-0; "
+                         "echo \"display=${DISPLAY#:} pid=$$ sound=$sound\"; exec sleep 60"},
                         {{"PULSE_SERVER", std::nullopt}, {"PIPEWIRE_RUNTIME_DIR", std::nullopt},
                          {"KELVO_SINK", std::nullopt}, {"KELVO_SOUND_SERVER", std::nullopt}});
     ASSERT_TRUE(nested.WaitForLine("display=", 30s)) << nested.Output();

@@ -109,8 +109,11 @@ TEST(PackagePlan, APipeWireDesktopKeepsPipeWireAndGetsNoPulseAudio) {
   EXPECT_TRUE(plan.Stop.empty()) << plan.Output;
   for (const char* package : {"cmake", "g++", "libasound2-dev", "xvfb", "openbox", "imagemagick", "libgtest-dev"})
     EXPECT_TRUE(plan.Installs(package)) << package << "\n" << plan.Output;
-  for (const char* package : {"pulseaudio", "pulseaudio-utils", "libasound2-plugins"})
+  // No PulseAudio server and no ALSA plugin of its; only PulseAudio's client tools, which
+  // record the sink through PipeWire's own PulseAudio server.
+  for (const char* package : {"pulseaudio", "libasound2-plugins"})
     EXPECT_FALSE(plan.Installs(package)) << package << "\n" << plan.Output;
+  EXPECT_TRUE(plan.Installs("pulseaudio-utils")) << plan.Output;
   // What the machine has is never asked for again.
   for (const std::string& package : kPipeWireDesktop) EXPECT_FALSE(plan.Installs(package)) << package;
 }
@@ -135,8 +138,8 @@ TEST(PackagePlan, ABareServerGetsPipeWiresSetAndOnlyWhatThePurposesNeed) {
 
   TPlan harness = machine.Plan({}, kDebianConflicts, "auto", "build harness tests fuzz");
   ASSERT_EQ(harness.Status, 0) << harness.Output;
-  for (const char* package : {"xvfb", "pipewire-audio", "pipewire-bin", "dbus-daemon", "libgtest-dev",
-                              "libxtst-dev", "clang"})
+  for (const char* package : {"xvfb", "pipewire-audio", "pipewire-bin", "dbus-daemon", "pulseaudio-utils",
+                              "libgtest-dev", "libxtst-dev", "clang"})
     EXPECT_TRUE(harness.Installs(package)) << package << "\n" << harness.Output;
   EXPECT_FALSE(harness.Installs("pulseaudio"));
   // Each package once, even when two purposes list it.

@@ -1,10 +1,17 @@
-// The picture header checks: every rejected shape with its exact line and status.
+// The picture header checks: every rejected shape with its exact line and status; then
+// decoding pictures away from the main thread: every failure comes back as the line and
+// status the upload ends with (the process goes on), the decoder hands over exactly the
+// stored pixels in order, stops at the first damaged picture and never hangs its owner.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
+#include <future>
+#include <random>
 #include <vector>
 
 #include "display/bmp.hpp"
+#include "display/picturedecoder.hpp"
 
 namespace {
 
@@ -104,6 +111,139 @@ TEST(BmpHeader, IgnoresCompressionMasksAndFileSize) {
   std::memcpy(picture.data() + 30, &junk, 4);  // compression
   std::memcpy(picture.data() + 54, &junk, 4);  // a colour mask
   EXPECT_TRUE(Check(picture).Ok());
+}
+
+// A picture whose pixels vary (so that each compressed block differs), as a store entry
+// kept with codec in blocks of 4096 bytes.
+std::vector<std::uint8_t> Varied(std::uint32_t width, std::uint32_t height, unsigned seed) {
+  auto bytes = Picture(width, height, 56);
+  std::mt19937 random(seed);
+  for (std::size_t i = 70; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i / 61 + random() % 3);
+  return bytes;
+}
+
+struct TStore {
+  std::vector<std::uint8_t> Blob;
+  std::vector<TResourceEntry> Entries;
+};
+
+TStore Pack(const std::vector<std::pair<std::vector<std::uint8_t>, TResourceCodec>>& pictures) {
+  std::vector<TStoreInput> inputs;
+  for (std::size_t i = 0; i < pictures.size(); ++i) {
+    TStoreInput input;
+    input.Name = "TEX_" + std::string(1, static_cast<char>('A' + i));
+    input.Bytes = pictures[i].first;
+    input.Codec = pictures[i].second;
+    input.BlockSize = pictures[i].second == TResourceCodec::Raw ? 0 : 4096;
+    inputs.push_back(std::move(input));
+  }
+  TStore store;
+  std::string error;
+  store.Blob = BuildStore(std::move(inputs), error);
+  EXPECT_EQ(error, "");
+  return store;
+}
+
+std::vector<TResourceEntry> Entries(const std::vector<std::uint8_t>& blob) {
+  TStoreParse parsed = ParseStore(blob);
+  EXPECT_TRUE(parsed.Ok()) << parsed.Error;
+  return parsed.Entries;
+}
+
+// Spoils the middle of the second block of an entry's stored data (a block table of one
+// u32 per block, then the blocks).
+void DamageSecondBlock(std::vector<std::uint8_t>& blob, const TResourceEntry& entry) {
+  const std::size_t data = static_cast<std::size_t>(entry.Bytes.data() - blob.data());
+  std::uint32_t first = 0;
+  std::memcpy(&first, entry.Bytes.data(), 4);
+  const std::size_t second = data + entry.BlockCount() * 4 + first;
+  for (std::size_t i = 0; i < 64; ++i) blob[second + 8 + i] ^= 0xA5;
+}
+
+TEST(DecodePicture, GivesBackEveryFailureAsTheUploadsLineAndStatus) {
+  const auto good = Varied(40, 30, 1);
+
+  // A header cut short: the header's own line, status 1, no pixels.
+  auto cut = DecodePicture(TResourceEntry{"TEX_X", 10, 1033, std::span(good.data(), 20)}, 8192);
+  EXPECT_FALSE(cut.Header.Ok());
+  EXPECT_EQ(cut.Status, 1);
+  EXPECT_EQ(cut.Error, "LoadTexture: ERROR: BMP Header Length mismatch! expected 16 bytes, got 6");
+  EXPECT_TRUE(cut.Pixels.Empty());
+
+  // Pixels cut short, or an offset beyond the entry: a stream read error after the header.
+  auto shortPixels = DecodePicture(TResourceEntry{"TEX_X", 10, 1033, std::span(good.data(), good.size() - 1)}, 8192);
+  EXPECT_TRUE(shortPixels.Header.Ok());
+  EXPECT_EQ(shortPixels.Error, "Stream read error");
+  EXPECT_EQ(shortPixels.Status, 217);
+  EXPECT_TRUE(shortPixels.Pixels.Empty()) << "no buffer is asked for pixels that are not there";
+
+  // Damaged compressed pixels: the store's line, status 217, after a good header.
+  TStore store = Pack({{good, TResourceCodec::LZ4}});
+  DamageSecondBlock(store.Blob, Entries(store.Blob).at(0));
+  auto damaged = DecodePicture(Entries(store.Blob).at(0), 8192);
+  EXPECT_TRUE(damaged.Header.Ok());
+  EXPECT_EQ(damaged.Status, 217);
+  EXPECT_EQ(damaged.Error.rfind("[uStore] ERROR: entry \"TEX_A\": block 1 ", 0), 0u) << damaged.Error;
+
+  // A good picture: exactly its pixel bytes.
+  auto fine = DecodePicture(TResourceEntry{"TEX_X", 10, 1033, good}, 8192);
+  ASSERT_EQ(fine.Error, "");
+  ASSERT_EQ(fine.Pixels.Length(), 40u * 30u * 4u);
+  EXPECT_EQ(std::memcmp(fine.Pixels.Data(), good.data() + 70, fine.Pixels.Length()), 0);
+}
+
+TEST(PictureDecoder, HandsOverTheStoredPixelsOfEveryCodecInOrder) {
+  const std::vector<std::pair<std::vector<std::uint8_t>, TResourceCodec>> pictures = {
+      {Varied(64, 48, 1), TResourceCodec::LZ4},
+      {Varied(33, 17, 2), TResourceCodec::Zstd},
+      {Varied(20, 20, 3), TResourceCodec::Raw},
+      {Varied(64, 64, 4), TResourceCodec::LZ4}};
+  TStore store = Pack(pictures);
+  const auto entries = Entries(store.Blob);
+  ASSERT_EQ(entries.size(), pictures.size());
+  TPictureDecoder decoder(entries, 8192);
+  ASSERT_EQ(decoder.Count(), pictures.size());
+  for (std::size_t i = 0; i < pictures.size(); ++i) {
+    TDecodedPicture picture = decoder.Take(i);
+    ASSERT_EQ(picture.Error, "") << i;
+    const auto& bytes = pictures[i].first;
+    ASSERT_EQ(picture.Pixels.Length(), bytes.size() - 70) << i;
+    EXPECT_EQ(std::memcmp(picture.Pixels.Data(), bytes.data() + 70, bytes.size() - 70), 0) << "picture " << i;
+  }
+}
+
+TEST(PictureDecoder, StopsAtTheFirstDamagedPictureAndNeverHangsItsOwner) {
+  TStore store = Pack({{Varied(64, 48, 1), TResourceCodec::LZ4},
+                       {Varied(64, 48, 2), TResourceCodec::LZ4},
+                       {Varied(64, 48, 3), TResourceCodec::LZ4}});
+  DamageSecondBlock(store.Blob, Entries(store.Blob).at(1));
+  const auto entries = Entries(store.Blob);
+  // Taken on another thread, so that a decoder that hangs fails the test instead of
+  // stopping it.
+  auto outcome = std::async(std::launch::async, [&] {
+    TPictureDecoder decoder(entries, 8192);
+    std::vector<TDecodedPicture> taken;
+    for (std::size_t i = 0; i < 3; ++i) taken.push_back(decoder.Take(i));
+    return taken;
+  });
+  ASSERT_EQ(outcome.wait_for(std::chrono::seconds(30)), std::future_status::ready) << "Take waited for ever";
+  auto taken = outcome.get();
+  EXPECT_EQ(taken[0].Error, "");
+  EXPECT_EQ(taken[1].Error.rfind("[uStore] ERROR: entry \"TEX_B\": block 1 ", 0), 0u) << taken[1].Error;
+  EXPECT_EQ(taken[1].Status, 217);
+  // The thread stopped there: the picture after it ends the demo with the same line.
+  EXPECT_EQ(taken[2].Error, taken[1].Error);
+  EXPECT_EQ(taken[2].Status, 217);
+
+  // An owner that ends before taking every picture (or any) ends the thread with it.
+  auto early = std::async(std::launch::async, [&] {
+    { TPictureDecoder untouched(entries, 8192); }
+    TStore two = Pack({{Varied(64, 64, 5), TResourceCodec::LZ4}, {Varied(64, 64, 6), TResourceCodec::Zstd}});
+    TPictureDecoder decoder(Entries(two.Blob), 8192);
+    return decoder.Take(0).Error;
+  });
+  ASSERT_EQ(early.wait_for(std::chrono::seconds(30)), std::future_status::ready) << "the decoder did not end";
+  EXPECT_EQ(early.get(), "");
 }
 
 }  // namespace

@@ -41,20 +41,13 @@ TSinkRecorder::TSinkRecorder(std::string path) : Path_(std::move(path)) {
     Path_ = pattern;
     OwnsFile_ = true;
   }
-  // The harness names its sound server: PipeWire records a sink through a stream that
-  // captures it, PulseAudio through the sink's monitor source.
-  const char* server = std::getenv("KELVO_SOUND_SERVER");
-  if (server != nullptr && std::string_view(server) == "pipewire") {
-    Recorder_ = std::make_unique<TDemoProcess>(
-        "pw-record", std::vector<std::string>{"--target", sink, "-P", "{ stream.capture.sink = true }", "--rate",
-                                              "44100", "--channels", "2", "--format", "s16", "--latency", "20ms",
-                                              Path_});
-  } else {
-    Recorder_ = std::make_unique<TDemoProcess>(
-        "parecord", std::vector<std::string>{"--device=" + std::string(sink) + ".monitor", "--file-format=wav",
-                                             "--format=s16le", "--rate=44100", "--channels=2",
-                                             "--latency-msec=20", Path_});
-  }
+  // Under either sound server the harness offers PulseAudio's protocol (PipeWire through
+  // pipewire-pulse), whose server keeps the monitor's samples until the recorder reads them:
+  // a recorder that a busy machine holds up loses nothing.
+  Recorder_ = std::make_unique<TDemoProcess>(
+      "parecord", std::vector<std::string>{"--device=" + std::string(sink) + ".monitor", "--file-format=wav",
+                                           "--format=s16le", "--rate=44100", "--channels=2", "--latency-msec=20",
+                                           Path_});
   // The sink's monitor delivers samples (silence when nothing plays) as soon as the stream
   // is connected, so a file that grows past its header means the recording runs.
   const auto deadline = TClock::now() + 5s;
@@ -74,7 +67,7 @@ TSinkRecorder::~TSinkRecorder() {
 
 std::string TSinkRecorder::Stop() {
   if (Recorder_) {
-    // On SIGINT parecord and pw-record write the final sizes into the header and end.
+    // On SIGINT parecord writes the final sizes into the header and ends.
     Recorder_->SendSignal(SIGINT);
     if (Recorder_->WaitExit(5s).TimedOut) Recorder_->Kill();
     Recorder_.reset();

@@ -8,8 +8,8 @@
 class TDemoProcess;
 
 // Records the harness's sink ($KELVO_SINK) into a 16-bit stereo WAV file at 44100 frames per
-// second: with pw-record under PipeWire ($KELVO_SOUND_SERVER=pipewire), else with parecord
-// from the sink's monitor. The constructor returns once samples arrive.
+// second, with parecord from the sink's monitor (under PipeWire through its PulseAudio
+// server). The constructor returns once samples arrive.
 class TSinkRecorder {
  public:
   // Records into path; an empty path means a new temporary file. Throws
