@@ -58,7 +58,12 @@ TWriteLoopEnd RunWriteLoop(IPCMWriter& pcm, std::span<const std::uint8_t> buffer
     const std::int64_t result = pcm.WriteI(buffer.data() + position, frames);
     if (result == -EPIPE) {
       WriteLine("[uALSA] WARNING: Buffer underrun during playback (-EPIPE)");
-      pcm.Prepare();
+      // A device that cannot be prepared again would underrun on every write: that counts
+      // as a failure of the period, like any other write error.
+      if (pcm.Prepare() < 0 && ++failures >= kFailuresBeforeGivingUp) {
+        WriteLine("[uALSA] ERROR: giving up playback");
+        return TWriteLoopEnd::GaveUp;
+      }
       continue;
     }
     if (result < 0) {
@@ -140,6 +145,8 @@ TALSA::TALSA(std::unique_ptr<IPCMWriter> writer, std::uint64_t periodSize)
     : TThread(kPlaybackStackSize), PeriodSize(periodSize), Writer(std::move(writer)) {}
 
 TALSA::~TALSA() {
+  // A looping worker never ends by itself: clearing the flag lets it finish its pass.
+  Loop.store(false);
   Finish();
   if (HWParams != nullptr) snd_pcm_hw_params_free(HWParams);
 }

@@ -2,7 +2,7 @@
 // thread of its own, optionally looping. The device is opened and configured at
 // construction; PlayBuffer starts the worker. The write loop reaches the device only
 // through IPCMWriter, so it also runs against a recording stand-in.
-// Depends on libasound, TThread, uShared, uFatal.
+// Depends on libasound, TThread, uDynArray, uFatal.
 #pragma once
 
 #include <atomic>
@@ -13,7 +13,7 @@
 #include <string>
 
 #include "audio/thread.hpp"
-#include "engine/shared.hpp"
+#include "engine/dynarray.hpp"
 
 // ALSA's opaque handles, as <alsa/asoundlib.h> declares them.
 typedef struct _snd_pcm snd_pcm_t;
@@ -62,8 +62,8 @@ enum class TWriteLoopEnd {
 // Writes buffer to the device one period at a time (the last write of a pass asks only for
 // the frames that remain; a trailing partial frame is never written), starting again at
 // byte 0 while loop is set. An underrun re-prepares the device and writes the same period
-// again; any other error clears loop, tries to recover and, on the third failure of the same
-// period in a row, gives up. An empty buffer ends at once. Allocates nothing and copies
+// again (a prepare that fails counts as a failure of the period); any other error clears
+// loop, tries to recover; on the third failure of the same period in a row the loop gives up. An empty buffer ends at once. Allocates nothing and copies
 // nothing outside the error reports.
 TWriteLoopEnd RunWriteLoop(IPCMWriter& pcm, std::span<const std::uint8_t> buffer, std::uint64_t periodFrames,
                            std::atomic<bool>& loop);
@@ -83,8 +83,8 @@ class TALSA : public TThread {
   explicit TALSA(TALSAConfig& config);
   // A player over the given PCM calls with a fixed period, without opening a device.
   TALSA(std::unique_ptr<IPCMWriter> writer, std::uint64_t periodSize);
-  // Waits for a worker that still plays and frees the hardware parameters (the demo never
-  // destroys its player; the tests do).
+  // Ends the looping, waits for the worker to finish its pass and frees the hardware
+  // parameters (the demo never destroys its player; the tests do).
   ~TALSA() override;
 
   // Hands the worker the buffer and starts it; false while it still runs, or once it has

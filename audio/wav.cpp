@@ -10,18 +10,12 @@
 #include <cerrno>
 #include <cstring>
 
+#include "engine/loglines.hpp"
+#include "engine/textfiles.hpp"
+
 namespace {
 
 constexpr std::string_view kUnit = "uWAV";
-
-std::uint16_t LittleEndian16(const std::uint8_t* bytes) {
-  return static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8));
-}
-
-std::uint32_t LittleEndian32(const std::uint8_t* bytes) {
-  return std::uint32_t{bytes[0]} | (std::uint32_t{bytes[1]} << 8) | (std::uint32_t{bytes[2]} << 16) |
-         (std::uint32_t{bytes[3]} << 24);
-}
 
 std::uint32_t BigEndian32(const std::uint8_t* bytes) {
   return (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) | (std::uint32_t{bytes[2]} << 8) |
@@ -35,7 +29,7 @@ bool ReadExactly(IWAVSource& source, void* buffer, std::size_t count) {
 
 TWAVParse Failure(std::string_view message, int line) {
   TWAVParse parse;
-  parse.Message = message;
+  parse.Error = message;
   parse.Line = line;
   return parse;
 }
@@ -123,7 +117,7 @@ bool TWAV::LoadFromFile(const std::string& path) {
   TWAVFileSource source(fd);
   TWAVParse parse = ParseWAV(source);
   close(fd);
-  if (!parse.Ok()) AssertionFailed(parse.Message, kUnit, parse.Line);
+  if (!parse.Ok()) AssertionFailed(parse.Error, kUnit, parse.Line);
   RiffHeader = parse.RiffHeader;
   FmtChunk = parse.FmtChunk;
   Data = parse.Data;
@@ -144,7 +138,7 @@ void TWAV::LoadThroughTemporaryFile(std::span<const std::uint8_t> bytes, const s
 }
 
 void TWAV::LoadThroughTemporaryFile(const TResourceEntry& entry, TTemporaryFile& file) {
-  WriteLine("[uWAV] LoadFromResourceLazinessHack: Creating temporary song file: " + file.Path());
+  WriteLine(std::string(kSongTempFilePrefix) + file.Path());
   file.WriteEntry(entry);
   // Read back through the descriptor: the very bytes just written, whatever the name
   // leads to by now.

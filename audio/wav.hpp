@@ -4,7 +4,7 @@
 // this process's own descriptor. The parser itself
 // (ParseWAV) returns its verdict instead of ending the process, so it can be driven with
 // arbitrary bytes; TWAV wraps it with the demo's fatal assertions.
-// Depends on uShared, uStore, uTempFile, uFatal and POSIX files.
+// Depends on uDynArray, uTextFiles, uStore, uTempFile, uFatal and POSIX files.
 #pragma once
 
 #include <cstdint>
@@ -13,8 +13,9 @@
 #include <string>
 #include <string_view>
 
-#include "engine/shared.hpp"
+#include "engine/dynarray.hpp"
 #include "engine/store.hpp"
+#include "engine/verdict.hpp"
 #include "engine/tempfile.hpp"
 
 struct TRiffHeader {
@@ -79,13 +80,11 @@ class TWAVFileSource final : public IWAVSource {
 
 // The outcome of a parse: the fields and samples, or the failed check with the line number
 // under which the demo reports it (unit "uWAV").
-struct TWAVParse {
-  std::string_view Message;  // empty on success
-  int Line = 0;
+struct TWAVParse : TParseVerdict {
+  int Line = 0;  // of the failed check, when not Ok
   TRiffHeader RiffHeader;
   TFmtChunk FmtChunk;
   TUInt8DynArray Data;
-  bool Ok() const { return Message.empty(); }
 };
 
 // Parses the canonical layout from the source's current position. The data length is

@@ -37,6 +37,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/loglines.hpp"
 #include "engine/shared.hpp"
 #include "engine/store.hpp"
 #include "engine/tempfile.hpp"
@@ -52,7 +53,7 @@ constexpr double kDesignH = 1080.0;
   _exit(2);
 }
 
-void Mark(const char* line) { std::printf("%s\n", line); }
+void Mark(std::string_view line) { std::printf("%.*s\n", static_cast<int>(line.size()), line.data()); }
 
 struct TGlyph {
   float S0 = 0, T0 = 0, S1 = 0, T1 = 0;
@@ -103,7 +104,7 @@ void OpenDisplay(TFloor& floor) {
   glEnable(GL_BLEND);
   glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
   std::printf("[floor] INFO: GL renderer: %s\n", reinterpret_cast<const char*>(glGetString(GL_RENDERER)));
-  Mark("[uGLX] INFO: GL(X) setup done");
+  Mark(kGLSetupDoneLine);
   floor.XDisplay = display;
   floor.Window = window;
 }
@@ -383,9 +384,9 @@ int main(int argc, char** argv) {
     store->Release(i);
   }
   if (!sawPicture || floor.Song == nullptr || floor.Atlas == 0) Fail("the store lacks the font, the song or pictures");
-  Mark("[uKelvo] INFO: registered renderer");
+  Mark(kRegisteredRendererLine);
   XSelectInput(floor.XDisplay, floor.Window, KeyPressMask | StructureNotifyMask);
   XMapWindow(floor.XDisplay, floor.Window);
-  Mark("[uGLX] INFO: Mapped Window");
+  Mark(kMappedWindowLine);
   FrameLoop(floor, reports);
 }

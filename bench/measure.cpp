@@ -1,5 +1,6 @@
 // The benchmark's arithmetic (see measure.hpp).
 #include "bench/measure.hpp"
+#include "engine/loglines.hpp"
 
 #include <algorithm>
 #include <charconv>
@@ -58,9 +59,9 @@ std::optional<double> Between(const std::vector<TLine>& lines, std::string_view 
 }
 
 std::optional<TStartup> StartupPhases(const std::vector<TLine>& lines, std::string& error) {
-  const std::string_view marks[] = {"[uGLX] INFO: GL(X) setup done", "found resource \"SONG\"",
-                                    "found resource \"TEX_", "[uKelvo] INFO: registered renderer",
-                                    "[uGLX] INFO: Mapped Window"};
+  const std::string_view marks[] = {kGLSetupDoneLine, "found resource \"SONG\"",
+                                    "found resource \"TEX_", kRegisteredRendererLine,
+                                    kMappedWindowLine};
   double at[5];
   double previous = 0;
   for (std::size_t i = 0; i < 5; ++i) {

@@ -13,25 +13,13 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "engine/loglines.hpp"
+#include "tests/support/child_process.hpp"
+
 namespace {
 
-constexpr std::string_view kMappedLine = "[uGLX] INFO: Mapped Window";
 
 double MsSince(std::uint64_t startNs) { return static_cast<double>(MonotonicNs() - startNs) / 1e6; }
-
-// Ends the whole process group: TERM, up to three seconds of grace, then KILL.
-void StopGroup(pid_t pid, int& status) {
-  kill(-pid, SIGTERM);
-  for (int i = 0; i < 300; ++i) {
-    if (waitpid(pid, &status, WNOHANG) == pid) {
-      kill(-pid, SIGKILL);  // whatever the group still holds
-      return;
-    }
-    usleep(10000);
-  }
-  kill(-pid, SIGKILL);
-  waitpid(pid, &status, 0);
-}
 
 }  // namespace
 
@@ -42,33 +30,15 @@ std::uint64_t MonotonicNs() {
 }
 
 TRunResult RunProgram(const TRunRequest& request) {
-  int pipeFds[2];
-  if (pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe: " + std::string(std::strerror(errno)));
-
-  // Everything the child needs is prepared before fork.
-  std::vector<std::string> argumentText{request.Program};
-  argumentText.insert(argumentText.end(), request.Arguments.begin(), request.Arguments.end());
-  std::vector<char*> argv;
-  for (std::string& text : argumentText) argv.push_back(text.data());
-  argv.push_back(nullptr);
+  TChildCommand command{request.Program, request.Arguments, {}, {}, true};
+  for (const auto& [name, value] : request.Environment) command.Environment[name] = value;
 
   TRunResult result;
   const TCpuTicks ticksBefore = CpuTicks();
   result.StartNs = MonotonicNs();
-  pid_t pid = fork();
-  if (pid < 0) throw std::runtime_error("fork: " + std::string(std::strerror(errno)));
-  if (pid == 0) {
-    setpgid(0, 0);
-    for (const auto& [name, value] : request.Environment) setenv(name.c_str(), value.c_str(), 1);
-    int null = open("/dev/null", O_RDONLY);
-    dup2(null, 0);
-    dup2(pipeFds[1], 1);
-    dup2(pipeFds[1], 2);
-    execv(request.Program.c_str(), argv.data());
-    _exit(127);
-  }
-  setpgid(pid, pid);
-  close(pipeFds[1]);
+  const TStartedChild child = StartChild(command);
+  const pid_t pid = child.Pid;
+  const int output = child.OutputFd;
 
   std::string rest;
   double nextSample = request.SampleEveryMs;
@@ -86,19 +56,20 @@ TRunResult RunProgram(const TRunRequest& request) {
       if (request.Sample) request.Sample(pid);
       result.TimedOut = !planned;
       result.Stopped = true;
-      StopGroup(pid, status);
+      // TERM to the group, up to three seconds of grace, then KILL.
+      status = StopProcessGroup(pid, std::chrono::seconds(3)).value_or(0);
       reaped = true;
       break;
     }
     if (outputOpen) {
-      pollfd watch{pipeFds[0], POLLIN, 0};
+      pollfd watch{output, POLLIN, 0};
       if (poll(&watch, 1, 20) > 0) {
         char buffer[65536];
-        ssize_t got = read(pipeFds[0], buffer, sizeof buffer);
+        ssize_t got = read(output, buffer, sizeof buffer);
         const double at = MsSince(result.StartNs);
         if (got > 0) {
           for (TLine& line : SplitOutput(rest, std::string_view(buffer, static_cast<std::size_t>(got)), at)) {
-            if (!result.MappedMs && line.Text.find(kMappedLine) != std::string::npos) result.MappedMs = line.Ms;
+            if (!result.MappedMs && line.Text.find(kMappedWindowLine) != std::string::npos) result.MappedMs = line.Ms;
             if (request.OnLine) request.OnLine(pid, line);
             result.Lines.push_back(std::move(line));
           }
@@ -115,15 +86,15 @@ TRunResult RunProgram(const TRunRequest& request) {
     }
   }
   // The rest of the output, if any is still buffered in the pipe.
-  fcntl(pipeFds[0], F_SETFL, O_NONBLOCK);
+  fcntl(output, F_SETFL, O_NONBLOCK);
   char buffer[65536];
   ssize_t got;
-  while ((got = read(pipeFds[0], buffer, sizeof buffer)) > 0) {
+  while ((got = read(output, buffer, sizeof buffer)) > 0) {
     for (TLine& line : SplitOutput(rest, std::string_view(buffer, static_cast<std::size_t>(got)), MsSince(result.StartNs)))
       result.Lines.push_back(std::move(line));
   }
   if (!rest.empty()) result.Lines.push_back({MsSince(result.StartNs), rest, false});
-  close(pipeFds[0]);
+  close(output);
   result.StealShare = StealShare(ticksBefore, CpuTicks());
   if (WIFEXITED(status)) result.ExitCode = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) result.Signal = WTERMSIG(status);

@@ -43,7 +43,8 @@ struct TRunResult {
   double StealShare = 0;       // of the machine's processor time during the run (hypervisor)
 };
 
-// Runs the program as specified; throws std::runtime_error when it cannot be started.
+// Runs the program as specified (stdout and stderr into one pipe, stdin /dev/null); throws
+// std::runtime_error when it cannot be started.
 TRunResult RunProgram(const TRunRequest& request);
 
 // CLOCK_MONOTONIC in nanoseconds.

@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "engine/textfiles.hpp"
+
 namespace {
 
 constexpr std::uint64_t kPresent = 1ull << 63;
@@ -38,11 +40,9 @@ std::uint64_t ZeroPageFrame() {
 }  // namespace
 
 std::optional<std::string> ReadFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return std::nullopt;
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
+  std::optional<std::vector<std::uint8_t>> bytes = ReadWholeFile(path);
+  if (!bytes) return std::nullopt;
+  return std::string(bytes->begin(), bytes->end());
 }
 
 std::optional<double> StatusBytes(pid_t pid, const std::string& field) {

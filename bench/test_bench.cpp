@@ -4,12 +4,13 @@
 #include <gtest/gtest.h>
 
 #include "bench/measure.hpp"
+#include "engine/loglines.hpp"
 
 namespace {
 
-std::vector<TLine> Transcript(std::initializer_list<std::pair<double, const char*>> lines) {
+std::vector<TLine> Transcript(std::initializer_list<std::pair<double, std::string_view>> lines) {
   std::vector<TLine> result;
-  for (const auto& [ms, text] : lines) result.push_back({ms, text, false});
+  for (const auto& [ms, text] : lines) result.push_back({ms, std::string(text), false});
   return result;
 }
 
@@ -29,14 +30,14 @@ TEST(BenchOutput, SplitsAtBothLineEndsAndCarriesUnfinishedText) {
 
 TEST(BenchStartup, PhasesRunBetweenTheMarks) {
   std::vector<TLine> lines = Transcript({{3, "hint: --device <alsa device>"},
-                                         {33, "[uGLX] INFO: GL(X) setup done"},
+                                         {33, kGLSetupDoneLine},
                                          {34, "[uKelvo] INFO: found resource \"FONT\""},
                                          {206, "[uKelvo] INFO: found resource \"SONG\""},
                                          {231, "[uKelvo] INFO: found resource \"TEX_ARTE1\""},
                                          {240, "[uKelvo] INFO: found resource \"TEX_ARTE10\""},
-                                         {363, "[uKelvo] INFO: registered renderer"},
-                                         {364, "[uKelvo] INFO: registered renderer"},
-                                         {366, "[uGLX] INFO: Mapped Window"}});
+                                         {363, kRegisteredRendererLine},
+                                         {364, kRegisteredRendererLine},
+                                         {366, kMappedWindowLine}});
   std::string error;
   std::optional<TStartup> startup = StartupPhases(lines, error);
   ASSERT_TRUE(startup) << error;
@@ -65,19 +66,19 @@ TEST(BenchStartup, StepsInsideAPhase) {
 
 TEST(BenchStartup, AMissingOrMisplacedMarkIsAnError) {
   std::string error;
-  EXPECT_FALSE(StartupPhases(Transcript({{33, "[uGLX] INFO: GL(X) setup done"},
+  EXPECT_FALSE(StartupPhases(Transcript({{33, kGLSetupDoneLine},
                                          {206, "[uKelvo] INFO: found resource \"SONG\""},
-                                         {300, "[uKelvo] INFO: registered renderer"},
-                                         {301, "[uGLX] INFO: Mapped Window"}}),
+                                         {300, kRegisteredRendererLine},
+                                         {301, kMappedWindowLine}}),
                              error));
   EXPECT_NE(error.find("TEX_"), std::string::npos) << error;
 
   // A program that maps its window before loading anything has no phases.
-  EXPECT_FALSE(StartupPhases(Transcript({{33, "[uGLX] INFO: GL(X) setup done"},
-                                         {34, "[uGLX] INFO: Mapped Window"},
+  EXPECT_FALSE(StartupPhases(Transcript({{33, kGLSetupDoneLine},
+                                         {34, kMappedWindowLine},
                                          {206, "[uKelvo] INFO: found resource \"SONG\""},
                                          {231, "[uKelvo] INFO: found resource \"TEX_ARTE1\""},
-                                         {300, "[uKelvo] INFO: registered renderer"}}),
+                                         {300, kRegisteredRendererLine}}),
                              error));
   EXPECT_NE(error.find("Mapped Window"), std::string::npos) << error;
 }

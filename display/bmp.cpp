@@ -63,7 +63,6 @@ TBmpHeader ParseBmpHeader(std::span<const std::uint8_t> first, std::int32_t maxT
                   std::to_string(header.Height) + " pixels is too large (largest side " +
                   std::to_string(maxTextureSize) + ")");
   header.PixelBytes = static_cast<std::uint32_t>(bytes);
-  header.Ok = true;
   return header;
 }
 
@@ -88,7 +87,7 @@ TDecodedPicture DecodePicture(const TResourceEntry& entry, std::int32_t maxTextu
   }
   picture.Header = ParseBmpHeader({first, got}, maxTextureSize);
   const TBmpHeader& header = picture.Header;
-  if (!header.Ok) {
+  if (!header.Ok()) {
     picture.Error = header.Error;
     picture.Status = header.Status;
     return picture;
@@ -125,7 +124,7 @@ std::int32_t MaxTextureSize() {
 
 TTexture UploadPicture(std::string_view name, TDecodedPicture picture) {
   const TBmpHeader& header = picture.Header;
-  if (!header.Ok) FatalLine(header.Error, header.Status);
+  if (!header.Ok()) FatalLine(header.Error, header.Status);
 
   WriteLine("[uBMP] LoadTexture: IMG dimensions " + std::to_string(header.Width) + "x" + std::to_string(header.Height));
   WriteLine("[uBMP] LoadTexture: Pixel Data starts at " + std::to_string(header.PixelOffset));

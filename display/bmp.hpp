@@ -2,7 +2,7 @@
 // the first 16 bytes of the info header, checks them, reads (decompresses) the pixel bytes
 // in one bulk read into their one buffer and uploads them unchanged as BGRA. Decoding and
 // uploading are separate steps, so that decoding can run on another thread than the one
-// that owns GL. Depends on uStore, uShared, GL.
+// that owns GL. Depends on uStore, uShared, uVerdict, GL.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +11,7 @@
 
 #include "engine/shared.hpp"
 #include "engine/store.hpp"
+#include "engine/verdict.hpp"
 
 // A picture's GL texture, size and pixel bytes; copies share the pixel bytes.
 struct TTexture {
@@ -23,9 +24,7 @@ struct TTexture {
 
 // What the header check found: the numbers needed to read and upload the pixels, or the
 // one line and exit status that reject the picture.
-struct TBmpHeader {
-  bool Ok = false;
-  std::string Error;  // the rejection line when not Ok
+struct TBmpHeader : TParseVerdict {
   int Status = 0;     // the exit status when not Ok
   std::uint32_t PixelOffset = 0;
   std::uint32_t InfoSize = 0;
@@ -47,7 +46,7 @@ TBmpHeader ReadBmpHeader(TResourceStream& stream, std::int32_t maxTextureSize);
 // A picture entry decoded without GL: its header and pixel bytes, or the one line and exit
 // status that end the demo when it is uploaded. Error is empty when the pixels are there.
 struct TDecodedPicture {
-  TBmpHeader Header;       // when not Header.Ok, Error and Status are the header's
+  TBmpHeader Header;       // when not Header.Ok(), Error and Status are the header's
   TUInt8DynArray Pixels;   // exactly Header.PixelBytes bytes
   std::string Error;
   int Status = 0;

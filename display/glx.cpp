@@ -10,9 +10,11 @@
 #include <limits.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <string>
 
 #include "engine/fatal.hpp"
+#include "engine/loglines.hpp"
 
 namespace {
 
@@ -21,12 +23,10 @@ namespace {
 XErrorHandler DefaultErrorHandler = nullptr;
 ::Window DemoWindow = 0;
 
-// The frame loop may touch the window (its size, the buffer swap) after another client
-// destroyed it but before the DestroyNotify is read. An error naming the demo's window
-// means it is gone: end the run as the DestroyNotify would. Every other error keeps
-// Xlib's own report and status.
+bool DemoWindowMapped = false;
+
 int HandleXError(Display* display, XErrorEvent* error) {
-  if (DemoWindow != 0 && error->resourceid == DemoWindow) Terminate(kExitOk);
+  if (IsWindowGoneError(*error, DemoWindow, DemoWindowMapped)) Terminate(kExitOk);
   return DefaultErrorHandler != nullptr ? DefaultErrorHandler(display, error) : 0;
 }
 
@@ -66,6 +66,11 @@ void SetWindowIdentity(Display* display, ::Window window) {
 }
 
 }  // namespace
+
+bool IsWindowGoneError(const XErrorEvent& error, ::Window window, bool mapped) {
+  if (!mapped || window == 0 || error.resourceid != window) return false;
+  return error.error_code == BadWindow || error.error_code == BadDrawable;
+}
 
 TKelvoDisplay::TKelvoDisplay() {
   XDisplay = XOpenDisplay(nullptr);
@@ -123,14 +128,15 @@ TKelvoDisplay::TKelvoDisplay() {
   glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
   CheckGLError("blend-func");
   WriteLine("[uGLX] INFO: blend func done!");
-  WriteLine("[uGLX] INFO: GL(X) setup done");
+  WriteLine(kGLSetupDoneLine);
 }
 
 void TKelvoDisplay::MapWindow() {
   if (Mapped) return;
   XMapWindow(XDisplay, Window);
-  WriteLine("[uGLX] INFO: Mapped Window");
+  WriteLine(kMappedWindowLine);
   Mapped = true;
+  DemoWindowMapped = true;
 }
 
 void TKelvoDisplay::UpdateWindowSize() {
@@ -140,11 +146,22 @@ void TKelvoDisplay::UpdateWindowSize() {
   WindowHeight = attributes.height;
 }
 
+std::string GLErrorLine(std::string_view label, GLenum error) {
+  std::string line(label);
+  line += ": GL ERROR: ";
+  // GLU has words only for the codes it knows; it gives none for the others.
+  if (const GLubyte* words = gluErrorString(error); words != nullptr) {
+    line += reinterpret_cast<const char*>(words);
+  } else {
+    char number[32];
+    std::snprintf(number, sizeof number, "unknown error 0x%04X", static_cast<unsigned>(error));
+    line += number;
+  }
+  return line;
+}
+
 void CheckGLError(std::string_view label) {
   GLenum error = glGetError();
   if (error == GL_NO_ERROR) return;
-  std::string line(label);
-  line += ": GL ERROR: ";
-  line += reinterpret_cast<const char*>(gluErrorString(error));
-  FatalLine(line, kExitGLError);
+  FatalLine(GLErrorLine(label, error), kExitGLError);
 }

@@ -14,6 +14,7 @@
 #undef Status
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 // The events the window selects and the frame loop polls: KeyPress and StructureNotify.
@@ -41,6 +42,17 @@ class TKelvoDisplay {
   std::int32_t WindowHeight = 0;
 };
 
-// Looks at one pending GL error; if there is one, writes "<label>: GL ERROR: <GLU's words>"
-// and ends the demo with status 200.
+// Whether an X error means the demo's window is gone: the frame loop may touch the window
+// (its size, the buffer swap) after another client destroyed it but before the
+// DestroyNotify is read, and that gives BadWindow or BadDrawable naming it. Only a mapped
+// window counts; any other error (a BadMatch during set-up, say) keeps Xlib's report and
+// status.
+bool IsWindowGoneError(const XErrorEvent& error, ::Window window, bool mapped);
+
+// "<label>: GL ERROR: <GLU's words>", or "unknown error 0x<code>" for a code GLU has no
+// words for.
+std::string GLErrorLine(std::string_view label, GLenum error);
+
+// Looks at one pending GL error; if there is one, writes its line and ends the demo with
+// status 200.
 void CheckGLError(std::string_view label);

@@ -1,6 +1,6 @@
-// uShared: the greeting text that scrolls across the harbour scene (435 characters; the
+// uTextFiles: the greeting text that scrolls across the harbour scene (435 characters; the
 // only character beyond ASCII is U+00E4).
-#include "engine/shared.hpp"
+#include "engine/textfiles.hpp"
 
 const wchar_t GreetingText[] =
     L"hello and welcome to tessic, a little harbour demo by ombrel! "

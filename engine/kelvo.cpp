@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "engine/fatal.hpp"
+#include "engine/loglines.hpp"
 #include "engine/pacer.hpp"
 #include "display/picturedecoder.hpp"
 
@@ -103,7 +104,7 @@ TTexture TKelvo::GetTexture(std::string_view name) { return Textures.Get(name); 
 
 void TKelvo::RegisterRenderer(IRendererRef renderer) {
   AppendRenderer(Renderers, std::move(renderer));
-  WriteLine("[uKelvo] INFO: registered renderer");
+  WriteLine(kRegisteredRendererLine);
 }
 
 void TKelvo::RenderFrame() {

@@ -4,7 +4,7 @@
 // chunk by chunk to a sink. Entries are kept compressed with LZ4 or zstd in independent
 // blocks, or raw when compression does not pay. Parsing and decompression never read or
 // write outside the file, the section or the caller's buffer; damaged compressed data ends
-// the demo with one "[uStore] ERROR: ..." line. Depends on uFatal, uShared, liblz4, libzstd.
+// the demo with one "[uStore] ERROR: ..." line. Depends on uFatal, uShared, uVerdict, liblz4, libzstd.
 //
 // Store layout (all numbers little-endian, offsets from the start of the blob):
 //   0   8   magic "KELVORES"
@@ -29,6 +29,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "engine/verdict.hpp"
 
 // A plain value at a byte offset (the store and ELF headers are little-endian, as is the
 // machine); the caller has checked that the bytes are there.
@@ -111,10 +113,8 @@ class TResourceStream {
 };
 
 // The result of parsing: either the entries or the reason the data is not a store.
-struct TStoreParse {
+struct TStoreParse : TParseVerdict {
   std::vector<TResourceEntry> Entries;
-  std::string Error;  // empty on success
-  bool Ok() const { return Error.empty(); }
 };
 
 // Parses a store blob; the entries view into blob.

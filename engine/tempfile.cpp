@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "engine/fatal.hpp"
-#include "engine/shared.hpp"
+#include "engine/textfiles.hpp"
 
 namespace {
 

@@ -5,7 +5,7 @@
 // parsed; removal unlinks the name only while it still names this process's file. A folder
 // that does not take the file gives way to a private folder ($XDG_RUNTIME_DIR when it is
 // the user's own, else a fresh folder under $TMPDIR or /tmp) with one warning line.
-// Depends on uShared (the executable's folder), uStore (entries), uFatal and POSIX files.
+// Depends on uTextFiles (the executable's folder), uStore (entries), uFatal and POSIX files.
 #pragma once
 
 #include <sys/stat.h>

@@ -4,16 +4,14 @@
 #include <GL/gl.h>
 
 TBackgroundRenderer::TBackgroundRenderer(std::int32_t scene, TTexture texture)
-    : Texture(std::move(texture)), Scene(scene) {}
+    : TSceneRenderer(scene), Texture(std::move(texture)) {}
 
 void TBackgroundRenderer::Render() {
   glBindTexture(GL_TEXTURE_2D, Texture.TextureID);
   DrawTexturedQuad(-1, -1, 1, 1);
 }
 
-void TBackgroundRenderer::Update(double) {}
 
-std::int32_t TBackgroundRenderer::GetScene() { return Scene; }
 
 void DrawTexturedQuad(float left, float bottom, float right, float top) {
   glBegin(GL_QUADS);

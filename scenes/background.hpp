@@ -1,22 +1,19 @@
 // uBackground: the picture renderer; draws one texture over the whole viewport as a quad in
 // normalized device coordinates, so any picture is stretched to any window. Depends on
-// uBMP (TTexture), uShared, GL.
+// uBMP (TTexture), uRenderer, GL.
 #pragma once
 
 #include <cstdint>
 
 #include "display/bmp.hpp"
-#include "engine/shared.hpp"
+#include "engine/renderer.hpp"
 
-class TBackgroundRenderer : public IRenderer {
+class TBackgroundRenderer : public TSceneRenderer {
  public:
   TBackgroundRenderer(std::int32_t scene, TTexture texture);
   void Render() override;
-  void Update(double frameTime) override;
-  std::int32_t GetScene() override;
 
   TTexture Texture;
-  std::int32_t Scene = 0;
 };
 
 // Draws the texture-mapped quad lower-left, lower-right, upper-right, upper-left with

@@ -21,7 +21,7 @@ TDesignPoint BoatPivot(const TDesignQuad& quad, double width, double height) {
 }
 
 TBoatRenderer::TBoatRenderer(std::int32_t scene, std::int64_t endCount, TTexture texture)
-    : Texture(std::move(texture)), Scene(scene), EndCount(endCount) {}
+    : TSceneRenderer(scene), Texture(std::move(texture)), EndCount(endCount) {}
 
 namespace {
 
@@ -63,6 +63,4 @@ void TBoatRenderer::Render() {
   EndDesignSpace();
 }
 
-void TBoatRenderer::Update(double) {}
 
-std::int32_t TBoatRenderer::GetScene() { return Scene; }

@@ -1,13 +1,13 @@
 // uBoat: the boat of the harbour scene. At each Render it moves a quarter pixel right,
 // bobs with its position and rocks with the tick count, drawn shrunk to 0.45 of its
 // picture in the design space; in the Render in which Count equals EndCount it ends its
-// scene instead of drawing. Depends on uBMP, uShared, designspace, GL.
+// scene instead of drawing. Depends on uBMP, uRenderer, designspace, GL.
 #pragma once
 
 #include <cstdint>
 
 #include "display/bmp.hpp"
-#include "engine/shared.hpp"
+#include "engine/renderer.hpp"
 #include "scenes/designspace.hpp"
 
 // The boat's shrink factor about its pivot.
@@ -30,17 +30,14 @@ TDesignQuad BoatQuad(double x, double width, double height);
 // quad's horizontal centre, half the quad's height above its top edge (not its centre).
 TDesignPoint BoatPivot(const TDesignQuad& quad, double width, double height);
 
-class TBoatRenderer : public IRenderer {
+class TBoatRenderer : public TSceneRenderer {
  public:
   TBoatRenderer(std::int32_t scene, std::int64_t endCount, TTexture texture);
   void Render() override;
-  void Update(double frameTime) override;
-  std::int32_t GetScene() override;
 
   TTexture Texture;
   double X = -400;
   double Speed = 1;
-  std::int32_t Scene = 0;
   // Compared with EndCount at every Render and never changed here, so the scene ends only
   // when the end count is 0 (in the first Render).
   std::int64_t Count = 0;

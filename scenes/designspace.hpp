@@ -1,11 +1,12 @@
 // Design space: the fixed 1920 x 1080 coordinate system (origin lower left) in which the
 // sun and the boat place their quads, the rocking transform they share, and the source of
-// the tick count they animate from. Depends on uShared, GL.
+// the tick count they animate from. Depends on uRenderer, uTextFiles, GL.
 #pragma once
 
 #include <cstdint>
 
-#include "engine/shared.hpp"
+#include "engine/renderer.hpp"
+#include "engine/textfiles.hpp"
 
 struct TDesignPoint {
   double X = 0;

@@ -22,7 +22,7 @@ TDesignPoint SunPivot(double sink) {
   return {x0 + 0.25 * w, y0 + kSunPivotLift};
 }
 
-TSunRenderer::TSunRenderer(std::int32_t scene, TTexture texture) : Texture(std::move(texture)), Scene(scene) {}
+TSunRenderer::TSunRenderer(std::int32_t scene, TTexture texture) : TSceneRenderer(scene), Texture(std::move(texture)) {}
 
 namespace {
 
@@ -50,6 +50,4 @@ void TSunRenderer::Render() {
   EndDesignSpace();
 }
 
-void TSunRenderer::Update(double) {}
 
-std::int32_t TSunRenderer::GetScene() { return Scene; }

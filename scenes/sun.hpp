@@ -2,13 +2,13 @@
 // one rocking transform in the design space: a black silhouette that rises and sinks with the
 // tick count, then the lit copy at the middle of that motion over it. It leaves the colour
 // white (alpha 1) and the texture environment GL_MODULATE, as the other renderers expect.
-// Depends on uBMP, uShared, designspace, GL.
+// Depends on uBMP, uRenderer, designspace, GL.
 #pragma once
 
 #include <cstdint>
 
 #include "display/bmp.hpp"
-#include "engine/shared.hpp"
+#include "engine/renderer.hpp"
 #include "scenes/designspace.hpp"
 
 // Scale factors of the sun's quad and of its scaling transform (horizontal, vertical).
@@ -37,14 +37,11 @@ TDesignQuad SunQuad(double sink);
 // a quarter of the way across from x0 = 1920 / 1.3, kSunPivotLift above y0 = 1080 / 1.3 - s.
 TDesignPoint SunPivot(double sink);
 
-class TSunRenderer : public IRenderer {
+class TSunRenderer : public TSceneRenderer {
  public:
   TSunRenderer(std::int32_t scene, TTexture texture);
   void Render() override;
-  void Update(double frameTime) override;
-  std::int32_t GetScene() override;
 
   TTexture Texture;
-  std::int32_t Scene = 0;
   TTickSource Ticks = GetTickCount64;
 };

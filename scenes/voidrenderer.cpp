@@ -1,7 +1,7 @@
 // uVoidRenderer: the timed pause between pictures (see voidrenderer.hpp).
 #include "scenes/voidrenderer.hpp"
 
-TVoidRenderer::TVoidRenderer(std::int32_t scene, double duration) : Scene(scene), Duration(duration) {}
+TVoidRenderer::TVoidRenderer(std::int32_t scene, double duration) : TSceneRenderer(scene), Duration(duration) {}
 
 void TVoidRenderer::Render() {}
 
@@ -12,4 +12,3 @@ void TVoidRenderer::Update(double frameTime) {
   if (Elapsed >= Duration) AdvanceSceneIndex();
 }
 
-std::int32_t TVoidRenderer::GetScene() { return Scene; }

@@ -1,19 +1,17 @@
 // uVoidRenderer: the pause renderer; draws nothing and ends its scene by advancing the scene
-// index once the frame times it has received reach its duration. Depends on uShared.
+// index once the frame times it has received reach its duration. Depends on uRenderer.
 #pragma once
 
 #include <cstdint>
 
-#include "engine/shared.hpp"
+#include "engine/renderer.hpp"
 
-class TVoidRenderer : public IRenderer {
+class TVoidRenderer : public TSceneRenderer {
  public:
   TVoidRenderer(std::int32_t scene, double duration);
   void Render() override;
   void Update(double frameTime) override;
-  std::int32_t GetScene() override;
 
-  std::int32_t Scene = 0;
   double Duration = 0;
   double Elapsed = 0;
 };

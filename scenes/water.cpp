@@ -15,7 +15,7 @@ double NextWaterLine(double waterLine, double t) {
 double WaterTop(double waterLine) { return 3 + waterLine; }
 
 TWaterRenderer::TWaterRenderer(std::int32_t scene, double waterLine, TTexture texture)
-    : Texture(std::move(texture)), WaterLine(waterLine), Scene(scene) {}
+    : TSceneRenderer(scene), Texture(std::move(texture)), WaterLine(waterLine) {}
 
 void TWaterRenderer::Render() {
   glBindTexture(GL_TEXTURE_2D, Texture.TextureID);
@@ -23,6 +23,4 @@ void TWaterRenderer::Render() {
   DrawTexturedQuad(-1, -1, 1, static_cast<float>(WaterTop(WaterLine)));
 }
 
-void TWaterRenderer::Update(double) {}
 
-std::int32_t TWaterRenderer::GetScene() { return Scene; }

@@ -4,7 +4,7 @@
 kelvo_add_test(test_engine
   SOURCES engine/test_entry.cpp engine/test_registry.cpp engine/test_frame.cpp engine/test_pacer.cpp
           engine/test_store.cpp engine/test_store_codecs.cpp engine/test_bmp_header.cpp engine/test_tempfile.cpp
-          engine/test_schedule.cpp
+          engine/test_schedule.cpp engine/test_dynarray.cpp
   LIBS kelvo_engine
   DEPENDS kelvo kelvo-res)
 

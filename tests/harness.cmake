@@ -2,9 +2,11 @@
 # recorder, the second X client) and the tests that prove the harness works.
 add_library(kelvo_harness_support STATIC
   support/harness.cpp
+  support/sink_recorder.cpp
+  support/wav16.cpp
   support/xclient.cpp)
 target_link_libraries(kelvo_harness_support PUBLIC
-  kelvo_test_support PkgConfig::X11 PkgConfig::XTST PkgConfig::CAIRO PkgConfig::GL)
+  kelvo_test_support kelvo_child_process PkgConfig::X11 PkgConfig::XTST PkgConfig::CAIRO PkgConfig::GL)
 
 # A stand-in for the demo's window: asks for full screen before mapping, paints known colours.
 add_executable(harness_window_probe support/window_probe.cpp)

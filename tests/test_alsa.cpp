@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "audio/alsa.hpp"
+#include "tests/support/fatal_expect.hpp"
 
 namespace {
 
@@ -47,6 +48,7 @@ class TRecordingPCM final : public IPCMWriter {
     std::vector<TWrite> Writes;
     std::deque<std::int64_t> Script;  // results to give, in order: <0 an error, >=0 frames taken
     int Prepares = 0;
+    int PrepareResult = 0;  // what every Prepare answers
     std::vector<int> Recovers;
     bool OutOfBounds = false;
     std::size_t StackSize = 0;
@@ -77,7 +79,7 @@ class TRecordingPCM final : public IPCMWriter {
   int Prepare() override {
     std::lock_guard<std::mutex> lock(Shared.Mutex);
     ++Shared.Prepares;
-    return 0;
+    return Shared.PrepareResult;
   }
   int Recover(int error) override {
     std::lock_guard<std::mutex> lock(Shared.Mutex);
@@ -243,6 +245,37 @@ TEST(WriteLoop, UnderrunRewritesTheSamePeriodAfterItsWarning) {
   EXPECT_TRUE(shared.Taken == bytes);
 }
 
+TEST(WriteLoop, UnderrunsWhoseDeviceCannotBePreparedGiveUpAfterThreeTries) {
+  // Every write underruns and no prepare succeeds: the period can never be written.
+  const TBytes bytes = Pattern(64 * kFrameBytes);
+  TRecordingPCM::TShared shared;
+  shared.Script.assign(100, -EPIPE);
+  shared.PrepareResult = -EBADFD;
+  std::atomic<bool> loop{true};
+  std::string output;
+  EXPECT_EQ(RunCaptured(shared, bytes, 16, loop, output), TWriteLoopEnd::GaveUp);
+  EXPECT_EQ(output,
+            "[uALSA] WARNING: Buffer underrun during playback (-EPIPE)\n"
+            "[uALSA] WARNING: Buffer underrun during playback (-EPIPE)\n"
+            "[uALSA] WARNING: Buffer underrun during playback (-EPIPE)\n"
+            "[uALSA] ERROR: giving up playback\n");
+  EXPECT_EQ(shared.Writes.size(), 3u);
+}
+
+TEST(WriteLoop, AFailedPrepareCountsOnlyUntilAPeriodIsWritten) {
+  // Two underruns with a failed prepare, a write that succeeds, two more: never three
+  // failures in a row, so the whole buffer is played.
+  const TBytes bytes = Pattern(4 * 16 * kFrameBytes);
+  TRecordingPCM::TShared shared;
+  shared.Script = {-EPIPE, -EPIPE, 16, -EPIPE, -EPIPE};
+  shared.PrepareResult = -EBADFD;
+  std::atomic<bool> loop{false};
+  std::string output;
+  EXPECT_EQ(RunCaptured(shared, bytes, 16, loop, output), TWriteLoopEnd::Finished);
+  EXPECT_TRUE(shared.Taken == bytes);
+  EXPECT_EQ(output.find("giving up"), std::string::npos);
+}
+
 TEST(WriteLoop, PersistentErrorEndsTheWorkerAfterThreeTries) {
   const TBytes bytes = Pattern(64 * kFrameBytes);
   TRecordingPCM::TShared shared;
@@ -369,6 +402,30 @@ TEST(Player, PlayBufferAndStartWhilePlayingAreRefusedAndChangeNothing) {
   EXPECT_TRUE(WaitUntil([&] { return !player.Running.load(); }));
   std::lock_guard<std::mutex> lock(shared.Mutex);
   EXPECT_FALSE(shared.OutOfBounds);
+}
+
+TEST(Player, DestroyingAPlayerThatStillLoopsEndsTheLoopAndReturns) {
+  // A looping worker over a device that takes everything at once never ends by itself;
+  // the destructor must end the loop rather than wait for it. The child is killed after
+  // ten seconds if it hangs.
+  TChildOutcome outcome = RunInChild(
+      [] {
+        TRecordingPCM::TShared shared;
+        std::atomic<bool> writing{false};
+        shared.AfterWrite = [&] { writing.store(true); };
+        const TBytes bytes = Pattern(64 * kFrameBytes);
+        TUInt8DynArray array = ToArray(bytes);
+        shared.Base = array.Data();
+        shared.Length = array.Length();
+        {
+          TALSA player(std::make_unique<TRecordingPCM>(shared), 16);
+          if (!player.PlayBuffer(array, true)) _exit(3);
+          if (!WaitUntil([&] { return writing.load(); })) _exit(4);
+        }
+        if (shared.OutOfBounds) _exit(5);
+      },
+      10);
+  EXPECT_TRUE(outcome.Returned) << "status " << outcome.Status << ", signal " << outcome.Signal;
 }
 
 TEST(Player, RateOtherThanTheSongsIsReported) {

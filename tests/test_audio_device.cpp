@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "audio/alsa.hpp"
+#include "engine/loglines.hpp"
 #include "tests/support/fatal_expect.hpp"
 #include "tests/support/harness.hpp"
 
@@ -123,7 +124,7 @@ TEST(DemoAudio, SongPlaysThroughDefaultForTwentySecondsWithoutUnderrun) {
   ASSERT_NO_FATAL_FAILURE(RequireHarness());
   TSinkRecorder recorder;
   TDemoProcess demo(std::string(KELVO_BUILD_DIR) + "/kelvo", {});
-  ASSERT_TRUE(demo.WaitForLine("[uGLX] INFO: Mapped Window", 120s)) << demo.Output();
+  ASSERT_TRUE(demo.WaitForLine(kMappedWindowLine, 120s)) << demo.Output();
   std::this_thread::sleep_for(20s);
   const TExitResult early = demo.WaitExit(0ms);
   EXPECT_TRUE(early.TimedOut) << "the demo ended early:\n" << demo.Output();

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "tests/support/fatal_expect.hpp"
+#include "tests/support/files.hpp"
 #include "tests/support/gl_context.hpp"
 #include "text/font.hpp"
 
@@ -29,13 +30,8 @@ namespace {
 
 constexpr const char* kTemporaryName = "ombrel-tessic-kelvo-temp-font.ttf";
 
-std::vector<std::uint8_t> ReadFile(const char* path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 const std::vector<std::uint8_t>& FontBytes() {
-  static const std::vector<std::uint8_t> bytes = ReadFile(KELVO_FONT_FILE);
+  static const std::vector<std::uint8_t> bytes = ReadBytes(KELVO_FONT_FILE);
   return bytes;
 }
 

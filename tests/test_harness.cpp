@@ -7,6 +7,8 @@
 // harness_window_probe, a stand-in client for the demo's window.
 #include <gtest/gtest.h>
 
+#include "engine/loglines.hpp"
+#include "engine/textfiles.hpp"
 #include "tests/support/harness.hpp"
 #include "tests/support/xclient.hpp"
 
@@ -26,6 +28,7 @@
 #include <cstring>
 #include <fstream>
 #include <numbers>
+#include <optional>
 #include <regex>
 #include <thread>
 
@@ -249,6 +252,18 @@ TEST(HarnessScript, WithoutWindowManagerTheWindowKeepsItsSize) {
   ASSERT_TRUE(std::regex_search(output, match, std::regex("probe: display (\\S+) headless (\\S*)"))) << output;
   EXPECT_NE(match[1].str(), std::string(std::getenv("DISPLAY")));
   EXPECT_EQ(match[2].str(), "1");
+}
+
+TEST(HarnessScript, TheScriptsWaitForTheLineTheDemoWrites) {
+  // The shell scripts cannot include the demo's header; they spell the line themselves.
+  for (const char* script : {"scripts/headless", "scripts/desktops"}) {
+    const std::optional<std::vector<std::uint8_t>> bytes = ReadWholeFile(std::string(KELVO_SOURCE_DIR) + "/" + script);
+    ASSERT_TRUE(bytes) << script;
+    const std::string text(bytes->begin(), bytes->end());
+    std::smatch match;
+    ASSERT_TRUE(std::regex_search(text, match, std::regex("readonly kMappedLine='([^']*)'"))) << script;
+    EXPECT_EQ(match[1].str(), kMappedWindowLine) << script;
+  }
 }
 
 TEST(HarnessScript, ReturnsTheCommandsExitStatus) {

@@ -23,6 +23,7 @@
 #include "resources/pictures/canvas.hpp"
 #include "resources/pictures/noise.hpp"
 #include "tests/support/fatal_expect.hpp"
+#include "tests/support/files.hpp"
 
 namespace {
 
@@ -46,12 +47,6 @@ constexpr std::array<TExpected, 20> kPictures = {{
     {"TEX_BACKGROUND", 1920, 1080, 56, 8294470}, {"TEX_BOAT", 934, 762, 56, 2846902},
     {"TEX_SUN", 1280, 1280, 56, 6553670},     {"TEX_WATER", 1920, 1280, 56, 9830470},
 }};
-
-std::vector<std::uint8_t> ReadAll(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  EXPECT_TRUE(in.good()) << path;
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 std::uint32_t U32(const std::vector<std::uint8_t>& b, std::size_t at) {
   return std::uint32_t{b.at(at)} | std::uint32_t{b.at(at + 1)} << 8 | std::uint32_t{b.at(at + 2)} << 16 |
@@ -78,7 +73,7 @@ struct TPicture {
 
 TPicture Load(const char* name) {
   TPicture p;
-  p.Bytes = ReadAll(std::filesystem::path(KELVO_RES_DIR) / (std::string(name) + ".bmp"));
+  p.Bytes = ReadBytes(std::filesystem::path(KELVO_RES_DIR) / (std::string(name) + ".bmp"));
   if (p.Bytes.size() < 70) return p;
   p.Width = static_cast<int>(U32(p.Bytes, 18));
   p.Height = static_cast<int>(U32(p.Bytes, 22));
@@ -89,7 +84,7 @@ TPicture Load(const char* name) {
 TEST(PictureFormat, EveryPictureHasTheExactHeaderAndSize) {
   for (const TExpected& e : kPictures) {
     SCOPED_TRACE(e.Name);
-    const std::vector<std::uint8_t> b = ReadAll(std::filesystem::path(KELVO_RES_DIR) / (std::string(e.Name) + ".bmp"));
+    const std::vector<std::uint8_t> b = ReadBytes(std::filesystem::path(KELVO_RES_DIR) / (std::string(e.Name) + ".bmp"));
     ASSERT_EQ(b.size(), e.FileSize);
     EXPECT_EQ(b[0], 'B');
     EXPECT_EQ(b[1], 'M');
@@ -135,7 +130,7 @@ TEST(PictureGenerator, RegeneratesIdenticalBytes) {
   for (const TExpected& e : kPictures) {
     SCOPED_TRACE(e.Name);
     const std::string file = std::string(e.Name) + ".bmp";
-    EXPECT_TRUE(ReadAll(folder / file) == ReadAll(std::filesystem::path(KELVO_RES_DIR) / file));
+    EXPECT_TRUE(ReadBytes(folder / file) == ReadBytes(std::filesystem::path(KELVO_RES_DIR) / file));
   }
   // Nothing but the pictures and the log: no half-written temporary files stay behind.
   int entries = 0;

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/files.hpp"
 #include "tests/support/gl_context.hpp"
 #include "text/scroller.hpp"
 // Xlib's macros clash with GoogleTest's names: the window header comes last.
@@ -23,8 +24,7 @@ constexpr TRGBA kDark{20, 30, 60, 255};
 
 TTextureAtlas EmbeddedAtlas() {
   static std::vector<std::uint8_t> bytes;
-  std::ifstream in(KELVO_FONT_FILE, std::ios::binary);
-  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  bytes = ReadBytes(KELVO_FONT_FILE);
   TResourceEntry entry;
   entry.Name = "FONT";
   entry.Bytes = bytes;

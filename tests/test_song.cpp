@@ -24,6 +24,7 @@
 #include "resources/song/mastering.hpp"
 #include "resources/song/score.hpp"
 #include "resources/song/song_format.hpp"
+#include "tests/support/files.hpp"
 #include "tools/sync_measure.hpp"
 
 namespace {
@@ -31,11 +32,6 @@ namespace {
 const std::string kSongPath = std::string(KELVO_RES_DIR) + "/SONG.wav";
 const std::string kScorePath = std::string(KELVO_SOURCE_DIR) + "/resources/score/song.score";
 constexpr double kRate = 44100.0;
-
-std::vector<std::uint8_t> ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 std::uint32_t U32(const std::vector<std::uint8_t>& b, std::size_t at) {
   return std::uint32_t{b.at(at)} | std::uint32_t{b.at(at + 1)} << 8 | std::uint32_t{b.at(at + 2)} << 16 |

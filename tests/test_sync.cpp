@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "engine/schedule.hpp"
+#include "tests/support/files.hpp"
 #include "tools/sync_measure.hpp"
 
 namespace {
@@ -205,8 +206,7 @@ TEST_F(SyncFilm, TheSongsOpeningIsInSyncOnTheSchedule) {
   for (const std::int32_t frame : schedule.PictureFrame) cuts.push_back(frame - 1);
   cuts.push_back(schedule.HarbourFrame - 1);
 
-  std::ifstream in(std::string(KELVO_RES_DIR) + "/SONG.wav", std::ios::binary);
-  const std::vector<char> wav{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  const std::vector<std::uint8_t> wav = ReadBytes(std::string(KELVO_RES_DIR) + "/SONG.wav");
   ASSERT_GT(wav.size(), 44u + 4u * 44100u * 5u);
   auto songAt = [&](double seconds) {
     const auto frame = static_cast<std::size_t>(std::llround(seconds * kRate));

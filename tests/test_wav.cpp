@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "audio/wav.hpp"
+#include "engine/loglines.hpp"
 #include "tests/support/fatal_expect.hpp"
 
 namespace {
@@ -118,7 +119,7 @@ TEST(WavParse, EveryFailedCheckHasItsMessageAndLine) {
   for (const TBadFile& bad : BadFiles()) {
     TWAVParse parse = ParseWAVBytes(bad.Bytes);
     EXPECT_FALSE(parse.Ok()) << bad.Name;
-    EXPECT_EQ(parse.Message, bad.Message) << bad.Name;
+    EXPECT_EQ(parse.Error, bad.Message) << bad.Name;
     EXPECT_EQ(parse.Line, bad.Line) << bad.Name;
   }
 }
@@ -153,7 +154,7 @@ TEST(WavParse, CorruptDataLengthIsRefusedBeforeAnyAllocation) {
   };
   EXPECT_FATAL(loadCapped(), 217, "file too short (data) (uWAV, line 194)");
   TWAVParse parse = ParseWAVBytes(bytes);
-  EXPECT_EQ(parse.Message, "file too short (data)");
+  EXPECT_EQ(parse.Error, "file too short (data)");
   fs::remove_all(dir);
 }
 
@@ -172,7 +173,7 @@ TEST(WavParse, ExtendedFormatBodyOrChunkBeforeDataIsRefused) {
 
   for (const TBytes* bytes : {&extensible, &listed}) {
     TWAVParse parse = ParseWAVBytes(*bytes);
-    EXPECT_EQ(parse.Message, "no data chunk where expected");
+    EXPECT_EQ(parse.Error, "no data chunk where expected");
     EXPECT_EQ(parse.Line, 174);
   }
 }
@@ -184,7 +185,7 @@ TEST(WavParse, FieldsAreStoredAsReadAndUntestedFieldsDoNotMatter) {
   bytes[20] = 3;           // IEEE float, not PCM
   Put32(bytes, 16, 99);    // wrong "fmt " length
   TWAVParse parse = ParseWAVBytes(bytes);
-  ASSERT_TRUE(parse.Ok()) << parse.Message;
+  ASSERT_TRUE(parse.Ok()) << parse.Error;
   EXPECT_EQ(parse.RiffHeader.ChunkID, 0x52494646u);  // "RIFF", first character highest
   EXPECT_EQ(parse.RiffHeader.ChunkSize, 12345u);
   EXPECT_EQ(parse.RiffHeader.Format, 0x57415645u);   // "WAVE"
@@ -216,7 +217,7 @@ TEST(WavFile, LoadsAndLeavesTheTrailingChunksUnread) {
   ASSERT_GE(fd, 0);
   TWAVFileSource source(fd);
   TWAVParse parse = ParseWAV(source);
-  ASSERT_TRUE(parse.Ok()) << parse.Message;
+  ASSERT_TRUE(parse.Ok()) << parse.Error;
   EXPECT_EQ(lseek(fd, 0, SEEK_CUR), static_cast<off_t>(44 + samples.size()));
   close(fd);
 
@@ -269,8 +270,7 @@ TEST(WavTemporaryFile, BesideTheExecutableOverwrittenLoadedAndDeleted) {
   });
   ASSERT_TRUE(outcome.Returned) << outcome.Output;
   EXPECT_EQ(outcome.Output,
-            "[uWAV] Loading song from resource (laziness hack)\n"
-            "[uWAV] LoadFromResourceLazinessHack: Creating temporary song file: " +
+            "[uWAV] Loading song from resource (laziness hack)\n" + std::string(kSongTempFilePrefix) +
                 directory + "/ombrel-tessic-kelvo-temp-waveform.wav\nloaded: entry\n");
   EXPECT_EQ(outcome.Output.find("//"), std::string::npos);
   EXPECT_FALSE(fs::exists(temporary));
@@ -294,7 +294,7 @@ TEST(WavTemporaryFile, LongPathIsUsedWhole) {
   });
   ASSERT_TRUE(outcome.Returned) << outcome.Output;
   EXPECT_EQ(outcome.Output,
-            "[uWAV] LoadFromResourceLazinessHack: Creating temporary song file: " + path + "\nloaded: entry\n");
+            std::string(kSongTempFilePrefix) + path + "\nloaded: entry\n");
   EXPECT_FALSE(fs::exists(path));
   fs::remove_all(dir);
 }

@@ -1,7 +1,7 @@
 // uFont's arithmetic, kept apart from FreeType and GL so it can be checked with crafted
 // numbers: the coverage-to-colour mapping, the atlas side from the line height, the pen
 // that places glyph cells row by row, the glyph record of a cell, and the copy of one
-// coverage bitmap into the RGBA pixels. Depends on uShared and uFatal.
+// coverage bitmap into the RGBA pixels. Depends on uDynArray and uFatal.
 #pragma once
 
 #include <array>
@@ -9,7 +9,7 @@
 #include <span>
 #include <string>
 
-#include "engine/shared.hpp"
+#include "engine/dynarray.hpp"
 #include "text/font.hpp"
 
 // The colour of a glyph pixel of coverage k, packed R G B A from the most significant byte:

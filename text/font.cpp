@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "engine/loglines.hpp"
 #include "engine/tempfile.hpp"
 #include "text/atlas_layout.hpp"
 
@@ -93,7 +94,7 @@ TUInt32DynArray GenerateGLColorTable() {
 TTextureAtlas GenerateTextureAtlasBMP(const TResourceEntry& resource, std::int32_t size) {
   WriteLine(std::string(kLog) + "Generating Font Atlas");
   TTemporaryFile fontFile = TTemporaryFile::Create(kTemporaryFontName, "uFont");
-  WriteLine(std::string(kLog) + "Creating temporary font file: " + fontFile.Path());
+  WriteLine(std::string(kFontTempFilePrefix) + fontFile.Path());
   fontFile.WriteEntry(resource);
 
   FT_Library library = nullptr;

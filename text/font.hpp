@@ -1,12 +1,12 @@
 // uFont: rasterises the embedded TrueType font into a glyph atlas: one RGBA GL texture with
 // the glyphs of the character codes 0 to 255 in a grid of cells, and 256 glyph records with
 // each glyph's texture rectangle and pixel metrics. The text colour is baked into the
-// pixels through a coverage-to-colour table. Depends on FreeType, GL, uShared, uStore.
+// pixels through a coverage-to-colour table. Depends on FreeType, GL, uDynArray, uStore.
 #pragma once
 
 #include <cstdint>
 
-#include "engine/shared.hpp"
+#include "engine/dynarray.hpp"
 #include "engine/store.hpp"
 
 struct TGlyphInfo {

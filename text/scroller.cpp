@@ -59,7 +59,7 @@ std::int64_t NextOffset(std::int64_t offset, std::int64_t speed) {
 }
 
 TScrollerRenderer::TScrollerRenderer(std::int32_t scene, std::string text, std::int64_t speed, TTextureAtlas atlas)
-    : Atlas(std::move(atlas)), Scene(scene), Text(std::move(text)), Speed(speed) {}
+    : TSceneRenderer(scene), Atlas(std::move(atlas)), Text(std::move(text)), Speed(speed) {}
 
 void TScrollerRenderer::Scroll(IGlyphSink& sink) {
   if (Finished) return;
@@ -83,6 +83,4 @@ void TScrollerRenderer::Render() {
   Scroll(sink);
 }
 
-void TScrollerRenderer::Update(double) {}
 
-std::int32_t TScrollerRenderer::GetScene() { return Scene; }

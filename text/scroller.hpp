@@ -2,13 +2,13 @@
 // harbour scene, one textured quad per character cut out of the font atlas, ten design
 // units per drawn frame, until the last character has left the picture. The motion and the
 // quads are worked out apart from GL (Scroll with a glyph sink), so they can be checked
-// without a context. Depends on uFont, uShared, GL.
+// without a context. Depends on uFont, uRenderer, GL.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
-#include "engine/shared.hpp"
+#include "engine/renderer.hpp"
 #include "text/font.hpp"
 
 // The text's baseline and the pen's start, in design units.
@@ -40,12 +40,10 @@ class IGlyphSink {
   virtual void End() = 0;
 };
 
-class TScrollerRenderer : public IRenderer {
+class TScrollerRenderer : public TSceneRenderer {
  public:
   TScrollerRenderer(std::int32_t scene, std::string text, std::int64_t speed, TTextureAtlas atlas);
   void Render() override;
-  void Update(double frameTime) override;
-  std::int32_t GetScene() override;
 
   // One frame without GL: unless Finished, steps Offset and hands the text's quads to the
   // sink, setting Finished when the last character's left edge is below 0. An atlas without
@@ -57,7 +55,6 @@ class TScrollerRenderer : public IRenderer {
 
   TTextureAtlas Atlas;
   std::int64_t Offset = kScrollerStartOffset;
-  std::int32_t Scene = 0;
   std::string Text;
   std::int64_t Speed = 0;
 };

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "engine/store.hpp"
+#include "engine/textfiles.hpp"
 
 namespace {
 
@@ -34,15 +35,6 @@ int Usage() {
 int Fail(const std::string& message) {
   std::cerr << "kelvo-res: " << message << "\n";
   return 1;
-}
-
-std::optional<std::vector<std::uint8_t>> ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary | std::ios::ate);
-  if (!in) return std::nullopt;
-  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(in.tellg()));
-  in.seekg(0);
-  if (!in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()))) return std::nullopt;
-  return bytes;
 }
 
 constexpr std::uint32_t kBlockSize = 256 * 1024;
@@ -157,7 +149,7 @@ int Pack(const std::string& outPath, const std::vector<std::string>& assignments
     TStoreInput input;
     std::string file;
     if (!SplitAssignment(assignment, input.Name, file)) return Fail("expected NAME=FILE, got " + assignment);
-    auto bytes = ReadFile(file);
+    auto bytes = ReadWholeFile(file);
     if (!bytes) return Fail("cannot read " + file);
     input.Bytes = std::move(*bytes);
     input.Codec = codec;
@@ -172,7 +164,7 @@ int Pack(const std::string& outPath, const std::vector<std::string>& assignments
 }
 
 int Edit(const std::string& exe, const std::string& outPath, const std::vector<std::string>& options) {
-  auto image = ReadFile(exe);
+  auto image = ReadWholeFile(exe);
   if (!image) return Fail("cannot read " + exe);
   std::string error;
   auto section = FindElfSection(*image, kStoreSectionName, error);
@@ -200,7 +192,7 @@ int Edit(const std::string& exe, const std::string& outPath, const std::vector<s
       TStoreInput input;
       std::string file;
       if (!SplitAssignment(value, input.Name, file)) return Fail("expected NAME=FILE, got " + value);
-      auto bytes = ReadFile(file);
+      auto bytes = ReadWholeFile(file);
       if (!bytes) return Fail("cannot read " + file);
       input.Bytes = std::move(*bytes);
       input.Codec = codec;

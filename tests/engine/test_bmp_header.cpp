@@ -41,13 +41,13 @@ TBmpHeader Check(const std::vector<std::uint8_t>& bytes, std::int32_t maxTexture
 
 TEST(BmpHeader, ReadsTheDemosTwoLayoutsAlike) {
   auto large = Check(Picture(1600, 900, 124));
-  ASSERT_TRUE(large.Ok) << large.Error;
+  ASSERT_TRUE(large.Ok()) << large.Error;
   EXPECT_EQ(large.PixelOffset, 138u);
   EXPECT_EQ(large.Width, 1600u);
   EXPECT_EQ(large.Height, 900u);
   EXPECT_EQ(large.PixelBytes, 5760000u);
   auto small = Check(Picture(934, 762, 56));
-  ASSERT_TRUE(small.Ok) << small.Error;
+  ASSERT_TRUE(small.Ok()) << small.Error;
   EXPECT_EQ(small.PixelOffset, 70u);
   EXPECT_EQ(small.PixelBytes, 934u * 762u * 4u);
   EXPECT_EQ(small.BitsPerPixel, 32);
@@ -57,7 +57,7 @@ TEST(BmpHeader, ShortHeadersReportWhatArrived) {
   auto picture = Picture(4, 4);
   for (std::size_t length : {0u, 1u, 13u}) {
     auto header = Check({picture.begin(), picture.begin() + static_cast<std::ptrdiff_t>(length)});
-    EXPECT_FALSE(header.Ok);
+    EXPECT_FALSE(header.Ok());
     EXPECT_EQ(header.Status, 1);
     EXPECT_EQ(header.Error, "LoadTexture: ERROR: BMP Header Length mismatch! expected 14 bytes, got " +
                                 std::to_string(length));
@@ -94,13 +94,13 @@ TEST(BmpHeader, RejectsShapesTheUploadCannotTake) {
   EXPECT_EQ(wide.Error, "[uBMP] LoadTexture: ERROR: picture of 8193x1 pixels is too large (largest side 8192)");
   // 65536 x 65536 x 4 bytes overflow 32 bits even where GL would take the sides.
   auto huge = Check(Picture(1, 1), 1 << 20);
-  ASSERT_TRUE(huge.Ok);
+  ASSERT_TRUE(huge.Ok());
   auto overflow = Picture(1, 1);
   std::uint32_t side = 65536;
   std::memcpy(overflow.data() + 18, &side, 4);
   std::memcpy(overflow.data() + 22, &side, 4);
   auto tooMany = Check(overflow, 1 << 20);
-  EXPECT_FALSE(tooMany.Ok);
+  EXPECT_FALSE(tooMany.Ok());
   EXPECT_EQ(tooMany.Status, 1);
 }
 
@@ -110,7 +110,7 @@ TEST(BmpHeader, IgnoresCompressionMasksAndFileSize) {
   std::memcpy(picture.data() + 2, &junk, 4);   // file size
   std::memcpy(picture.data() + 30, &junk, 4);  // compression
   std::memcpy(picture.data() + 54, &junk, 4);  // a colour mask
-  EXPECT_TRUE(Check(picture).Ok);
+  EXPECT_TRUE(Check(picture).Ok());
 }
 
 // A picture whose pixels vary (so that each compressed block differs), as a store entry
@@ -165,14 +165,14 @@ TEST(DecodePicture, GivesBackEveryFailureAsTheUploadsLineAndStatus) {
 
   // A header cut short: the header's own line, status 1, no pixels.
   auto cut = DecodePicture(TResourceEntry{"TEX_X", 10, 1033, std::span(good.data(), 20)}, 8192);
-  EXPECT_FALSE(cut.Header.Ok);
+  EXPECT_FALSE(cut.Header.Ok());
   EXPECT_EQ(cut.Status, 1);
   EXPECT_EQ(cut.Error, "LoadTexture: ERROR: BMP Header Length mismatch! expected 16 bytes, got 6");
   EXPECT_TRUE(cut.Pixels.Empty());
 
   // Pixels cut short, or an offset beyond the entry: a stream read error after the header.
   auto shortPixels = DecodePicture(TResourceEntry{"TEX_X", 10, 1033, std::span(good.data(), good.size() - 1)}, 8192);
-  EXPECT_TRUE(shortPixels.Header.Ok);
+  EXPECT_TRUE(shortPixels.Header.Ok());
   EXPECT_EQ(shortPixels.Error, "Stream read error");
   EXPECT_EQ(shortPixels.Status, 217);
   EXPECT_TRUE(shortPixels.Pixels.Empty()) << "no buffer is asked for pixels that are not there";
@@ -181,7 +181,7 @@ TEST(DecodePicture, GivesBackEveryFailureAsTheUploadsLineAndStatus) {
   TStore store = Pack({{good, TResourceCodec::LZ4}});
   DamageSecondBlock(store.Blob, Entries(store.Blob).at(0));
   auto damaged = DecodePicture(Entries(store.Blob).at(0), 8192);
-  EXPECT_TRUE(damaged.Header.Ok);
+  EXPECT_TRUE(damaged.Header.Ok());
   EXPECT_EQ(damaged.Status, 217);
   EXPECT_EQ(damaged.Error.rfind("[uStore] ERROR: entry \"TEX_A\": block 1 ", 0), 0u) << damaged.Error;
 

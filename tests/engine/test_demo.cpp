@@ -11,11 +11,16 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "engine/loglines.hpp"
+#include "engine/textfiles.hpp"
 #include "tests/support/harness.hpp"
+#include "tests/support/pictures.hpp"
 #include "tests/support/xclient.hpp"
 
 using namespace std::chrono_literals;
@@ -26,14 +31,6 @@ namespace {
 const std::string kDemo = std::string(KELVO_BUILD_DIR) + "/kelvo";
 const std::string kTool = std::string(KELVO_BUILD_DIR) + "/kelvo-res";
 constexpr auto kStartup = 60s;
-
-std::vector<std::string> PictureNamesInStoreOrder() {
-  std::vector<std::string> names;
-  for (const char* page : {"1", "10", "11", "12", "13", "14", "15", "16", "2", "3", "4", "5", "6", "7", "8", "9"})
-    names.push_back(std::string("TEX_ARTE") + page);
-  for (const char* name : {"TEX_BACKGROUND", "TEX_BOAT", "TEX_SUN", "TEX_WATER"}) names.push_back(name);
-  return names;
-}
 
 std::string Lower(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -72,12 +69,20 @@ struct TPicture {
   int Width = 0, Height = 0;
   std::uint32_t Offset = 0;
   std::vector<std::uint8_t> Bytes;
+  // A picture that cannot be read, or whose pixels the file does not hold, fails the test
+  // that asked for it (with the file's name) instead of reading past its bytes.
   explicit TPicture(const std::string& name) {
-    std::ifstream in(std::string(KELVO_RES_DIR) + "/" + name + ".bmp", std::ios::binary);
-    Bytes.assign(std::istreambuf_iterator<char>(in), {});
-    std::memcpy(&Offset, Bytes.data() + 10, 4);
-    std::memcpy(&Width, Bytes.data() + 18, 4);
-    std::memcpy(&Height, Bytes.data() + 22, 4);
+    const std::string path = std::string(KELVO_RES_DIR) + "/" + name + ".bmp";
+    std::optional<std::vector<std::uint8_t>> bytes = ReadWholeFile(path);
+    if (!bytes) throw std::runtime_error("cannot read " + path);
+    Bytes = std::move(*bytes);
+    if (Bytes.size() < 26) throw std::runtime_error(path + " is too short for a BMP header");
+    Offset = LittleEndian32(Bytes.data() + 10);
+    Width = static_cast<std::int32_t>(LittleEndian32(Bytes.data() + 18));
+    Height = static_cast<std::int32_t>(LittleEndian32(Bytes.data() + 22));
+    const std::uint64_t pixelBytes = std::uint64_t{4} * static_cast<std::uint32_t>(Width) * static_cast<std::uint32_t>(Height);
+    if (Width <= 0 || Height <= 0 || Offset > Bytes.size() || Bytes.size() - Offset < pixelBytes)
+      throw std::runtime_error(path + " does not hold the pixels its header names");
   }
   // The colour that lands on screen pixel (x, y) (top-left origin) of a 1920x1080 screen.
   TRgb OnScreen(int x, int y) const {
@@ -102,18 +107,27 @@ double Match(const TScreenImage& screen, const TPicture& picture, int left = 0, 
   return total == 0 ? 0 : static_cast<double>(hits) / total;
 }
 
+TEST(DemoSupport, APictureThatCannotBeReadFailsWithItsName) {
+  try {
+    TPicture missing("TEX_NO_SUCH_PICTURE");
+    ADD_FAILURE() << "a missing picture was read as " << missing.Width << " x " << missing.Height;
+  } catch (const std::runtime_error& error) {
+    EXPECT_NE(std::string(error.what()).find("TEX_NO_SUCH_PICTURE.bmp"), std::string::npos) << error.what();
+  }
+}
+
 TEST(Demo, StartsWithItsBannerAndTheLogInOrder) {
   ASSERT_NO_FATAL_FAILURE(RequireHarness());
   TDemoProcess demo(kDemo, {});
-  ASSERT_TRUE(demo.WaitForLine("[uGLX] INFO: Mapped Window", kStartup)) << demo.Output();
+  ASSERT_TRUE(demo.WaitForLine(kMappedWindowLine, kStartup)) << demo.Output();
   demo.Kill();
   std::vector<std::string> lines = demo.Lines();
   ASSERT_GT(lines.size(), 11u);
   EXPECT_EQ(lines[0], "hint: --device <alsa device>");
   std::size_t i = 11;
-  for (const char* line : {"[uGLX] INFO: created glx context", "[uGLX] INFO: made current",
+  for (std::string_view line : std::initializer_list<std::string_view>{"[uGLX] INFO: created glx context", "[uGLX] INFO: made current",
                            "[uGLX] INFO: enables done!", "[uGLX] INFO: blend func done!",
-                           "[uGLX] INFO: GL(X) setup done"}) {
+                           kGLSetupDoneLine}) {
     ASSERT_LT(i, lines.size());
     EXPECT_EQ(lines[i++], line);
   }
@@ -138,17 +152,17 @@ TEST(Demo, StartsWithItsBannerAndTheLogInOrder) {
   }
   for (int renderer = 0; renderer < 37; ++renderer) {
     ASSERT_LT(i, lines.size());
-    EXPECT_EQ(lines[i++], "[uKelvo] INFO: registered renderer");
+    EXPECT_EQ(lines[i++], kRegisteredRendererLine);
   }
   ASSERT_LT(i, lines.size());
-  EXPECT_EQ(lines[i], "[uGLX] INFO: Mapped Window");
+  EXPECT_EQ(lines[i], kMappedWindowLine);
 }
 
 TEST(Demo, EscapeEndsTheRunAndOtherKeysDoNot) {
   ASSERT_NO_FATAL_FAILURE(RequireHarness());
   TXClient x;
   TDemoProcess demo(kDemo, {});
-  ASSERT_TRUE(demo.WaitForLine("[uGLX] INFO: Mapped Window", kStartup)) << demo.Output();
+  ASSERT_TRUE(demo.WaitForLine(kMappedWindowLine, kStartup)) << demo.Output();
   ASSERT_TRUE(x.FindClientWindow(10s));
   std::this_thread::sleep_for(500ms);
   x.SendKey(38);  // 'a'
@@ -163,7 +177,7 @@ TEST(Demo, AWindowDestroyedByAnotherClientEndsTheRunCleanly) {
   ASSERT_NO_FATAL_FAILURE(RequireHarness());
   TXClient x;
   TDemoProcess demo(kDemo, {});
-  ASSERT_TRUE(demo.WaitForLine("[uGLX] INFO: Mapped Window", kStartup)) << demo.Output();
+  ASSERT_TRUE(demo.WaitForLine(kMappedWindowLine, kStartup)) << demo.Output();
   auto window = x.FindClientWindow(10s);
   ASSERT_TRUE(window);
   std::this_thread::sleep_for(1s);
@@ -183,7 +197,7 @@ TEST(Demo, AStoreWithoutAPictureEndsAtItsLookup) {
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines.back(), "[uKelvo] invalid GetTexture call: texture \"arte5\" not found!");
   // arte1 to arte4 were registered as renderers before the lookup failed.
-  EXPECT_EQ(std::count(lines.begin(), lines.end(), "[uKelvo] INFO: registered renderer"), 8);
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), kRegisteredRendererLine), 8);
 }
 
 TEST(Demo, ABrokenPictureEndsWithItsHeaderLine) {
@@ -218,7 +232,7 @@ TEST(Demo, OtherNamesAreLoggedAndOnlyTheExactPrefixRegisters) {
   TScratch scratch;
   std::string boat = std::string(KELVO_RES_DIR) + "/TEX_BOAT.bmp";
   TDemoProcess demo(scratch.EditedDemo("--set font=" + boat + " --set Tex_X=" + boat + " --set TEX_=" + boat), {});
-  ASSERT_TRUE(demo.WaitForLine("[uGLX] INFO: Mapped Window", kStartup)) << demo.Output();
+  ASSERT_TRUE(demo.WaitForLine(kMappedWindowLine, kStartup)) << demo.Output();
   demo.Kill();
   std::vector<std::string> lines = demo.Lines();
   auto at = [&](const std::string& line) { return std::find(lines.begin(), lines.end(), line); };
@@ -229,7 +243,7 @@ TEST(Demo, OtherNamesAreLoggedAndOnlyTheExactPrefixRegisters) {
   auto mixed = at("[uKelvo] INFO: found resource \"Tex_X\"");
   ASSERT_NE(mixed, lines.end());
   EXPECT_EQ(*(mixed + 1), "[uKelvo] INFO: found resource \"font\"");
-  EXPECT_TRUE(StartsWith(*(mixed + 2), "[uKelvo] INFO: registered renderer"));
+  EXPECT_TRUE(StartsWith(*(mixed + 2), kRegisteredRendererLine));
   EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
                           [](const std::string& l) { return StartsWith(l, "[uKelvo] registered texture: "); }),
             21);
@@ -239,7 +253,7 @@ TEST(Demo, ShowsThePicturesFullScreenAndThenTheHarbour) {
   ASSERT_NO_FATAL_FAILURE(RequireHarness());
   TXClient x;
   TDemoProcess demo(kDemo, {});
-  ASSERT_TRUE(demo.WaitForLine("[uGLX] INFO: Mapped Window", kStartup)) << demo.Output();
+  ASSERT_TRUE(demo.WaitForLine(kMappedWindowLine, kStartup)) << demo.Output();
   auto mapped = std::chrono::steady_clock::now();
   std::this_thread::sleep_until(mapped + 1s);
   TScreenImage early = x.CaptureScreen();
@@ -267,14 +281,15 @@ TEST(Demo, WithoutAWindowManagerItWarnsAndStillCoversTheScreen) {
   TScratch scratch;
   std::string shot = (scratch.Path / "shot.png").string();
   std::string script = "\"" + kDemo + "\" > \"" + (scratch.Path / "out.txt").string() +
-                       "\" & pid=$!; for i in $(seq 600); do grep -q 'Mapped Window' \"" +
+                       "\" & pid=$!; for i in $(seq 600); do grep -qF '" + std::string(kMappedWindowLine) + "' \"" +
                        (scratch.Path / "out.txt").string() + "\" && break; sleep 0.1; done; sleep 1.5; " +
                        "import -window root \"" + shot + "\"; kill $pid";
   TDemoProcess nested(HeadlessScript(), {"--no-wm", "bash", "-c", script});
   TExitResult result = nested.WaitExit(120s);
   ASSERT_TRUE(result.Exited);
-  std::ifstream out(scratch.Path / "out.txt");
-  std::string log((std::istreambuf_iterator<char>(out)), {});
+  std::optional<std::vector<std::uint8_t>> output = ReadWholeFile(scratch.Path / "out.txt");
+  ASSERT_TRUE(output) << "the demo's output was not written to " << (scratch.Path / "out.txt");
+  const std::string log(output->begin(), output->end());
   EXPECT_NE(log.find("[uGLX] WARNING: no EWMH full-screen support, covering the root window\n"), std::string::npos)
       << log;
   cairo_surface_t* surface = cairo_image_surface_create_from_png(shot.c_str());

@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/loglines.hpp"
 #include "tests/support/harness.hpp"
 #include "tests/support/files.hpp"
 
@@ -28,8 +29,8 @@ const std::string kDemo = std::string(KELVO_BUILD_DIR) + "/kelvo";
 constexpr auto kStartup = 90s;
 const std::string kFontName = "ombrel-tessic-kelvo-temp-font.ttf";
 const std::string kSongName = "ombrel-tessic-kelvo-temp-waveform.wav";
-const std::string kFontLine = "[uFont] GenerateTextureAtlasBMP: Creating temporary font file: ";
-const std::string kSongLine = "[uWAV] LoadFromResourceLazinessHack: Creating temporary song file: ";
+const std::string kFontLine = std::string(kFontTempFilePrefix);
+const std::string kSongLine = std::string(kSongTempFilePrefix);
 
 // Bytes that no run of the demo writes, different for each name.
 std::string Precious(const std::string& seed) {
@@ -61,7 +62,7 @@ class TScratch {
 
 // Starts the demo and waits for its first frame-rate report: the frame loop runs.
 bool ReachesTheFrameLoop(TDemoProcess& demo) {
-  return demo.WaitForLine("[uGLX] INFO: Mapped Window", kStartup) && demo.WaitForLine(" fps", 30s);
+  return demo.WaitForLine(std::string(kMappedWindowLine), kStartup) && demo.WaitForLine(" fps", 30s);
 }
 
 bool HasLine(const TDemoProcess& demo, const std::string& line) {

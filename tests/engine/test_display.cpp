@@ -5,6 +5,7 @@
 #include <limits.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <sstream>
@@ -71,6 +72,84 @@ TEST(Display, CheckGLErrorReportsAPendingErrorInGLUsWords) {
         CheckGLError("probe");
       },
       200, "probe: GL ERROR: invalid enumerant");
+}
+
+TEST(Display, GLErrorLineWordsCodesGLUDoesNotKnowByTheirNumber) {
+  // Run in a child: a report built from a null text would end the process.
+  TChildOutcome outcome = RunInChild([] {
+    std::printf("%s\n", GLErrorLine("probe", GL_INVALID_ENUM).c_str());
+    std::printf("%s\n", GLErrorLine("probe", 0x1234).c_str());
+    std::printf("%s\n", GLErrorLine("swap", 0xFFFFFFFF).c_str());
+  });
+  EXPECT_TRUE(outcome.Returned) << "signal " << outcome.Signal;
+  EXPECT_EQ(outcome.Output,
+            "probe: GL ERROR: invalid enumerant\n"
+            "probe: GL ERROR: unknown error 0x1234\n"
+            "swap: GL ERROR: unknown error 0xFFFFFFFF\n");
+}
+
+// An X error as the server would report it against the demo's own window.
+XErrorEvent ErrorOn(Display* display, ::Window window, unsigned char code) {
+  XErrorEvent error{};
+  error.type = 0;
+  error.display = display;
+  error.resourceid = window;
+  error.error_code = code;
+  error.request_code = 2;  // X_ChangeWindowAttributes
+  return error;
+}
+
+// Stands for Xlib's own handler: the one the display set-up finds installed and passes every
+// error on to that is not its window being gone.
+int PreviousHandler(Display*, XErrorEvent* error) {
+  std::printf("passed on: code %d\n", error->error_code);
+  std::fflush(stdout);
+  return 0;
+}
+
+TEST(Display, OnlyAGoneWindowAfterMappingEndsTheRunQuietly) {
+  // The child installs a stand-in for Xlib's handler, sets the display up, takes back the
+  // handler the set-up installed and hands it one error: "gone" ends with status 0 and no
+  // line; anything else goes on to the previous handler (Xlib's report and status).
+  struct TCase {
+    unsigned char Code;
+    bool MapFirst;
+    bool OtherWindow;
+    bool Gone;
+  };
+  for (const TCase& c : {TCase{BadWindow, true, false, true}, TCase{BadDrawable, true, false, true},
+                         TCase{BadWindow, false, false, false}, TCase{BadMatch, false, false, false},
+                         TCase{BadMatch, true, false, false}, TCase{BadValue, true, false, false},
+                         TCase{BadWindow, true, true, false}}) {
+    TChildOutcome outcome = RunInChild([&] {
+      XSetErrorHandler(PreviousHandler);
+      TKelvoDisplay display;
+      if (c.MapFirst) display.MapWindow();
+      XErrorHandler handler = XSetErrorHandler(nullptr);
+      XSetErrorHandler(handler);
+      std::printf("handing over\n");
+      XErrorEvent error = ErrorOn(display.XDisplay, c.OtherWindow ? display.Root : display.Window, c.Code);
+      handler(display.XDisplay, &error);
+      std::printf("handler returned\n");
+      std::fflush(stdout);
+      _exit(3);
+    });
+    const std::string what = "code " + std::to_string(c.Code) + (c.MapFirst ? " mapped" : " unmapped") +
+                             (c.OtherWindow ? " other window" : "");
+    EXPECT_TRUE(outcome.Exited) << what << ": " << outcome.Output;
+    if (c.Gone) {
+      EXPECT_EQ(outcome.Status, 0) << what;
+      EXPECT_EQ(outcome.LastLine(), "handing over") << what;
+    } else {
+      EXPECT_EQ(outcome.Status, 3) << what;
+      EXPECT_NE(outcome.Output.find("handing over\npassed on: code " + std::to_string(c.Code) + "\nhandler returned\n"),
+                std::string::npos)
+          << what << ": " << outcome.Output;
+    }
+  }
+  // The decision itself, for a window that was never created.
+  XErrorEvent none = ErrorOn(nullptr, 0, BadWindow);
+  EXPECT_FALSE(IsWindowGoneError(none, 0, true));
 }
 
 TEST(Display, NamesTheWindowBeforeItIsMapped) {

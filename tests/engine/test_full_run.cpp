@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 
+#include "engine/loglines.hpp"
 #include "tests/support/harness.hpp"
 
 using namespace std::chrono_literals;
@@ -17,7 +18,7 @@ TEST(DemoFullRun, RunsToThe86thReportAndEndsCleanly) {
   const std::string build = KELVO_BUILD_DIR;
   TSinkRecorder recorder;
   TDemoProcess demo(build + "/kelvo", {});
-  ASSERT_TRUE(demo.WaitForLine("[uGLX] INFO: Mapped Window", 60s)) << demo.Output();
+  ASSERT_TRUE(demo.WaitForLine(kMappedWindowLine, 60s)) << demo.Output();
   auto mapped = std::chrono::steady_clock::now();
   TExitResult result = demo.WaitExit(150s);
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - mapped).count();

@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "engine/store.hpp"
+#include "tests/support/files.hpp"
+#include "tests/support/pictures.hpp"
 
 namespace {
 
@@ -110,8 +112,7 @@ TEST(Store, RejectsCorruptStoresWithoutReadingOutsideThem) {
 }
 
 TEST(Store, FindsNoStoreInAnExecutableWithoutOne) {
-  std::ifstream in("/proc/self/exe", std::ios::binary);
-  std::vector<std::uint8_t> image(std::istreambuf_iterator<char>(in), {});
+  std::vector<std::uint8_t> image = ReadBytes("/proc/self/exe");
   std::string error;
   EXPECT_FALSE(FindElfSection(image, kStoreSectionName, error));
   EXPECT_EQ(error, "no resource store in the executable");
@@ -136,20 +137,13 @@ std::string RunCommand(const std::string& command, int& status) {
   return output;
 }
 
-std::vector<std::uint8_t> ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
 TEST(EmbeddedStore, HoldsThe22EntriesInOrderWithTheirSizes) {
   std::string error;
   auto store = TResourceStore::Open(BuildPath("kelvo"), error);
   ASSERT_TRUE(store) << error;
   ASSERT_EQ(store->Count(), 22u);
   std::vector<std::string> expected = {"FONT", "SONG"};
-  for (const char* page : {"1", "10", "11", "12", "13", "14", "15", "16", "2", "3", "4", "5", "6", "7", "8", "9"})
-    expected.push_back(std::string("TEX_ARTE") + page);
-  for (const char* name : {"TEX_BACKGROUND", "TEX_BOAT", "TEX_SUN", "TEX_WATER"}) expected.push_back(name);
+  for (const std::string& name : PictureNamesInStoreOrder()) expected.push_back(name);
   for (std::size_t i = 0; i < expected.size(); ++i) {
     const auto& entry = store->Entry(i);
     EXPECT_EQ(entry.Name, expected[i]);
@@ -184,7 +178,7 @@ TEST(StoreTool, ExtractsEveryEntryAsTheGeneratedFile) {
     int status = 0;
     RunCommand(BuildPath("kelvo-res") + " extract " + BuildPath("kelvo") + " " + name + " " + out, status);
     EXPECT_EQ(status, 0) << name;
-    EXPECT_TRUE(ReadFile(out) == ReadFile(source)) << name;
+    EXPECT_TRUE(ReadBytes(out) == ReadBytes(source)) << name;
   }
   std::filesystem::remove_all(dir);
 }
@@ -204,7 +198,7 @@ TEST(StoreTool, ListsExtractsAndEditsARoundTrip) {
 
   RunCommand(tool + " extract " + exe + " SONG " + (dir / "song.wav").string(), status);
   EXPECT_EQ(status, 0);
-  EXPECT_EQ(ReadFile((dir / "song.wav").string()), ReadFile(KELVO_RES_DIR "/SONG.wav"));
+  EXPECT_EQ(ReadBytes((dir / "song.wav").string()), ReadBytes(KELVO_RES_DIR "/SONG.wav"));
 
   {
     std::ofstream(dir / "small.bin", std::ios::binary) << "tiny";
@@ -228,7 +222,7 @@ TEST(StoreTool, ListsExtractsAndEditsARoundTrip) {
   // A replaced entry reads back as the file it was set from.
   RunCommand(tool + " extract " + edited + " font " + (dir / "font.out").string(), status);
   EXPECT_EQ(status, 0);
-  EXPECT_EQ(ReadFile((dir / "font.out").string()), ReadFile((dir / "small.bin").string()));
+  EXPECT_EQ(ReadBytes((dir / "font.out").string()), ReadBytes((dir / "small.bin").string()));
   // Every entry that was not touched keeps its bytes.
   for (std::size_t i = 0; i < original->Count(); ++i) {
     const auto& before = original->Entry(i);

@@ -16,6 +16,7 @@
 #include "engine/store.hpp"
 #include "engine/tempfile.hpp"
 #include "tests/support/fatal_expect.hpp"
+#include "tests/support/files.hpp"
 
 namespace {
 
@@ -286,8 +287,7 @@ TEST(StoreCodecs, ATemporaryFileTakesAnEntryWholeAndGoesWhenItIsDamaged) {
   {
     TTemporaryFile file = TTemporaryFile::CreateAt(path.string(), "uTest");
     file.WriteEntry(parsed.Entries.at(0));
-    std::ifstream in(file.ReadPath(), std::ios::binary);
-    const TBytes written(std::istreambuf_iterator<char>(in), {});
+    const TBytes written = ReadBytes(file.ReadPath());
     EXPECT_EQ(written, original);
   }
   EXPECT_FALSE(std::filesystem::exists(path));

@@ -20,7 +20,7 @@ constexpr std::int32_t kMaxTextureSize = 16384;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   TResourceStream stream({data, size});
   const TBmpHeader header = ReadBmpHeader(stream, kMaxTextureSize);
-  if (!header.Ok) {
+  if (!header.Ok()) {
     Require(header.Status == 1, "a rejected picture ends with status 1");
     Require(!header.Error.empty() && header.Error.find('\n') == std::string::npos,
             "a rejected picture has a one-line report");

@@ -6,16 +6,8 @@
 #include <set>
 
 #include "audio/wav.hpp"
+#include "engine/textfiles.hpp"
 #include "tests/fuzz/fuzz_check.hpp"
-
-namespace {
-
-std::uint32_t Little32(const std::uint8_t* bytes) {
-  return std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 | std::uint32_t{bytes[2]} << 16 |
-         std::uint32_t{bytes[3]} << 24;
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const TWAVParse parse = ParseWAVBytes({data, size});
@@ -29,10 +21,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Require(std::memcmp(data, "RIFF", 4) == 0 && std::memcmp(data + 8, "WAVEfmt ", 8) == 0 &&
               std::memcmp(data + 36, "data", 4) == 0,
           "a parsed song has the canonical layout");
-  const std::uint32_t length = Little32(data + 40);
+  const std::uint32_t length = LittleEndian32(data + 40);
   Require(parse.Data.Length() == length && length <= size - 44, "the samples are the data chunk's bytes");
   Require(length == 0 || std::memcmp(parse.Data.Data(), data + 44, length) == 0, "the samples arrive unchanged");
-  Require(parse.FmtChunk.NumChannels == (data[22] | data[23] << 8) && parse.FmtChunk.SampleRate == Little32(data + 24),
+  Require(parse.FmtChunk.NumChannels == (data[22] | data[23] << 8) && parse.FmtChunk.SampleRate == LittleEndian32(data + 24),
           "the format fields are read little-endian from their places");
   return 0;
 }

@@ -24,11 +24,15 @@
 #include <regex>
 #include <set>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "engine/loglines.hpp"
+#include "engine/textfiles.hpp"
 #include "tests/robustness/sanitizer_logs.hpp"
 #include "tests/support/harness.hpp"
+#include "tests/support/pictures.hpp"
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
@@ -38,13 +42,11 @@ namespace {
 constexpr std::uint64_t kDefaultSeed = 20251208;
 constexpr int kCases = 60;
 constexpr auto kLimit = 10s;
-const std::string kMappedLine = "[uGLX] INFO: Mapped Window";
 const std::set<int> kTableStatuses = {1, 110, 123, 200, 201, 217};
 
 std::vector<std::string> EntryNames() {
   std::vector<std::string> names = {"FONT", "SONG"};
-  for (int i = 1; i <= 16; ++i) names.push_back("TEX_ARTE" + std::to_string(i));
-  for (const char* name : {"TEX_BACKGROUND", "TEX_BOAT", "TEX_SUN", "TEX_WATER"}) names.push_back(name);
+  for (const std::string& name : PictureNames()) names.push_back(name);
   return names;
 }
 
@@ -57,9 +59,9 @@ std::string SourceFile(const std::string& name) {
 }
 
 std::vector<std::uint8_t> ReadBytes(const std::string& path) {
-  std::vector<std::uint8_t> bytes(fs::file_size(path));
-  std::ifstream(path, std::ios::binary).read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  return bytes;
+  std::optional<std::vector<std::uint8_t>> bytes = ReadWholeFile(path);
+  if (!bytes) throw std::runtime_error("cannot read " + path);
+  return *bytes;
 }
 
 std::uint32_t BigEndian(const std::vector<std::uint8_t>& bytes, std::size_t at, int count) {
@@ -69,9 +71,8 @@ std::uint32_t BigEndian(const std::vector<std::uint8_t>& bytes, std::size_t at, 
 }
 
 std::uint32_t LittleEndian32(const std::vector<std::uint8_t>& bytes, std::size_t at) {
-  std::uint32_t value = 0;
-  for (std::size_t i = 4; i-- > 0;) value = value << 8 | bytes.at(at + i);
-  return value;
+  if (at > bytes.size() || bytes.size() - at < 4) throw std::out_of_range("a field past the end of the bytes");
+  return ::LittleEndian32(bytes.data() + at);
 }
 
 // A byte range of an entry.
@@ -199,7 +200,7 @@ std::string RunCase(const fs::path& folder, const TMutation& mutation, const TSa
     const auto command = logs.Wrap(demo.string());
     TDemoProcess process(command.Executable, command.Arguments, logs.DemoEnvironment());
     const auto start = std::chrono::steady_clock::now();
-    if (process.WaitForLine(kMappedLine, kLimit)) {
+    if (process.WaitForLine(kMappedWindowLine, kLimit)) {
       process.Kill();
       outcome = "reached the frame loop";
     } else {

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <string>
 
+#include "engine/loglines.hpp"
 #include "tests/robustness/sanitizer_logs.hpp"
 #include "tests/support/harness.hpp"
 #include "tests/support/xclient.hpp"
@@ -26,7 +27,7 @@ TEST(SanitizedDemo, RunsTwentySecondsAndEndsOnEscapeWithoutAReport) {
   TXClient x;
   const auto command = logs.Wrap(std::string(KELVO_BUILD_DIR) + "/kelvo");
   TDemoProcess demo(command.Executable, command.Arguments, logs.DemoEnvironment());
-  ASSERT_TRUE(demo.WaitForLine("[uGLX] INFO: Mapped Window", 60s)) << demo.Output() << logs.Reports();
+  ASSERT_TRUE(demo.WaitForLine(kMappedWindowLine, 60s)) << demo.Output() << logs.Reports();
   ASSERT_TRUE(x.FindClientWindow(10s));
 
   TExitResult early = demo.WaitExit(20s);

@@ -6,8 +6,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 
 std::string TChildOutcome::LastLine() const {
   std::size_t end = Output.size();
@@ -18,10 +22,25 @@ std::string TChildOutcome::LastLine() const {
 }
 
 TChildOutcome RunInChild(const std::function<void()>& body, int timeoutSeconds) {
+  return RunInChildForkedBy([] { return fork(); }, body, timeoutSeconds);
+}
+
+TChildOutcome RunInChildForkedBy(const std::function<pid_t()>& forkProcess, const std::function<void()>& body,
+                                 int timeoutSeconds) {
   std::fflush(stdout);
   int fds[2];
-  if (pipe(fds) != 0) return {};
-  pid_t pid = fork();
+  if (pipe(fds) != 0) {
+    ADD_FAILURE() << "cannot make the pipe for the child's output: " << std::strerror(errno);
+    return {};
+  }
+  pid_t pid = forkProcess();
+  if (pid < 0) {
+    // Nothing to wait for or to kill (a pid of -1 would name every process).
+    ADD_FAILURE() << "cannot start the child process: " << std::strerror(errno);
+    close(fds[0]);
+    close(fds[1]);
+    return {};
+  }
   if (pid == 0) {
     close(fds[0]);
     dup2(fds[1], STDOUT_FILENO);
@@ -49,12 +68,26 @@ TChildOutcome RunInChild(const std::function<void()>& body, int timeoutSeconds) 
       continue;
     }
     ssize_t n = read(fds[0], buffer, sizeof buffer);
-    if (n <= 0) break;
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      ADD_FAILURE() << "cannot read the child's output: " << std::strerror(errno);
+      if (!killed) kill(pid, SIGKILL);
+      killed = true;
+      break;
+    }
+    if (n == 0) break;
     outcome.Output.append(buffer, static_cast<std::size_t>(n));
   }
   close(fds[0]);
   int status = 0;
-  waitpid(pid, &status, 0);
+  pid_t waited;
+  do {
+    waited = waitpid(pid, &status, 0);
+  } while (waited < 0 && errno == EINTR);
+  if (waited != pid) {
+    ADD_FAILURE() << "cannot learn how the child ended: " << std::strerror(errno);
+    return outcome;
+  }
   if (WIFEXITED(status)) {
     outcome.Exited = WEXITSTATUS(status) != 254;
     outcome.Returned = WEXITSTATUS(status) == 254;

@@ -2,6 +2,8 @@
 // can check the exact line and exit status of the demo's fatal paths. Depends on POSIX.
 #pragma once
 
+#include <sys/types.h>
+
 #include <functional>
 #include <string>
 
@@ -16,7 +18,14 @@ struct TChildOutcome {
 
 // Runs body in a child process; stdout goes to a pipe. Waits at most timeoutSeconds,
 // then kills the child (Signal is then SIGKILL).
+// A child that cannot be started, or whose output or end cannot be read, fails the test
+// with the reason.
 TChildOutcome RunInChild(const std::function<void()>& body, int timeoutSeconds = 60);
+
+// The same with the process started by forkProcess (fork's contract), so tests can see what
+// a failed fork does.
+TChildOutcome RunInChildForkedBy(const std::function<pid_t()>& forkProcess, const std::function<void()>& body,
+                                 int timeoutSeconds = 60);
 
 // Asserts that body ends the process with the status and that its last line is lastLine.
 #define EXPECT_FATAL(body, status, lastLine)                                   \

@@ -1,18 +1,28 @@
-// Small file helpers shared by the tests that look at what the demo leaves in a folder:
-// a file's bytes whole, writing a file whole, and a folder's entry names in order. Depends
-// on the standard library only.
+// Small file helpers shared by the tests: a file's bytes or text whole (a file that cannot
+// be read throws, which fails the test with its path), writing a file whole, and a folder's
+// entry names in order. Depends on uTextFiles and the standard library.
 #pragma once
 
 #include <algorithm>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
+#include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "engine/textfiles.hpp"
+
+inline std::vector<std::uint8_t> ReadBytes(const std::filesystem::path& path) {
+  std::optional<std::vector<std::uint8_t>> bytes = ReadWholeFile(path);
+  if (!bytes) throw std::runtime_error("cannot read " + path.string());
+  return std::move(*bytes);
+}
+
 inline std::string ReadAll(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  const std::vector<std::uint8_t> bytes = ReadBytes(path);
+  return {bytes.begin(), bytes.end()};
 }
 
 inline void WriteAll(const std::filesystem::path& path, const std::string& text) {

@@ -1,7 +1,8 @@
 // Test support for tests that run under scripts/headless: the check that the harness is
-// there, a child process with its stdout captured line by line, a recorder of the
-// harness's audio sink and a reader of the 16-bit WAV files it writes.
-// Depends on GoogleTest, Xlib (to see that the display opens) and POSIX processes.
+// there and a child process with its stdout captured line by line. The recorder of the
+// harness's audio sink (sink_recorder.hpp) and the reader of the WAV files it writes
+// (wav16.hpp) come with it, as every test of the demo's sound uses the three together.
+// Depends on GoogleTest, Xlib (to see that the display opens) and child_process.hpp.
 #pragma once
 
 #include <sys/types.h>
@@ -18,6 +19,10 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/child_process.hpp"
+#include "tests/support/sink_recorder.hpp"
+#include "tests/support/wav16.hpp"
+
 // Fails the calling test (never skips it) unless it runs inside scripts/headless with a
 // display that opens. Use as ASSERT_NO_FATAL_FAILURE(RequireHarness());
 void RequireHarness();
@@ -32,9 +37,6 @@ struct TExitResult {
   int Signal = 0;         // ended by this signal
   bool TimedOut = false;  // still running when the wait gave up
 };
-
-// Extra environment for a child: a value sets the variable, std::nullopt removes it.
-using TEnvironment = std::map<std::string, std::optional<std::string>>;
 
 // A child process (an executable with arguments) whose stdout is read by a thread of its
 // own, so a child that floods its output never blocks. stdin is /dev/null, stderr is
@@ -93,37 +95,3 @@ class TDemoProcess {
   bool OutputEnded_ = false;
   std::thread Reader_;
 };
-
-// Records the harness's sink ($KELVO_SINK) into a 16-bit stereo WAV file at 44100 frames per
-// second, with parecord from the sink's monitor (under PipeWire through its PulseAudio
-// server). The constructor returns once samples arrive.
-class TSinkRecorder {
- public:
-  // Records into path; an empty path means a new temporary file. Throws
-  // std::runtime_error when KELVO_SINK is not set or the recorder does not start.
-  explicit TSinkRecorder(std::string path = {});
-  ~TSinkRecorder();
-  TSinkRecorder(const TSinkRecorder&) = delete;
-  TSinkRecorder& operator=(const TSinkRecorder&) = delete;
-
-  // Ends the recording (the recorder finishes the file) and returns the file's path.
-  std::string Stop();
-
- private:
-  std::string Path_;
-  bool OwnsFile_ = false;
-  std::unique_ptr<TDemoProcess> Recorder_;
-};
-
-// The samples of a 16-bit PCM WAV file, interleaved.
-struct TWavSamples {
-  int SampleRate = 0;
-  int Channels = 0;
-  std::vector<std::int16_t> Samples;
-  std::size_t Frames() const { return Channels > 0 ? Samples.size() / static_cast<std::size_t>(Channels) : 0; }
-};
-
-// Reads a 16-bit PCM WAV file. A data chunk whose size was never filled in (a recorder
-// that was killed) is read to the end of the file. Throws std::runtime_error on anything
-// else than 16-bit PCM.
-TWavSamples ReadWav16(const std::string& path);

@@ -1,5 +1,6 @@
-// uShared: scene index, text conversion, tick count and the executable's folder.
-#include "engine/shared.hpp"
+// uTextFiles: text conversion, tick count, the executable's folder and whole-file reads
+// (see textfiles.hpp).
+#include "engine/textfiles.hpp"
 
 #include <sys/time.h>
 #include <unistd.h>
@@ -7,15 +8,10 @@
 #include <cerrno>
 #include <climits>
 #include <ctime>
+#include <fstream>
+#include <system_error>
 
-std::int32_t SceneIndex = 0;
-
-void OutOfMemory() { FatalLine("Out of memory", kExitAssertion); }
-
-void AdvanceSceneIndex() {
-  if (SceneIndex == INT32_MAX) RangeError();
-  ++SceneIndex;
-}
+#include "engine/fatal.hpp"
 
 std::string ToLatin1(std::wstring_view text) {
   std::string bytes;
@@ -46,4 +42,23 @@ std::string ExecutableDirectory() {
   path.resize(static_cast<std::size_t>(length));
   std::size_t slash = path.rfind('/');
   return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
+}
+
+std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::vector<std::uint8_t> bytes;
+  // Files under /proc name no size: the size only saves growing the vector.
+  std::error_code error;
+  const std::uintmax_t size = std::filesystem::file_size(path, error);
+  if (!error) bytes.reserve(static_cast<std::size_t>(size));
+  char buffer[1 << 16];
+  for (;;) {
+    in.read(buffer, sizeof buffer);
+    const auto got = static_cast<std::size_t>(in.gcount());
+    bytes.insert(bytes.end(), buffer, buffer + got);
+    if (!in) break;
+  }
+  if (in.bad()) return std::nullopt;
+  return bytes;
 }

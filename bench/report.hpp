@@ -1,0 +1,96 @@
+// The benchmark's results and its Markdown report: what each measurement keeps of a run,
+// the figures of a whole benchmark, and the writer that turns them into the report (the
+// medians, the paired ratios against the floor, the targets met or missed).
+// Depends on measure.hpp and procfs.hpp.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "bench/measure.hpp"
+#include "bench/procfs.hpp"
+
+// How often a full run's memory is sampled, and how long the floor's memory run lasts.
+inline constexpr double kSampleEveryMs = 2000;
+inline constexpr double kFloorMemoryMs = 15000;
+
+struct TConfig {
+  std::string Kelvo, Floor, GLProbe, AllocProbe, Out, Command = "kelvo-bench";
+  int Runs = 5;
+  double FrameSeconds = 15;
+  bool Full = true;
+  bool Frames = true;
+  std::string Baseline;
+};
+
+// Steps inside the phases, between marks of each program's own output.
+struct TStep {
+  const char* Name;
+  const char* KelvoFrom;
+  const char* KelvoTo;
+  const char* FloorFrom;
+  const char* FloorTo;
+};
+inline const TStep kSteps[] = {
+    {"font: glyphs rasterised into the atlas", "Rendering Bitmap", "Creating GL Texture", "atlas allocated",
+     "glyphs in the atlas"},
+    {"font: atlas upload", "Creating GL Texture", "found resource \"SONG\"", "glyphs in the atlas",
+     "found resource \"SONG\""},
+    {"song: temporary file round trip", "found resource \"SONG\"", "[uALSA] using audio device",
+     "found resource \"SONG\"", "found resource \"TEX_"},
+    {"song: ALSA set-up (kelvo only)", "[uALSA] using audio device", "found resource \"TEX_", nullptr, nullptr},
+};
+inline constexpr std::size_t kStepCount = sizeof kSteps / sizeof kSteps[0];
+
+struct TStart {
+  TStartup Phases;
+  TThreadTimes Cpu;  // of all threads, read when the "Mapped Window" line arrived
+  double Steps[kStepCount] = {};
+  double Steal = 0;
+  double PeakBytes = 0;  // VmHWM when the "Mapped Window" line arrived
+};
+
+struct TFrames {
+  TFrameStats Stats;
+  double ReportedFps = 0;  // mean of the frame-rate reports inside the window
+  double CpuMsPerFrame = 0;  // processor time of all threads inside the window, per frame
+  double Steal = 0;
+};
+
+struct TFull {
+  TMemoryBreakdown Memory;
+  double PeakBytes = 0;  // VmHWM
+  int Underruns = 0;
+  int Reports = 0;
+  int ExitCode = -1;
+  double HarbourFps = 0;  // mean of the reports from the 8th on
+  double Steal = 0;
+};
+
+// Start-up of the three programs of the store comparison, warm and cold.
+struct TStoreComparison {
+  std::vector<TStart> Warm[3], Cold[3];
+  std::uint64_t Sizes[2] = {};
+};
+inline const char* const kComparedNames[3] = {"kelvo, store uncompressed (before)", "kelvo, store compressed (now)",
+                                              "floor, reading the compressed store"};
+
+struct TResults {
+  std::vector<TStart> StartKelvo, StartFloor;
+  TStoreComparison Store;
+  std::vector<TFrames> OffKelvo, OffFloor, OnKelvo, OnFloor;
+  std::vector<TFull> FullKelvo, FullFloor;
+  std::string Machine, Renderer, LoadBefore, LoadAfter, Date;
+  std::size_t PictureCount = 0;  // the pictures in kelvo's store
+};
+
+// A figure with a fixed number of digits after the point.
+std::string Fixed(double value, int digits = 1);
+// Bytes as MiB with one digit.
+std::string Mb(double bytes);
+
+// Writes the report to config.Out and to stdout; throws std::runtime_error when the file
+// cannot be written.
+void WriteReport(const TConfig& config, const TResults& r);
