@@ -120,6 +120,13 @@ TEST(DynArray, ACountWhoseByteSizeDoesNotFitIsOutOfMemory) {
     EXPECT_FATAL(TUInt32DynArray::Zeroed(count), kExitAssertion, "Out of memory");
     EXPECT_FATAL(TDynArray<std::string>::Make(count), kExitAssertion, "Out of memory");
   }
+  // The variant for other threads gives an empty array instead of ending the process.
+  for (std::size_t shown : {kMaxSize / 4 + 1, kMaxSize}) {
+    EXPECT_TRUE(TUInt32DynArray::TryUninitialized(Opaque(shown)).Empty());
+  }
+  const auto small = TUInt32DynArray::TryUninitialized(Opaque(3));
+  EXPECT_EQ(small.Length(), 3u);
+  EXPECT_TRUE(TUInt32DynArray::TryUninitialized(0).Empty());
 #ifndef __SANITIZE_ADDRESS__
   // Representable, but more than any machine has: the allocator's refusal. (AddressSanitizer's
   // allocator ends the process with its own report instead of refusing.)
