@@ -120,16 +120,56 @@ TEST(AlsaDevice, RefusedChannelCountEndsWithItsLine) {
   EXPECT_FATAL(openWithThousandChannels(), 110, "[uALSA] ERROR: Can't set channels number: Invalid argument");
 }
 
+namespace {
+
+// Where the song's opening sits in a recording of the sink and how well the recording
+// matches the song from there on.
+struct TSongMatch {
+  std::size_t Start = 0;     // the recording's frame where the song begins
+  std::size_t Compared = 0;  // frames compared
+  double Correlation = 0;
+  bool Loud = false;         // not (nearly) silent against the song
+};
+
+TSongMatch MatchSong(const TWavSamples& song, const TWavSamples& recording) {
+  TSongMatch match;
+  // Where the song's opening four seconds sit in the recording: a coarse search on block
+  // averages, then the exact frame nearby.
+  constexpr std::size_t kFactor = 16;
+  const std::vector<float> recorded = Mono(recording, 0, recording.Frames());
+  const std::vector<float> opening = Mono(song, 0, 4 * kRate);
+  const std::vector<float> recordedCoarse = Decimate(recorded, kFactor);
+  const std::size_t coarse = BestOffset(recordedCoarse, Decimate(opening, kFactor), 0, recordedCoarse.size());
+  const std::size_t from = coarse * kFactor >= 2 * kFactor ? coarse * kFactor - 2 * kFactor : 0;
+  match.Start = BestOffset(recorded, opening, from, coarse * kFactor + 2 * kFactor);
+
+  // From there on the recording is the song: loud, and matching its first fifteen seconds
+  // (everything up to the end of the recording that the demo certainly played).
+  match.Compared = std::min<std::size_t>(15 * kRate, recorded.size() - match.Start);
+  if (match.Compared <= static_cast<std::size_t>(10 * kRate)) return match;
+  const std::vector<float> songPart = Mono(song, 0, match.Compared);
+  const std::vector<float> heard(recorded.begin() + static_cast<std::ptrdiff_t>(match.Start),
+                                 recorded.begin() + static_cast<std::ptrdiff_t>(match.Start + match.Compared));
+  match.Loud = Rms(heard) > 0.25 * Rms(songPart);
+  match.Correlation = CorrelationAt(recorded, match.Start, songPart);
+  return match;
+}
+
+}  // namespace
+
 TEST(DemoAudio, SongPlaysThroughDefaultForTwentySecondsWithoutUnderrun) {
   ASSERT_NO_FATAL_FAILURE(RequireHarness());
-  TSinkRecorder recorder;
+  // Two recorders of the same sink: on a busy machine a recorder can lose or repeat a
+  // block of its own (seen under PipeWire's PulseAudio server at a load of 5 on 2 cores),
+  // while whatever the demo loses or garbles is in both recordings.
+  TSinkRecorder recorder, second;
   TDemoProcess demo(std::string(KELVO_BUILD_DIR) + "/kelvo", {});
   ASSERT_TRUE(demo.WaitForLine(kMappedWindowLine, 120s)) << demo.Output();
   std::this_thread::sleep_for(20s);
   const TExitResult early = demo.WaitExit(0ms);
   EXPECT_TRUE(early.TimedOut) << "the demo ended early:\n" << demo.Output();
   demo.Kill();
-  const std::string path = recorder.Stop();
+  const std::string paths[] = {recorder.Stop(), second.Stop()};
 
   const std::string output = demo.Output();
   EXPECT_NE(output.find("\n[uALSA] using audio device: default; samplerate: 44100; channels: 2; format: "
@@ -141,33 +181,22 @@ TEST(DemoAudio, SongPlaysThroughDefaultForTwentySecondsWithoutUnderrun) {
   EXPECT_EQ(output.find("[uALSA] WARNING"), std::string::npos) << output;
 
   const TWavSamples song = ReadWav16(std::string(KELVO_RES_DIR) + "/SONG.wav");
-  const TWavSamples recording = ReadWav16(path);
-  ASSERT_EQ(recording.SampleRate, kRate);
-  ASSERT_EQ(recording.Channels, 2);
-  ASSERT_GT(recording.Frames(), static_cast<std::size_t>(20 * kRate));
-
-  // Where the song's opening four seconds sit in the recording: a coarse search on block
-  // averages, then the exact frame nearby.
-  constexpr std::size_t kFactor = 16;
-  const std::vector<float> recorded = Mono(recording, 0, recording.Frames());
-  const std::vector<float> opening = Mono(song, 0, 4 * kRate);
-  const std::vector<float> recordedCoarse = Decimate(recorded, kFactor);
-  const std::size_t coarse = BestOffset(recordedCoarse, Decimate(opening, kFactor), 0, recordedCoarse.size());
-  const std::size_t from = coarse * kFactor >= 2 * kFactor ? coarse * kFactor - 2 * kFactor : 0;
-  const std::size_t start = BestOffset(recorded, opening, from, coarse * kFactor + 2 * kFactor);
-
-  // From there on the recording is the song: loud, and matching its first fifteen seconds
-  // (everything up to the end of the recording that the demo certainly played).
-  const std::size_t compare = std::min<std::size_t>(15 * kRate, recorded.size() - start);
-  ASSERT_GT(compare, static_cast<std::size_t>(10 * kRate)) << "the song started too late: frame " << start;
-  const std::vector<float> songPart = Mono(song, 0, compare);
-  const std::vector<float> heard(recorded.begin() + static_cast<std::ptrdiff_t>(start),
-                                 recorded.begin() + static_cast<std::ptrdiff_t>(start + compare));
-  EXPECT_GT(Rms(heard), 0.25 * Rms(songPart)) << "the recording is (nearly) silent";
-  const double correlation = CorrelationAt(recorded, start, songPart);
-  EXPECT_GT(correlation, 0.95) << "the recording does not match the song (song starts at frame " << start << ")";
-  RecordProperty("song_start_frame", std::to_string(start));
-  RecordProperty("correlation", std::to_string(correlation));
-  std::cout << "song starts at " << static_cast<double>(start) / kRate << " s of the recording; correlation "
-            << correlation << "\n";
+  TSongMatch best;
+  std::string seen;
+  for (const std::string& path : paths) {
+    const TWavSamples recording = ReadWav16(path);
+    ASSERT_EQ(recording.SampleRate, kRate);
+    ASSERT_EQ(recording.Channels, 2);
+    ASSERT_GT(recording.Frames(), static_cast<std::size_t>(20 * kRate));
+    const TSongMatch match = MatchSong(song, recording);
+    seen += " song at frame " + std::to_string(match.Start) + ", correlation " + std::to_string(match.Correlation) +
+            (match.Loud ? "" : ", (nearly) silent") + ";";
+    if (match.Loud && match.Correlation > best.Correlation) best = match;
+  }
+  EXPECT_GT(best.Compared, static_cast<std::size_t>(10 * kRate)) << "the song started too late:" << seen;
+  EXPECT_TRUE(best.Loud) << "the recordings are (nearly) silent:" << seen;
+  EXPECT_GT(best.Correlation, 0.95) << "neither recording matches the song:" << seen;
+  RecordProperty("song_start_frame", std::to_string(best.Start));
+  RecordProperty("correlation", std::to_string(best.Correlation));
+  std::cout << "recordings:" << seen << "\n";
 }
