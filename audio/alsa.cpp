@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <optional>
 
-#include "engine/fatal.hpp"
+#include "base/fatal.hpp"
 
 namespace {
 

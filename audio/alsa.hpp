@@ -13,7 +13,7 @@
 #include <string>
 
 #include "audio/thread.hpp"
-#include "engine/dynarray.hpp"
+#include "base/dynarray.hpp"
 
 // ALSA's opaque handles, as <alsa/asoundlib.h> declares them.
 typedef struct _snd_pcm snd_pcm_t;

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "engine/fatal.hpp"
+#include "base/fatal.hpp"
 
 TThread::TThread(std::size_t stackSize) {
   pthread_attr_t attributes;

@@ -10,8 +10,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "engine/loglines.hpp"
-#include "engine/textfiles.hpp"
+#include "base/loglines.hpp"
+#include "base/files.hpp"
 
 namespace {
 

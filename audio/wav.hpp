@@ -13,10 +13,10 @@
 #include <string>
 #include <string_view>
 
-#include "engine/dynarray.hpp"
-#include "engine/store.hpp"
-#include "engine/verdict.hpp"
-#include "engine/tempfile.hpp"
+#include "base/dynarray.hpp"
+#include "store/store.hpp"
+#include "base/verdict.hpp"
+#include "store/tempfile.hpp"
 
 struct TRiffHeader {
   std::uint32_t ChunkID = 0;    // "RIFF", first character in the most significant byte

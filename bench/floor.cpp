@@ -37,10 +37,12 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/loglines.hpp"
-#include "engine/shared.hpp"
-#include "engine/store.hpp"
-#include "engine/tempfile.hpp"
+#include "base/loglines.hpp"
+#include "base/dynarray.hpp"
+#include "base/files.hpp"
+#include "base/renderer.hpp"
+#include "store/store.hpp"
+#include "store/tempfile.hpp"
 
 namespace {
 

@@ -37,8 +37,8 @@
 #include "bench/procfs.hpp"
 #include "bench/process.hpp"
 #include "bench/report.hpp"
-#include "engine/loglines.hpp"
-#include "engine/store.hpp"
+#include "base/loglines.hpp"
+#include "store/store.hpp"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The benchmark's arithmetic (see measure.hpp).
 #include "bench/measure.hpp"
-#include "engine/loglines.hpp"
+#include "base/loglines.hpp"
 
 #include <algorithm>
 #include <charconv>

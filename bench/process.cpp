@@ -13,8 +13,8 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "engine/loglines.hpp"
-#include "tests/support/child_process.hpp"
+#include "base/loglines.hpp"
+#include "tools/child_process.hpp"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/textfiles.hpp"
+#include "base/files.hpp"
 
 namespace {
 

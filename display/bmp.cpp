@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-#include "engine/fatal.hpp"
+#include "base/fatal.hpp"
 
 namespace {
 

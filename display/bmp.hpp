@@ -9,9 +9,11 @@
 #include <span>
 #include <string>
 
-#include "engine/shared.hpp"
-#include "engine/store.hpp"
-#include "engine/verdict.hpp"
+#include "base/dynarray.hpp"
+#include "base/files.hpp"
+#include "base/renderer.hpp"
+#include "store/store.hpp"
+#include "base/verdict.hpp"
 
 // A picture's GL texture, size and pixel bytes; copies share the pixel bytes.
 struct TTexture {

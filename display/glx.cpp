@@ -13,8 +13,8 @@
 #include <cstdio>
 #include <string>
 
-#include "engine/fatal.hpp"
-#include "engine/loglines.hpp"
+#include "base/fatal.hpp"
+#include "base/loglines.hpp"
 
 namespace {
 

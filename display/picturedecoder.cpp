@@ -6,7 +6,7 @@
 
 #include <utility>
 
-#include "engine/fatal.hpp"
+#include "base/fatal.hpp"
 
 TPictureDecoder::TPictureDecoder(std::vector<TResourceEntry> entries, std::int32_t maxTextureSize, bool withThread)
     : Entries(std::move(entries)), MaxTextureSize(maxTextureSize), Pictures(Entries.size()), Taken(Entries.size(), false) {

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "display/bmp.hpp"
-#include "engine/store.hpp"
+#include "store/store.hpp"
 
 // How much nicer than the main thread the decoding thread is (where both want the same
 // processor, the thread gets about a quarter of it).

@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "display/bmp.hpp"
-#include "engine/renderer.hpp"
+#include "base/renderer.hpp"
 
 class TBackgroundRenderer : public TSceneRenderer {
  public:

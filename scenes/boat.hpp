@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "display/bmp.hpp"
-#include "engine/renderer.hpp"
+#include "base/renderer.hpp"
 #include "scenes/designspace.hpp"
 
 // The boat's shrink factor about its pivot.

@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-#include "engine/renderer.hpp"
-#include "engine/textfiles.hpp"
+#include "base/renderer.hpp"
+#include "base/files.hpp"
 
 struct TDesignPoint {
   double X = 0;

@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "display/bmp.hpp"
-#include "engine/renderer.hpp"
+#include "base/renderer.hpp"
 #include "scenes/designspace.hpp"
 
 // Scale factors of the sun's quad and of its scaling transform (horizontal, vertical).

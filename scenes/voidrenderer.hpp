@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "engine/renderer.hpp"
+#include "base/renderer.hpp"
 
 class TVoidRenderer : public TSceneRenderer {
  public:

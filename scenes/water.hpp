@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "display/bmp.hpp"
-#include "engine/renderer.hpp"
+#include "base/renderer.hpp"
 #include "scenes/designspace.hpp"
 
 // The water line after one frame's step at tick count t (ms): it moves by sin(t / 1000) / 550,

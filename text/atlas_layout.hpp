@@ -9,7 +9,7 @@
 #include <span>
 #include <string>
 
-#include "engine/dynarray.hpp"
+#include "base/dynarray.hpp"
 #include "text/font.hpp"
 
 // The colour of a glyph pixel of coverage k, packed R G B A from the most significant byte:

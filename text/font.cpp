@@ -12,8 +12,8 @@
 #include <string>
 #include <string_view>
 
-#include "engine/loglines.hpp"
-#include "engine/tempfile.hpp"
+#include "base/loglines.hpp"
+#include "store/tempfile.hpp"
 #include "text/atlas_layout.hpp"
 
 namespace {

@@ -6,8 +6,8 @@
 
 #include <cstdint>
 
-#include "engine/dynarray.hpp"
-#include "engine/store.hpp"
+#include "base/dynarray.hpp"
+#include "store/store.hpp"
 
 struct TGlyphInfo {
   long double TexLeft = 0;

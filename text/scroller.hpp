@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/renderer.hpp"
+#include "base/renderer.hpp"
 #include "text/font.hpp"
 
 // The text's baseline and the pen's start, in design units.

@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/store.hpp"
-#include "engine/textfiles.hpp"
+#include "store/store.hpp"
+#include "base/files.hpp"
 
 namespace {
 

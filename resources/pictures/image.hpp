@@ -9,7 +9,7 @@
 #include <iterator>
 #include <vector>
 
-#include "engine/fatal.hpp"
+#include "base/fatal.hpp"
 
 struct TRgb {
   float R = 0, G = 0, B = 0;

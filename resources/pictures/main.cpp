@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/fatal.hpp"
+#include "base/fatal.hpp"
 #include "resources/pictures/bmp_writer.hpp"
 #include "resources/pictures/catalogue.hpp"
 

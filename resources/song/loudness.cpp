@@ -6,7 +6,7 @@
 #include <numbers>
 #include <vector>
 
-#include "engine/fatal.hpp"
+#include "base/fatal.hpp"
 
 namespace song {
 namespace {

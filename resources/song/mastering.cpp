@@ -6,7 +6,7 @@
 #include <deque>
 #include <stdexcept>
 
-#include "engine/fatal.hpp"
+#include "base/fatal.hpp"
 #include "resources/song/dsp.hpp"
 #include "resources/song/loudness.hpp"
 

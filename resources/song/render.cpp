@@ -6,7 +6,7 @@
 #include <cmath>
 #include <thread>
 
-#include "engine/fatal.hpp"
+#include "base/fatal.hpp"
 #include "resources/song/dsp.hpp"
 #include "resources/song/effects.hpp"
 

@@ -9,7 +9,7 @@
 #include <sstream>
 #include <utility>
 
-#include "engine/fatal.hpp"
+#include "base/fatal.hpp"
 
 namespace song {
 

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <vector>
 
-#include "engine/fatal.hpp"
+#include "base/fatal.hpp"
 #include "resources/song/dsp.hpp"
 
 namespace song {

@@ -7,7 +7,7 @@
 #include <limits>
 #include <stdexcept>
 
-#include "engine/fatal.hpp"
+#include "base/fatal.hpp"
 
 namespace {
 

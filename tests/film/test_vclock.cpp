@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/vclock.hpp"
+#include "film/vclock.hpp"
 
 namespace {
 

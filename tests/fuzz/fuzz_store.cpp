@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/store.hpp"
+#include "store/store.hpp"
 #include "tests/fuzz/fuzz_check.hpp"
 
 namespace {

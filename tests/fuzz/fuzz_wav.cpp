@@ -6,7 +6,7 @@
 #include <set>
 
 #include "audio/wav.hpp"
-#include "engine/textfiles.hpp"
+#include "base/files.hpp"
 #include "tests/fuzz/fuzz_check.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

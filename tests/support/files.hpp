@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/textfiles.hpp"
+#include "base/files.hpp"
 
 inline std::vector<std::uint8_t> ReadBytes(const std::filesystem::path& path) {
   std::optional<std::vector<std::uint8_t>> bytes = ReadWholeFile(path);

@@ -19,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/support/child_process.hpp"
+#include "tools/child_process.hpp"
 #include "tests/support/sink_recorder.hpp"
 #include "tests/support/wav16.hpp"
 

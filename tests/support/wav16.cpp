@@ -5,8 +5,8 @@
 #include <optional>
 #include <stdexcept>
 
-#include "engine/fatal.hpp"
-#include "engine/textfiles.hpp"
+#include "base/fatal.hpp"
+#include "base/files.hpp"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "engine/fatal.hpp"
+#include "base/fatal.hpp"
 
 using namespace std::chrono_literals;
 using TClock = std::chrono::steady_clock;

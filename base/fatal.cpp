@@ -1,0 +1,37 @@
+// uFatal: failure reports and process end (see fatal.hpp).
+#include "base/fatal.hpp"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+void WriteLine(std::string_view line) {
+  std::string whole;
+  whole.reserve(line.size() + 1);
+  whole.append(line);
+  whole.push_back('\n');
+  std::fwrite(whole.data(), 1, whole.size(), stdout);
+}
+
+void Terminate(int status) {
+  std::fflush(stdout);
+  _exit(status);
+}
+
+void FatalLine(std::string_view line, int status) {
+  WriteLine(line);
+  Terminate(status);
+}
+
+void AssertionFailed(std::string_view message, std::string_view unit, int line) {
+  std::string text(message);
+  text += " (";
+  text += unit;
+  text += ", line ";
+  text += std::to_string(line);
+  text += ")";
+  FatalLine(text, kExitAssertion);
+}
+
+void RangeError() { FatalLine("Runtime error 201", kExitRangeError); }

@@ -1,0 +1,22 @@
+// The program entry: banner, --device, the engine with every embedded resource loaded, the
+// scene renderers, then the frame loop, which never returns. Depends on uKelvo and uEntry.
+#include <cstdio>
+#include <span>
+#include <string>
+
+#include "demo/entry.hpp"
+#include "demo/kelvo.hpp"
+
+int main(int argc, char** argv) {
+  // Whole lines in order, also through a pipe.
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  WriteBanner();
+  std::string deviceName = "default";
+  ParseDeviceArgument(deviceName, std::span<const char* const>(argv, static_cast<std::size_t>(argc)));
+  // The engine lives until the process ends inside Run; it is never destroyed.
+  auto* kelvo = new TKelvo(std::string_view(deviceName).substr(0, 255));
+  kelvo->Init();
+  AssembleScenes(*kelvo);
+  SceneIndex = 0;
+  kelvo->Run();
+}

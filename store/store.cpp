@@ -1,0 +1,479 @@
+// uStore: reading, building and locating the embedded resource store (see store.hpp).
+#include "store/store.hpp"
+
+#include <elf.h>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <lz4.h>
+#include <lz4hc.h>
+#include <zstd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <thread>
+
+#include "base/fatal.hpp"
+#include "base/dynarray.hpp"
+#include "base/files.hpp"
+#include "base/renderer.hpp"
+
+namespace {
+
+constexpr char kMagic[8] = {'K', 'E', 'L', 'V', 'O', 'R', 'E', 'S'};
+constexpr std::uint32_t kVersion = 2;
+constexpr std::size_t kHeaderSize = 16;
+constexpr std::size_t kRecordSize = 48;
+constexpr int kLZ4Level = LZ4HC_CLEVEL_MAX;
+constexpr int kZstdLevel = 19;
+constexpr std::size_t kDataAlignment = 64;
+
+// True when [offset, offset + size) lies inside a region of the given length.
+bool Inside(std::uint64_t offset, std::uint64_t size, std::uint64_t length) {
+  return offset <= length && size <= length - offset;
+}
+
+
+std::uint64_t BlockLength(const TResourceEntry& entry, std::uint64_t block) {
+  const std::uint64_t start = block * entry.BlockSize;
+  return std::min<std::uint64_t>(entry.BlockSize, entry.ContentSize - start);
+}
+
+std::string EntryText(const TResourceEntry& entry) { return "entry \"" + std::string(entry.Name) + "\""; }
+
+// One zstd decompression context per thread, made on first use.
+ZSTD_DCtx* ZstdContext() {
+  thread_local std::unique_ptr<ZSTD_DCtx, decltype(&ZSTD_freeDCtx)> context(ZSTD_createDCtx(), ZSTD_freeDCtx);
+  if (!context) OutOfMemory();
+  return context.get();
+}
+
+// Decompresses one stored block into exactly length bytes at out; the reason when the
+// block does not decompress or gives another length.
+std::string DecodeBlock(const TResourceEntry& entry, std::uint64_t block, std::span<const std::uint8_t> stored,
+                        std::uint8_t* out, std::uint64_t length) {
+  std::uint64_t got = 0;
+  if (entry.Codec == TResourceCodec::LZ4) {
+    if (stored.size() > static_cast<std::size_t>(LZ4_MAX_INPUT_SIZE)) return EntryText(entry) + ": block too large";
+    const int n = LZ4_decompress_safe(reinterpret_cast<const char*>(stored.data()), reinterpret_cast<char*>(out),
+                                      static_cast<int>(stored.size()), static_cast<int>(length));
+    if (n < 0) return EntryText(entry) + ": block " + std::to_string(block) + " does not decompress (LZ4)";
+    got = static_cast<std::uint64_t>(n);
+  } else {
+    const std::size_t n = ZSTD_decompressDCtx(ZstdContext(), out, static_cast<std::size_t>(length), stored.data(),
+                                              stored.size());
+    if (ZSTD_isError(n))
+      return EntryText(entry) + ": block " + std::to_string(block) + " does not decompress (zstd: " +
+             ZSTD_getErrorName(n) + ")";
+    got = n;
+  }
+  if (got != length)
+    return EntryText(entry) + ": block " + std::to_string(block) + " decompresses to " + std::to_string(got) +
+           " bytes instead of " + std::to_string(length);
+  return {};
+}
+
+std::uint32_t BlockStoredLength(const TResourceEntry& entry, std::uint64_t block) {
+  return LoadPlain<std::uint32_t>(entry.Bytes, static_cast<std::size_t>(block * 4));
+}
+
+}  // namespace
+
+std::string_view CodecName(TResourceCodec codec) {
+  switch (codec) {
+    case TResourceCodec::Raw: return "raw";
+    case TResourceCodec::LZ4: return "lz4";
+    case TResourceCodec::Zstd: return "zstd";
+  }
+  return "unknown";
+}
+
+std::uint64_t TResourceEntry::BlockCount() const {
+  if (Codec == TResourceCodec::Raw || BlockSize == 0) return 0;
+  return ContentSize / BlockSize + (ContentSize % BlockSize != 0 ? 1 : 0);
+}
+
+std::string TryStreamEntry(const TResourceEntry& entry, const TChunkSink& sink) {
+  if (entry.Codec == TResourceCodec::Raw) {
+    // Whole blocks' worth at a time, so a sink that writes a file writes in steps.
+    for (std::size_t at = 0; at < entry.Bytes.size(); at += kMaxBlockSize)
+      sink(entry.Bytes.subspan(at, std::min<std::size_t>(kMaxBlockSize, entry.Bytes.size() - at)));
+    return {};
+  }
+  const std::uint64_t blocks = entry.BlockCount();
+  std::vector<std::uint8_t> scratch(static_cast<std::size_t>(std::min<std::uint64_t>(entry.BlockSize, entry.ContentSize)));
+  std::uint64_t offset = blocks * 4;
+  for (std::uint64_t block = 0; block < blocks; ++block) {
+    const std::uint32_t stored = BlockStoredLength(entry, block);
+    const std::uint64_t length = BlockLength(entry, block);
+    std::string error = DecodeBlock(entry, block, entry.Bytes.subspan(static_cast<std::size_t>(offset), stored),
+                                    scratch.data(), length);
+    if (!error.empty()) return error;
+    sink(std::span<const std::uint8_t>(scratch.data(), static_cast<std::size_t>(length)));
+    offset += stored;
+  }
+  return {};
+}
+
+void StreamEntry(const TResourceEntry& entry, const TChunkSink& sink) {
+  std::string error = TryStreamEntry(entry, sink);
+  if (!error.empty()) FatalLine("[uStore] ERROR: " + error, kExitAssertion);
+}
+
+bool TResourceStream::FindBlock(std::uint64_t block, std::span<const std::uint8_t>& stored, std::string& error) {
+  // The stored offsets are known only by adding up the table; reads go forward, so the
+  // sum is carried along, and started over for a block before the last one found.
+  if (!CursorReady || block < CursorBlock) {
+    CursorBlock = 0;
+    CursorOffset = Entry.BlockCount() * 4;
+    CursorReady = true;
+  }
+  while (CursorBlock < block) CursorOffset += BlockStoredLength(Entry, CursorBlock++);
+  const std::uint32_t length = BlockStoredLength(Entry, block);
+  // The parse checked that the table adds up to the stored size, so this cannot fail;
+  // the check stays for a stream made from an entry that was not parsed.
+  if (CursorOffset > Entry.Bytes.size() || length > Entry.Bytes.size() - CursorOffset) {
+    error = EntryText(Entry) + ": block " + std::to_string(block) + " outside the entry";
+    return false;
+  }
+  stored = Entry.Bytes.subspan(static_cast<std::size_t>(CursorOffset), length);
+  return true;
+}
+
+bool TResourceStream::TryRead(void* buffer, std::size_t count, std::size_t& read, std::string& error) {
+  read = 0;
+  const std::uint64_t size = Entry.Size();
+  if (Position >= size) return true;
+  const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(count, size - Position));
+  auto* out = static_cast<std::uint8_t*>(buffer);
+  if (Entry.Codec == TResourceCodec::Raw) {
+    if (n > 0) std::memcpy(out, Entry.Bytes.data() + Position, n);
+    Position += n;
+    read = n;
+    return true;
+  }
+  while (read < n) {
+    const std::uint64_t block = Position / Entry.BlockSize;
+    const std::uint64_t blockStart = block * Entry.BlockSize;
+    const std::uint64_t length = BlockLength(Entry, block);
+    const std::uint64_t within = Position - blockStart;
+    const std::uint64_t take = std::min<std::uint64_t>(length - within, n - read);
+    if (ScratchBlock != block) {
+      std::span<const std::uint8_t> stored;
+      if (!FindBlock(block, stored, error)) return false;
+      if (within == 0 && take == length) {
+        // The whole block is wanted: straight into the caller's buffer.
+        error = DecodeBlock(Entry, block, stored, out + read, length);
+        if (!error.empty()) return false;
+        read += static_cast<std::size_t>(take);
+        Position += take;
+        continue;
+      }
+      Scratch.resize(static_cast<std::size_t>(Entry.BlockSize));
+      ScratchBlock = UINT64_MAX;
+      error = DecodeBlock(Entry, block, stored, Scratch.data(), length);
+      if (!error.empty()) return false;
+      ScratchBlock = block;
+    }
+    std::memcpy(out + read, Scratch.data() + within, static_cast<std::size_t>(take));
+    read += static_cast<std::size_t>(take);
+    Position += take;
+  }
+  return true;
+}
+
+std::size_t TResourceStream::Read(void* buffer, std::size_t count) {
+  std::size_t read = 0;
+  std::string error;
+  if (!TryRead(buffer, count, read, error)) FatalLine("[uStore] ERROR: " + error, kExitAssertion);
+  return read;
+}
+
+void TResourceStream::ReadBuffer(void* buffer, std::size_t count) {
+  if (Read(buffer, count) != count) FatalLine("Stream read error", kExitAssertion);
+}
+
+TStoreParse ParseStore(std::span<const std::uint8_t> blob) {
+  TStoreParse result;
+  auto fail = [&](std::string why) {
+    result.Entries.clear();
+    result.Error = std::move(why);
+    return result;
+  };
+  if (blob.size() < kHeaderSize) return fail("store header cut short");
+  if (std::memcmp(blob.data(), kMagic, sizeof kMagic) != 0) return fail("store signature missing");
+  if (LoadPlain<std::uint32_t>(blob, 8) != kVersion) return fail("unknown store version");
+  std::uint64_t count = LoadPlain<std::uint32_t>(blob, 12);
+  if (count > (blob.size() - kHeaderSize) / kRecordSize) return fail("entry count does not fit the store");
+  result.Entries.reserve(static_cast<std::size_t>(count));
+  for (std::size_t i = 0; i < count; ++i) {
+    std::size_t record = kHeaderSize + i * kRecordSize;
+    auto nameOffset = LoadPlain<std::uint32_t>(blob, record);
+    auto nameLength = LoadPlain<std::uint32_t>(blob, record + 4);
+    TResourceEntry entry;
+    entry.Kind = LoadPlain<std::uint16_t>(blob, record + 8);
+    entry.Language = LoadPlain<std::uint16_t>(blob, record + 10);
+    auto codec = LoadPlain<std::uint8_t>(blob, record + 12);
+    auto dataOffset = LoadPlain<std::uint64_t>(blob, record + 16);
+    auto dataSize = LoadPlain<std::uint64_t>(blob, record + 24);
+    auto contentSize = LoadPlain<std::uint64_t>(blob, record + 32);
+    auto blockSize = LoadPlain<std::uint32_t>(blob, record + 40);
+    const std::string which = "entry " + std::to_string(i);
+    if (nameLength == 0 || !Inside(nameOffset, nameLength, blob.size())) return fail(which + ": name outside the store");
+    if (!Inside(dataOffset, dataSize, blob.size())) return fail(which + ": data outside the store");
+    entry.Name = std::string_view(reinterpret_cast<const char*>(blob.data()) + nameOffset, nameLength);
+    entry.Bytes = blob.subspan(static_cast<std::size_t>(dataOffset), static_cast<std::size_t>(dataSize));
+    if (!result.Entries.empty() && !(result.Entries.back().Name < entry.Name))
+      return fail(which + ": names out of order");
+    if (codec > static_cast<std::uint8_t>(TResourceCodec::Zstd)) return fail(which + ": unknown codec");
+    entry.Codec = static_cast<TResourceCodec>(codec);
+    if (entry.Codec == TResourceCodec::Raw) {
+      if (contentSize != dataSize) return fail(which + ": raw entry whose size is not its stored size");
+    } else {
+      // The block table must be there and add up to exactly the stored size, so every
+      // block read later lies inside the entry.
+      if (blockSize == 0 || blockSize > kMaxBlockSize) return fail(which + ": block size out of range");
+      if (contentSize > UINT32_MAX) return fail(which + ": entry larger than 4 GiB");
+      entry.ContentSize = contentSize;
+      entry.BlockSize = blockSize;
+      const std::uint64_t blocks = entry.BlockCount();
+      if (blocks > dataSize / 4) return fail(which + ": block table cut short");
+      std::uint64_t total = blocks * 4;
+      for (std::uint64_t block = 0; block < blocks; ++block) {
+        const auto length = LoadPlain<std::uint32_t>(entry.Bytes, static_cast<std::size_t>(block * 4));
+        if (length == 0) return fail(which + ": empty block");
+        total += length;
+        if (total > dataSize) return fail(which + ": blocks beyond the entry");
+      }
+      if (total != dataSize) return fail(which + ": blocks do not fill the entry");
+    }
+    result.Entries.push_back(entry);
+  }
+  return result;
+}
+
+std::optional<TElfSection> FindElfSection(std::span<const std::uint8_t> image, std::string_view name,
+                                          std::string& error) {
+  auto fail = [&](const char* why) -> std::optional<TElfSection> {
+    error = why;
+    return std::nullopt;
+  };
+  if (image.size() < sizeof(Elf64_Ehdr)) return fail("not an ELF file");
+  auto header = LoadPlain<Elf64_Ehdr>(image, 0);
+  if (std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0 || header.e_ident[EI_CLASS] != ELFCLASS64 ||
+      header.e_ident[EI_DATA] != ELFDATA2LSB)
+    return fail("not a 64-bit little-endian ELF file");
+  if (header.e_shentsize != sizeof(Elf64_Shdr)) return fail("unexpected ELF section header size");
+  if (!Inside(header.e_shoff, std::uint64_t{header.e_shnum} * sizeof(Elf64_Shdr), image.size()))
+    return fail("ELF section headers outside the file");
+  if (header.e_shstrndx >= header.e_shnum) return fail("ELF section names missing");
+  auto section = [&](std::size_t index) {
+    return LoadPlain<Elf64_Shdr>(image, static_cast<std::size_t>(header.e_shoff + index * sizeof(Elf64_Shdr)));
+  };
+  Elf64_Shdr names = section(header.e_shstrndx);
+  if (!Inside(names.sh_offset, names.sh_size, image.size())) return fail("ELF section names outside the file");
+  for (std::size_t i = 0; i < header.e_shnum; ++i) {
+    Elf64_Shdr candidate = section(i);
+    if (candidate.sh_name >= names.sh_size) continue;
+    const char* start = reinterpret_cast<const char*>(image.data() + names.sh_offset + candidate.sh_name);
+    std::size_t room = static_cast<std::size_t>(names.sh_size - candidate.sh_name);
+    std::size_t length = strnlen(start, room);
+    if (length == room || std::string_view(start, length) != name) continue;
+    if (candidate.sh_type == SHT_NOBITS || !Inside(candidate.sh_offset, candidate.sh_size, image.size()))
+      return fail("resource store section outside the file");
+    TElfSection found;
+    found.HeaderOffset = header.e_shoff + i * sizeof(Elf64_Shdr);
+    found.Offset = candidate.sh_offset;
+    found.Size = candidate.sh_size;
+    return found;
+  }
+  return fail("no resource store in the executable");
+}
+
+std::vector<std::uint8_t> CompressEntry(std::span<const std::uint8_t> bytes, TResourceCodec codec,
+                                        std::uint32_t blockSize) {
+  Assert(codec != TResourceCodec::Raw && blockSize > 0 && blockSize <= kMaxBlockSize, "bad block size", "uStore",
+         __LINE__);
+  const std::size_t blocks = bytes.size() / blockSize + (bytes.size() % blockSize != 0 ? 1 : 0);
+  std::vector<std::uint8_t> out(blocks * 4);
+  std::vector<std::uint8_t> packed;
+  std::unique_ptr<ZSTD_CCtx, decltype(&ZSTD_freeCCtx)> context(nullptr, ZSTD_freeCCtx);
+  if (codec == TResourceCodec::Zstd) context.reset(ZSTD_createCCtx());
+  for (std::size_t block = 0; block < blocks; ++block) {
+    const auto part = bytes.subspan(block * blockSize, std::min<std::size_t>(blockSize, bytes.size() - block * blockSize));
+    std::size_t length = 0;
+    if (codec == TResourceCodec::LZ4) {
+      packed.resize(static_cast<std::size_t>(LZ4_compressBound(static_cast<int>(part.size()))));
+      const int n = LZ4_compress_HC(reinterpret_cast<const char*>(part.data()), reinterpret_cast<char*>(packed.data()),
+                                    static_cast<int>(part.size()), static_cast<int>(packed.size()), kLZ4Level);
+      Assert(n > 0, "LZ4 compression failed", "uStore", __LINE__);
+      length = static_cast<std::size_t>(n);
+    } else {
+      packed.resize(ZSTD_compressBound(part.size()));
+      length = ZSTD_compressCCtx(context.get(), packed.data(), packed.size(), part.data(), part.size(), kZstdLevel);
+      Assert(!ZSTD_isError(length), "zstd compression failed", "uStore", __LINE__);
+    }
+    StorePlain<std::uint32_t>(out, block * 4, Narrow<std::uint32_t>(length));
+    out.insert(out.end(), packed.begin(), packed.begin() + static_cast<std::ptrdiff_t>(length));
+  }
+  return out;
+}
+
+namespace {
+
+// Turns one input into its stored form: compressed when that gains, raw otherwise.
+void MakeStored(TStoreInput& input) {
+  if (input.Stored) return;
+  input.ContentSize = input.Bytes.size();
+  input.Stored = true;
+  if (input.Codec == TResourceCodec::Raw || input.Bytes.empty()) {
+    input.Codec = TResourceCodec::Raw;
+    input.BlockSize = 0;
+    return;
+  }
+  std::vector<std::uint8_t> packed = CompressEntry(input.Bytes, input.Codec, input.BlockSize);
+  if (!CompressionGains(input.Bytes.size(), packed.size())) {
+    input.Codec = TResourceCodec::Raw;
+    input.BlockSize = 0;
+    return;
+  }
+  input.Bytes = std::move(packed);
+}
+
+}  // namespace
+
+bool CompressionGains(std::uint64_t size, std::uint64_t stored) { return stored + size / 32 < size; }
+
+std::vector<std::uint8_t> BuildStore(std::vector<TStoreInput> inputs, std::string& error) {
+  std::sort(inputs.begin(), inputs.end(), [](const TStoreInput& a, const TStoreInput& b) { return a.Name < b.Name; });
+  for (std::size_t i = 0; i < inputs.size(); ++i) {
+    if (inputs[i].Name.empty()) {
+      error = "an entry has an empty name";
+      return {};
+    }
+    if (i > 0 && inputs[i - 1].Name == inputs[i].Name) {
+      error = "the name " + inputs[i].Name + " is given twice";
+      return {};
+    }
+    if (!inputs[i].Stored && inputs[i].Codec != TResourceCodec::Raw &&
+        (inputs[i].BlockSize == 0 || inputs[i].BlockSize > kMaxBlockSize)) {
+      error = "the entry " + inputs[i].Name + " has a block size out of range";
+      return {};
+    }
+  }
+  // Compression is the slow part: two threads take the entries in turn, largest first.
+  {
+    std::vector<std::size_t> order(inputs.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::sort(order.begin(), order.end(),
+              [&](std::size_t a, std::size_t b) { return inputs[a].Bytes.size() > inputs[b].Bytes.size(); });
+    std::atomic<std::size_t> next{0};
+    auto work = [&] {
+      for (std::size_t at; (at = next++) < order.size();) MakeStored(inputs[order[at]]);
+    };
+    std::thread helper(work);
+    work();
+    helper.join();
+  }
+  std::size_t size = kHeaderSize + inputs.size() * kRecordSize;
+  std::size_t namesAt = size;
+  for (const auto& input : inputs) size += input.Name.size();
+  std::vector<std::size_t> dataAt;
+  for (const auto& input : inputs) {
+    size = (size + kDataAlignment - 1) / kDataAlignment * kDataAlignment;
+    dataAt.push_back(size);
+    size += input.Bytes.size();
+  }
+  std::vector<std::uint8_t> blob(size, 0);
+  std::memcpy(blob.data(), kMagic, sizeof kMagic);
+  StorePlain<std::uint32_t>(blob, 8, kVersion);
+  StorePlain<std::uint32_t>(blob, 12, Narrow<std::uint32_t>(inputs.size()));
+  std::size_t nameCursor = namesAt;
+  for (std::size_t i = 0; i < inputs.size(); ++i) {
+    const TStoreInput& input = inputs[i];
+    std::size_t record = kHeaderSize + i * kRecordSize;
+    StorePlain<std::uint32_t>(blob, record, Narrow<std::uint32_t>(nameCursor));
+    StorePlain<std::uint32_t>(blob, record + 4, Narrow<std::uint32_t>(input.Name.size()));
+    StorePlain<std::uint16_t>(blob, record + 8, input.Kind);
+    StorePlain<std::uint16_t>(blob, record + 10, input.Language);
+    StorePlain<std::uint8_t>(blob, record + 12, static_cast<std::uint8_t>(input.Codec));
+    StorePlain<std::uint64_t>(blob, record + 16, dataAt[i]);
+    StorePlain<std::uint64_t>(blob, record + 24, input.Bytes.size());
+    StorePlain<std::uint64_t>(blob, record + 32, input.ContentSize);
+    StorePlain<std::uint32_t>(blob, record + 40, input.Codec == TResourceCodec::Raw ? 0 : input.BlockSize);
+    std::memcpy(blob.data() + nameCursor, input.Name.data(), input.Name.size());
+    nameCursor += input.Name.size();
+    if (!input.Bytes.empty()) std::memcpy(blob.data() + dataAt[i], input.Bytes.data(), input.Bytes.size());
+  }
+  return blob;
+}
+
+std::optional<TResourceStore> TResourceStore::Open(const std::string& path, std::string& error) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    error = "cannot open " + path + ": " + std::strerror(errno);
+    return std::nullopt;
+  }
+  struct stat info {};
+  if (fstat(fd, &info) != 0 || info.st_size <= 0) {
+    close(fd);
+    error = "cannot read " + path;
+    return std::nullopt;
+  }
+  auto length = static_cast<std::size_t>(info.st_size);
+  void* mapped = mmap(nullptr, length, PROT_READ, MAP_PRIVATE, fd, 0);
+  close(fd);
+  if (mapped == MAP_FAILED) {
+    error = "cannot map " + path + ": " + std::strerror(errno);
+    return std::nullopt;
+  }
+  TResourceStore store;
+  store.File = {static_cast<const std::uint8_t*>(mapped), length};
+  auto section = FindElfSection(store.File, kStoreSectionName, error);
+  if (!section) {
+    munmap(mapped, length);
+    return std::nullopt;
+  }
+  store.Where = *section;
+  auto parsed = ParseStore(store.File.subspan(static_cast<std::size_t>(section->Offset),
+                                              static_cast<std::size_t>(section->Size)));
+  if (!parsed.Ok()) {
+    munmap(mapped, length);
+    error = parsed.Error;
+    return std::nullopt;
+  }
+  store.Entries = std::move(parsed.Entries);
+  return store;
+}
+
+TResourceStore TResourceStore::OpenSelf() {
+  std::string error;
+  auto store = Open("/proc/self/exe", error);
+  if (!store) FatalLine("[uStore] ERROR: " + error, kExitAssertion);
+  return std::move(*store);
+}
+
+const TResourceEntry& TResourceStore::Entry(std::size_t index) const { return Entries[CheckIndex(index, Entries.size())]; }
+
+void TResourceStore::Release(std::size_t index) const {
+  const TResourceEntry& entry = Entry(index);
+  const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+  const auto begin = reinterpret_cast<std::uintptr_t>(entry.Bytes.data());
+  const auto end = begin + entry.Bytes.size();
+  // Only the pages that hold nothing but this entry: its neighbours may still be read.
+  const std::uintptr_t first = (begin + page - 1) / page * page;
+  const std::uintptr_t last = end / page * page;
+  if (first < last) madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
+}
+
+void TResourceStore::Prefetch() const {
+  const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+  const auto begin = reinterpret_cast<std::uintptr_t>(File.data() + Where.Offset) / page * page;
+  const auto end = reinterpret_cast<std::uintptr_t>(File.data() + Where.Offset + Where.Size);
+  madvise(reinterpret_cast<void*>(begin), end - begin, MADV_WILLNEED);
+}
