@@ -1,39 +1,14 @@
-// uTextFiles: text conversion, tick count, the executable's folder and whole-file reads
-// (see textfiles.hpp).
+// uTextFiles: the executable's folder and whole-file reads (see files.hpp).
 #include "base/files.hpp"
 
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
-#include <ctime>
 #include <fstream>
 #include <system_error>
 
 #include "base/fatal.hpp"
-
-std::string ToLatin1(std::wstring_view text) {
-  std::string bytes;
-  bytes.reserve(text.size());
-  for (wchar_t c : text) {
-    auto code = static_cast<std::uint32_t>(c);
-    bytes.push_back(code < 256 ? static_cast<char>(static_cast<unsigned char>(code)) : '?');
-  }
-  return bytes;
-}
-
-std::uint64_t GetTickCount64() {
-  timespec now{};
-  if (clock_gettime(CLOCK_MONOTONIC, &now) == 0) {
-    return static_cast<std::uint64_t>(now.tv_sec) * 1000u +
-           static_cast<std::uint64_t>(now.tv_nsec) / 1000000u;
-  }
-  timeval day{};
-  gettimeofday(&day, nullptr);
-  return static_cast<std::uint64_t>(day.tv_sec) * 1000u +
-         static_cast<std::uint64_t>(day.tv_usec) / 1000u;
-}
 
 std::string ExecutableDirectory() {
   std::string path(PATH_MAX, '\0');

@@ -1,6 +1,6 @@
-// uTextFiles: the greeting text and its one-byte form, the monotonic tick count, the
-// executable's own folder, reading a file whole and reading little-endian fields from bytes.
-// Depends on the C++ standard library and POSIX.
+// uTextFiles: the files every unit reads the same way: the running executable's own folder
+// (where the temporary files go first), a file read whole (nothing when it cannot be read
+// to its end) and little-endian fields read from bytes.
 #pragma once
 
 #include <cstdint>
@@ -9,18 +9,7 @@
 #include <optional>
 #include <span>
 #include <string>
-#include <string_view>
 #include <vector>
-
-// The greeting text the scroller moves across the harbour scene.
-extern const wchar_t GreetingText[];
-
-// One byte per character: code units below 256 keep their value, every other one
-// becomes '?'.
-std::string ToLatin1(std::wstring_view text);
-
-// Milliseconds of the monotonic clock (time of day where that clock cannot be read).
-std::uint64_t GetTickCount64();
 
 // The directory that holds the running executable, with its trailing '/'.
 std::string ExecutableDirectory();

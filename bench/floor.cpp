@@ -38,9 +38,11 @@
 #include <vector>
 
 #include "base/loglines.hpp"
+#include "base/clock.hpp"
 #include "base/dynarray.hpp"
 #include "base/files.hpp"
 #include "base/renderer.hpp"
+#include "demo/greeting.hpp"
 #include "store/store.hpp"
 #include "store/tempfile.hpp"
 

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string_view>
 
+#include "demo/greeting.hpp"
 #include "demo/kelvo.hpp"
 #include "scenes/background.hpp"
 #include "scenes/boat.hpp"

@@ -10,8 +10,6 @@
 #include <string>
 
 #include "base/dynarray.hpp"
-#include "base/files.hpp"
-#include "base/renderer.hpp"
 #include "store/store.hpp"
 #include "base/verdict.hpp"
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "base/renderer.hpp"
-#include "base/files.hpp"
+#include "base/clock.hpp"
 
 struct TDesignPoint {
   double X = 0;

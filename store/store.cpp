@@ -20,8 +20,6 @@
 
 #include "base/fatal.hpp"
 #include "base/dynarray.hpp"
-#include "base/files.hpp"
-#include "base/renderer.hpp"
 
 namespace {
 

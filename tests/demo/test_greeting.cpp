@@ -1,14 +1,12 @@
 // Tests of the greeting text: its length, its character set and its one-byte form as the
-// scroller receives it. Depends on kelvo_base.
+// scroller receives it.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cwchar>
 #include <string>
 
-#include "base/dynarray.hpp"
-#include "base/files.hpp"
-#include "base/renderer.hpp"
+#include "demo/greeting.hpp"
 
 namespace {
 

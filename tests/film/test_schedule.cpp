@@ -7,8 +7,6 @@
 
 #include "demo/entry.hpp"
 #include "film/schedule.hpp"
-#include "base/dynarray.hpp"
-#include "base/files.hpp"
 #include "base/renderer.hpp"
 
 namespace {
