@@ -1,41 +1,24 @@
-// uStore: reading, building and locating the embedded resource store (see store.hpp).
+// uStore: reading the embedded resource store and streaming its entries (see store.hpp).
 #include "store/store.hpp"
 
-#include <elf.h>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <lz4.h>
-#include <lz4hc.h>
 #include <zstd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <memory>
-#include <thread>
 
 #include "base/fatal.hpp"
 #include "base/dynarray.hpp"
+#include "store/layout.hpp"
 
 namespace {
-
-constexpr char kMagic[8] = {'K', 'E', 'L', 'V', 'O', 'R', 'E', 'S'};
-constexpr std::uint32_t kVersion = 2;
-constexpr std::size_t kHeaderSize = 16;
-constexpr std::size_t kRecordSize = 48;
-constexpr int kLZ4Level = LZ4HC_CLEVEL_MAX;
-constexpr int kZstdLevel = 19;
-constexpr std::size_t kDataAlignment = 64;
-
-// True when [offset, offset + size) lies inside a region of the given length.
-bool Inside(std::uint64_t offset, std::uint64_t size, std::uint64_t length) {
-  return offset <= length && size <= length - offset;
-}
-
 
 std::uint64_t BlockLength(const TResourceEntry& entry, std::uint64_t block) {
   const std::uint64_t start = block * entry.BlockSize;
@@ -253,162 +236,6 @@ TStoreParse ParseStore(std::span<const std::uint8_t> blob) {
     result.Entries.push_back(entry);
   }
   return result;
-}
-
-std::optional<TElfSection> FindElfSection(std::span<const std::uint8_t> image, std::string_view name,
-                                          std::string& error) {
-  auto fail = [&](const char* why) -> std::optional<TElfSection> {
-    error = why;
-    return std::nullopt;
-  };
-  if (image.size() < sizeof(Elf64_Ehdr)) return fail("not an ELF file");
-  auto header = LoadPlain<Elf64_Ehdr>(image, 0);
-  if (std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0 || header.e_ident[EI_CLASS] != ELFCLASS64 ||
-      header.e_ident[EI_DATA] != ELFDATA2LSB)
-    return fail("not a 64-bit little-endian ELF file");
-  if (header.e_shentsize != sizeof(Elf64_Shdr)) return fail("unexpected ELF section header size");
-  if (!Inside(header.e_shoff, std::uint64_t{header.e_shnum} * sizeof(Elf64_Shdr), image.size()))
-    return fail("ELF section headers outside the file");
-  if (header.e_shstrndx >= header.e_shnum) return fail("ELF section names missing");
-  auto section = [&](std::size_t index) {
-    return LoadPlain<Elf64_Shdr>(image, static_cast<std::size_t>(header.e_shoff + index * sizeof(Elf64_Shdr)));
-  };
-  Elf64_Shdr names = section(header.e_shstrndx);
-  if (!Inside(names.sh_offset, names.sh_size, image.size())) return fail("ELF section names outside the file");
-  for (std::size_t i = 0; i < header.e_shnum; ++i) {
-    Elf64_Shdr candidate = section(i);
-    if (candidate.sh_name >= names.sh_size) continue;
-    const char* start = reinterpret_cast<const char*>(image.data() + names.sh_offset + candidate.sh_name);
-    std::size_t room = static_cast<std::size_t>(names.sh_size - candidate.sh_name);
-    std::size_t length = strnlen(start, room);
-    if (length == room || std::string_view(start, length) != name) continue;
-    if (candidate.sh_type == SHT_NOBITS || !Inside(candidate.sh_offset, candidate.sh_size, image.size()))
-      return fail("resource store section outside the file");
-    TElfSection found;
-    found.HeaderOffset = header.e_shoff + i * sizeof(Elf64_Shdr);
-    found.Offset = candidate.sh_offset;
-    found.Size = candidate.sh_size;
-    return found;
-  }
-  return fail("no resource store in the executable");
-}
-
-std::vector<std::uint8_t> CompressEntry(std::span<const std::uint8_t> bytes, TResourceCodec codec,
-                                        std::uint32_t blockSize) {
-  Assert(codec != TResourceCodec::Raw && blockSize > 0 && blockSize <= kMaxBlockSize, "bad block size", "uStore",
-         __LINE__);
-  const std::size_t blocks = bytes.size() / blockSize + (bytes.size() % blockSize != 0 ? 1 : 0);
-  std::vector<std::uint8_t> out(blocks * 4);
-  std::vector<std::uint8_t> packed;
-  std::unique_ptr<ZSTD_CCtx, decltype(&ZSTD_freeCCtx)> context(nullptr, ZSTD_freeCCtx);
-  if (codec == TResourceCodec::Zstd) context.reset(ZSTD_createCCtx());
-  for (std::size_t block = 0; block < blocks; ++block) {
-    const auto part = bytes.subspan(block * blockSize, std::min<std::size_t>(blockSize, bytes.size() - block * blockSize));
-    std::size_t length = 0;
-    if (codec == TResourceCodec::LZ4) {
-      packed.resize(static_cast<std::size_t>(LZ4_compressBound(static_cast<int>(part.size()))));
-      const int n = LZ4_compress_HC(reinterpret_cast<const char*>(part.data()), reinterpret_cast<char*>(packed.data()),
-                                    static_cast<int>(part.size()), static_cast<int>(packed.size()), kLZ4Level);
-      Assert(n > 0, "LZ4 compression failed", "uStore", __LINE__);
-      length = static_cast<std::size_t>(n);
-    } else {
-      packed.resize(ZSTD_compressBound(part.size()));
-      length = ZSTD_compressCCtx(context.get(), packed.data(), packed.size(), part.data(), part.size(), kZstdLevel);
-      Assert(!ZSTD_isError(length), "zstd compression failed", "uStore", __LINE__);
-    }
-    StorePlain<std::uint32_t>(out, block * 4, Narrow<std::uint32_t>(length));
-    out.insert(out.end(), packed.begin(), packed.begin() + static_cast<std::ptrdiff_t>(length));
-  }
-  return out;
-}
-
-namespace {
-
-// Turns one input into its stored form: compressed when that gains, raw otherwise.
-void MakeStored(TStoreInput& input) {
-  if (input.Stored) return;
-  input.ContentSize = input.Bytes.size();
-  input.Stored = true;
-  if (input.Codec == TResourceCodec::Raw || input.Bytes.empty()) {
-    input.Codec = TResourceCodec::Raw;
-    input.BlockSize = 0;
-    return;
-  }
-  std::vector<std::uint8_t> packed = CompressEntry(input.Bytes, input.Codec, input.BlockSize);
-  if (!CompressionGains(input.Bytes.size(), packed.size())) {
-    input.Codec = TResourceCodec::Raw;
-    input.BlockSize = 0;
-    return;
-  }
-  input.Bytes = std::move(packed);
-}
-
-}  // namespace
-
-bool CompressionGains(std::uint64_t size, std::uint64_t stored) { return stored + size / 32 < size; }
-
-std::vector<std::uint8_t> BuildStore(std::vector<TStoreInput> inputs, std::string& error) {
-  std::sort(inputs.begin(), inputs.end(), [](const TStoreInput& a, const TStoreInput& b) { return a.Name < b.Name; });
-  for (std::size_t i = 0; i < inputs.size(); ++i) {
-    if (inputs[i].Name.empty()) {
-      error = "an entry has an empty name";
-      return {};
-    }
-    if (i > 0 && inputs[i - 1].Name == inputs[i].Name) {
-      error = "the name " + inputs[i].Name + " is given twice";
-      return {};
-    }
-    if (!inputs[i].Stored && inputs[i].Codec != TResourceCodec::Raw &&
-        (inputs[i].BlockSize == 0 || inputs[i].BlockSize > kMaxBlockSize)) {
-      error = "the entry " + inputs[i].Name + " has a block size out of range";
-      return {};
-    }
-  }
-  // Compression is the slow part: two threads take the entries in turn, largest first.
-  {
-    std::vector<std::size_t> order(inputs.size());
-    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::sort(order.begin(), order.end(),
-              [&](std::size_t a, std::size_t b) { return inputs[a].Bytes.size() > inputs[b].Bytes.size(); });
-    std::atomic<std::size_t> next{0};
-    auto work = [&] {
-      for (std::size_t at; (at = next++) < order.size();) MakeStored(inputs[order[at]]);
-    };
-    std::thread helper(work);
-    work();
-    helper.join();
-  }
-  std::size_t size = kHeaderSize + inputs.size() * kRecordSize;
-  std::size_t namesAt = size;
-  for (const auto& input : inputs) size += input.Name.size();
-  std::vector<std::size_t> dataAt;
-  for (const auto& input : inputs) {
-    size = (size + kDataAlignment - 1) / kDataAlignment * kDataAlignment;
-    dataAt.push_back(size);
-    size += input.Bytes.size();
-  }
-  std::vector<std::uint8_t> blob(size, 0);
-  std::memcpy(blob.data(), kMagic, sizeof kMagic);
-  StorePlain<std::uint32_t>(blob, 8, kVersion);
-  StorePlain<std::uint32_t>(blob, 12, Narrow<std::uint32_t>(inputs.size()));
-  std::size_t nameCursor = namesAt;
-  for (std::size_t i = 0; i < inputs.size(); ++i) {
-    const TStoreInput& input = inputs[i];
-    std::size_t record = kHeaderSize + i * kRecordSize;
-    StorePlain<std::uint32_t>(blob, record, Narrow<std::uint32_t>(nameCursor));
-    StorePlain<std::uint32_t>(blob, record + 4, Narrow<std::uint32_t>(input.Name.size()));
-    StorePlain<std::uint16_t>(blob, record + 8, input.Kind);
-    StorePlain<std::uint16_t>(blob, record + 10, input.Language);
-    StorePlain<std::uint8_t>(blob, record + 12, static_cast<std::uint8_t>(input.Codec));
-    StorePlain<std::uint64_t>(blob, record + 16, dataAt[i]);
-    StorePlain<std::uint64_t>(blob, record + 24, input.Bytes.size());
-    StorePlain<std::uint64_t>(blob, record + 32, input.ContentSize);
-    StorePlain<std::uint32_t>(blob, record + 40, input.Codec == TResourceCodec::Raw ? 0 : input.BlockSize);
-    std::memcpy(blob.data() + nameCursor, input.Name.data(), input.Name.size());
-    nameCursor += input.Name.size();
-    if (!input.Bytes.empty()) std::memcpy(blob.data() + dataAt[i], input.Bytes.data(), input.Bytes.size());
-  }
-  return blob;
 }
 
 std::optional<TResourceStore> TResourceStore::Open(const std::string& path, std::string& error) {

@@ -4,7 +4,8 @@
 // chunk by chunk to a sink. Entries are kept compressed with LZ4 or zstd in independent
 // blocks, or raw when compression does not pay. Parsing and decompression never read or
 // write outside the file, the section or the caller's buffer; damaged compressed data ends
-// the demo with one "[uStore] ERROR: ..." line. Depends on uFatal, uShared, uVerdict, liblz4, libzstd.
+// the demo with one "[uStore] ERROR: ..." line. The packing side is in build.hpp, which
+// only the tools link.
 //
 // Store layout (all numbers little-endian, offsets from the start of the blob):
 //   0   8   magic "KELVORES"
@@ -31,6 +32,7 @@
 #include <vector>
 
 #include "base/verdict.hpp"
+#include "store/elf.hpp"
 
 // A plain value at a byte offset (the store and ELF headers are little-endian, as is the
 // machine); the caller has checked that the bytes are there.
@@ -119,44 +121,6 @@ struct TStoreParse : TParseVerdict {
 
 // Parses a store blob; the entries view into blob.
 TStoreParse ParseStore(std::span<const std::uint8_t> blob);
-
-// Finds a section of an ELF64 little-endian image by name. On failure returns nothing and
-// sets error (a missing section is "no resource store in the executable").
-struct TElfSection {
-  std::uint64_t HeaderOffset = 0;  // file offset of the section's header record
-  std::uint64_t Offset = 0;        // file offset of its contents
-  std::uint64_t Size = 0;
-};
-std::optional<TElfSection> FindElfSection(std::span<const std::uint8_t> image, std::string_view name,
-                                          std::string& error);
-
-// One entry to pack. Codec and BlockSize say how to keep it; a compressed form that does
-// not gain over the raw bytes is stored raw (see ChooseStoredForm).
-struct TStoreInput {
-  std::string Name;
-  std::vector<std::uint8_t> Bytes;
-  std::uint16_t Kind = kResourceKindRCData;
-  std::uint16_t Language = kResourceLanguage;
-  TResourceCodec Codec = TResourceCodec::Raw;
-  std::uint32_t BlockSize = 0;
-  // An entry already in stored form (taken over unchanged from another store): Bytes are
-  // then the stored bytes and ContentSize the entry's size.
-  bool Stored = false;
-  std::uint64_t ContentSize = 0;
-};
-
-// Builds a store blob from entries (sorted by name here); returns an error text for
-// duplicate or empty names or a block size the reader would refuse. Entries are compressed
-// on up to two threads.
-std::vector<std::uint8_t> BuildStore(std::vector<TStoreInput> inputs, std::string& error);
-
-// Compresses bytes into the stored form of a compressed entry (block table and blocks).
-std::vector<std::uint8_t> CompressEntry(std::span<const std::uint8_t> bytes, TResourceCodec codec,
-                                        std::uint32_t blockSize);
-
-// True when a compressed form of stored bytes is worth its decompression over keeping
-// the size bytes raw (it must save more than a thirty-second).
-bool CompressionGains(std::uint64_t size, std::uint64_t stored);
 
 // The largest block the reader accepts (its scratch buffer is one block).
 inline constexpr std::uint32_t kMaxBlockSize = 1u << 20;

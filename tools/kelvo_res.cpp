@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "store/build.hpp"
 #include "store/store.hpp"
 #include "base/files.hpp"
 

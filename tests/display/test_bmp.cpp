@@ -12,6 +12,7 @@
 
 #include "display/bmp.hpp"
 #include "display/picturedecoder.hpp"
+#include "store/build.hpp"
 
 namespace {
 

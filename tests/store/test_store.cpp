@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "store/build.hpp"
 #include "store/store.hpp"
 #include "tests/support/files.hpp"
 #include "tests/support/pictures.hpp"

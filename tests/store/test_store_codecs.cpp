@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/fatal.hpp"
+#include "store/build.hpp"
 #include "store/store.hpp"
 #include "store/tempfile.hpp"
 #include "tests/support/fatal_expect.hpp"
