@@ -184,3 +184,12 @@ void TALSA::Execute() {
   RunWriteLoop(*Writer, Buffer.Span(), PeriodSize, Loop);
   Running.store(false);
 }
+
+TALSAConfig SongConfig(std::string_view device, const TWAV& song) {
+  TALSAConfig config;
+  config.Device = device;
+  config.SampleRate = Narrow<std::int32_t>(song.FmtChunk.SampleRate);
+  config.Channels = song.FmtChunk.NumChannels;
+  config.Format = SND_PCM_FORMAT_S16_LE;
+  return config;
+}

@@ -11,8 +11,10 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "audio/thread.hpp"
+#include "audio/wav.hpp"
 #include "base/dynarray.hpp"
 
 // ALSA's opaque handles, as <alsa/asoundlib.h> declares them.
@@ -25,6 +27,10 @@ struct TALSAConfig {
   std::uint32_t Channels = 0;
   std::int32_t Format = 0;      // snd_pcm_format_t
 };
+
+// What the song is played with on the named device: its own rate and channel count, its
+// samples as signed 16-bit little-endian frames (the one format the player writes).
+TALSAConfig SongConfig(std::string_view device, const TWAV& song);
 
 // The PCM calls the write loop makes (snd_pcm_writei, _prepare, _recover,
 // _frames_to_bytes, snd_strerror).

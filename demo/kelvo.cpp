@@ -2,7 +2,6 @@
 #include "demo/kelvo.hpp"
 
 #include <GL/gl.h>
-#include <alsa/asoundlib.h>
 
 #include <cstdio>
 
@@ -80,11 +79,7 @@ void TKelvo::Init() {
     } else if (name == "SONG") {
       Song = std::make_unique<TWAV>();
       Song->LoadFromResourceLazinessHack(entry);
-      TALSAConfig config;
-      config.Device = DeviceName;
-      config.SampleRate = Narrow<std::int32_t>(Song->FmtChunk.SampleRate);
-      config.Channels = Song->FmtChunk.NumChannels;
-      config.Format = SND_PCM_FORMAT_S16_LE;
+      TALSAConfig config = SongConfig(DeviceName, *Song);
       Audio = std::make_unique<TALSA>(config);
     } else if (IsPictureEntry(name)) {
       RegisterTexture(name, UploadPicture(name, decoder.Take(picture++)));
@@ -112,7 +107,7 @@ void TKelvo::RenderFrame() {
   glViewport(0, 0, Display.WindowWidth, Display.WindowHeight);
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
   DrawRenderers(Renderers, FrameTime);
-  glXSwapBuffers(Display.XDisplay, Display.Window);
+  Display.SwapBuffers();
 }
 
 void TKelvo::Run() {
@@ -135,10 +130,8 @@ void TKelvo::Run() {
       std::fwrite(report.data(), 1, report.size(), stdout);
       std::fflush(stdout);
     }
-    XEvent event;
-    if (XCheckMaskEvent(Display.XDisplay, kKelvoEventMask, &event)) {
-      if ((event.type == KeyPress && event.xkey.keycode == 9) || event.type == DestroyNotify) Terminate(kExitOk);
-    }
+    const TDisplayEvent event = Display.NextEvent();
+    if (event == TDisplayEvent::Escape || event == TDisplayEvent::WindowGone) Terminate(kExitOk);
     if (pass.Finished) Terminate(kExitOk);
   }
 }

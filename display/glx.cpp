@@ -1,11 +1,12 @@
 // uGLX: window, GLX context and the fixed GL state (see glx.hpp).
-// XFixes declares functions returning Xlib's Status: include it before the unit's header.
+#include "display/glx.hpp"
+
 #include <GL/glu.h>
+#include <GL/glx.h>
 #include <X11/Xatom.h>
+#include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/Xfixes.h>
-
-#include "display/glx.hpp"
 
 #include <limits.h>
 #include <unistd.h>
@@ -18,6 +19,11 @@
 
 namespace {
 
+// The events the window selects and the frame loop polls: KeyPress and StructureNotify.
+constexpr long kKelvoEventMask = KeyPressMask | StructureNotifyMask;
+// The X key code of Escape on the keyboards the X server emulates and the common ones.
+constexpr unsigned kEscapeKeyCode = 9;
+
 // Xlib's error handler receives no user data, so the one demo window and Xlib's own
 // handler are kept here; both are written once while the display is set up.
 XErrorHandler DefaultErrorHandler = nullptr;
@@ -26,7 +32,7 @@ XErrorHandler DefaultErrorHandler = nullptr;
 bool DemoWindowMapped = false;
 
 int HandleXError(Display* display, XErrorEvent* error) {
-  if (IsWindowGoneError(*error, DemoWindow, DemoWindowMapped)) Terminate(kExitOk);
+  if (IsWindowGoneError(error->resourceid, error->error_code, DemoWindow, DemoWindowMapped)) Terminate(kExitOk);
   return DefaultErrorHandler != nullptr ? DefaultErrorHandler(display, error) : 0;
 }
 
@@ -67,9 +73,9 @@ void SetWindowIdentity(Display* display, ::Window window) {
 
 }  // namespace
 
-bool IsWindowGoneError(const XErrorEvent& error, ::Window window, bool mapped) {
-  if (!mapped || window == 0 || error.resourceid != window) return false;
-  return error.error_code == BadWindow || error.error_code == BadDrawable;
+bool IsWindowGoneError(unsigned long resource, unsigned char code, unsigned long window, bool mapped) {
+  if (!mapped || window == 0 || resource != window) return false;
+  return code == BadWindow || code == BadDrawable;
 }
 
 TKelvoDisplay::TKelvoDisplay() {
@@ -80,7 +86,7 @@ TKelvoDisplay::TKelvoDisplay() {
   ScreenNumber = DefaultScreen(XDisplay);
 
   int attributes[] = {GLX_RGBA, GLX_DOUBLEBUFFER, None};
-  VisualInfo = glXChooseVisual(XDisplay, ScreenNumber, attributes);
+  XVisualInfo* VisualInfo = glXChooseVisual(XDisplay, ScreenNumber, attributes);
   Assert(VisualInfo != nullptr, "glx window setup, xvis_info is nil", "uGLX", 86);
 
   // The window is created with the visual the context uses, so that making the context
@@ -137,6 +143,16 @@ void TKelvoDisplay::MapWindow() {
   WriteLine(kMappedWindowLine);
   Mapped = true;
   DemoWindowMapped = true;
+}
+
+void TKelvoDisplay::SwapBuffers() { glXSwapBuffers(XDisplay, Window); }
+
+TDisplayEvent TKelvoDisplay::NextEvent() {
+  XEvent event;
+  if (!XCheckMaskEvent(XDisplay, kKelvoEventMask, &event)) return TDisplayEvent::Nothing;
+  if (event.type == KeyPress && event.xkey.keycode == kEscapeKeyCode) return TDisplayEvent::Escape;
+  if (event.type == DestroyNotify) return TDisplayEvent::WindowGone;
+  return TDisplayEvent::Other;
 }
 
 void TKelvoDisplay::UpdateWindowSize() {

@@ -19,6 +19,11 @@
 #include "tests/support/xclient.hpp"
 #include "display/glx.hpp"
 
+#include <X11/Xlib.h>
+// Xlib's macro Status would rename the fields of that name in the test support; these tests
+// use no Xlib Status.
+#undef Status
+
 namespace {
 
 // A 32-bit BMP of the demo's layout whose pixel (x, y) (y = 0 the bottom row) is colour(x, y).
@@ -128,8 +133,8 @@ TEST(Display, OnlyAGoneWindowAfterMappingEndsTheRunQuietly) {
       XErrorHandler handler = XSetErrorHandler(nullptr);
       XSetErrorHandler(handler);
       std::printf("handing over\n");
-      XErrorEvent error = ErrorOn(display.XDisplay, c.OtherWindow ? display.Root : display.Window, c.Code);
-      handler(display.XDisplay, &error);
+      XErrorEvent error = ErrorOn(display.Connection(), c.OtherWindow ? display.RootId() : display.WindowId(), c.Code);
+      handler(display.Connection(), &error);
       std::printf("handler returned\n");
       std::fflush(stdout);
       _exit(3);
@@ -149,7 +154,7 @@ TEST(Display, OnlyAGoneWindowAfterMappingEndsTheRunQuietly) {
   }
   // The decision itself, for a window that was never created.
   XErrorEvent none = ErrorOn(nullptr, 0, BadWindow);
-  EXPECT_FALSE(IsWindowGoneError(none, 0, true));
+  EXPECT_FALSE(IsWindowGoneError(none.resourceid, none.error_code, 0, true));
 }
 
 TEST(Display, NamesTheWindowBeforeItIsMapped) {
@@ -157,16 +162,16 @@ TEST(Display, NamesTheWindowBeforeItIsMapped) {
   // reads the window's properties back, each as "NAME TYPE FORMAT VALUE".
   TChildOutcome outcome = RunInChild([] {
     TKelvoDisplay display;
-    XSync(display.XDisplay, False);
+    XSync(display.Connection(), False);
     TXClient client;
     std::ostringstream out;
-    out << "unmapped " << client.Unmapped(display.Window) << "\n";
+    out << "unmapped " << client.Unmapped(display.WindowId()) << "\n";
     char host[HOST_NAME_MAX + 1] = {};
     gethostname(host, sizeof(host) - 1);
     out << "self " << getpid() << " " << host << "\n";
     for (const char* name : {"WM_NAME", "_NET_WM_NAME", "WM_CLASS", "WM_CLIENT_MACHINE", "_NET_WM_PID",
                              "_NET_WM_BYPASS_COMPOSITOR", "_NET_WM_STATE"}) {
-      std::optional<TWindowPropertyValue> value = client.Property(display.Window, name);
+      std::optional<TWindowPropertyValue> value = client.Property(display.WindowId(), name);
       out << name << " ";
       if (!value) {
         out << "missing\n";

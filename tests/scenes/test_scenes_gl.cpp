@@ -71,7 +71,7 @@ class HarbourScene : public ::testing::Test {
     // The GL drawable takes the window's full-screen size only at a buffer swap; until the
     // first one it stays as small as the window was created.
     static bool swapped = false;
-    if (!swapped) glXSwapBuffers(display->XDisplay, display->Window);
+    if (!swapped) display->SwapBuffers();
     swapped = true;
     Background = MakeTestTexture(2, 2, [](int, int) { return kGrey; });
     // The sun's left quarter is transparent.

@@ -5,6 +5,7 @@
 
 #include <GL/gl.h>
 #include <GL/glext.h>
+#include <X11/Xlib.h>
 
 #include "display/glx.hpp"
 
@@ -24,7 +25,7 @@ TKelvoDisplay* TestDisplay() {
   display->MapWindow();
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   do {
-    XSync(display->XDisplay, False);
+    XSync(display->Connection(), False);
     display->UpdateWindowSize();
     if (display->WindowWidth > 1 && display->WindowHeight > 1) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -32,7 +33,7 @@ TKelvoDisplay* TestDisplay() {
   EXPECT_GT(display->WindowWidth, 1) << "the window never grew to full screen";
   // The GL drawable keeps the window's creation size (1 x 1) until a buffer swap notices the
   // new size, as the demo's first frames do.
-  glXSwapBuffers(display->XDisplay, display->Window);
+  display->SwapBuffers();
   glFinish();
   return display;
 }

@@ -70,7 +70,7 @@ TEST(ScrollerOnScreen, GlyphsShowLightCyanWhiteUprightOnTheBaseline) {
   ASSERT_NO_FATAL_FAILURE(display = TestDisplay());
   ASSERT_NE(display, nullptr);
   // The drawable takes the window's full-screen size only at a buffer swap.
-  glXSwapBuffers(display->XDisplay, display->Window);
+  display->SwapBuffers();
   const TTextureAtlas atlas = EmbeddedAtlas();
   ASSERT_EQ(atlas.Glyphs.Length(), 256u);
 
