@@ -51,10 +51,8 @@ double PairedRatio(const std::vector<T>& ours, const std::vector<T>& floor, F fi
 
 std::string Percent(double share) { return Fixed(share * 100, 1) + " %"; }
 
-}  // namespace
-
-void WriteReport(const TConfig& config, const TResults& r) {
-  std::ostringstream md;
+// The heading: what was measured, where and when.
+void WriteHeading(std::ostream& md, const TConfig& config, const TResults& r) {
   md << "# kelvo against the floor\n\n"
      << "Figures of the last run of `./bench.sh`; every figure is the median of " << config.Runs
      << " runs, kelvo and the floor program (`bench/floor.cpp`) alternating, under `scripts/headless` "
@@ -65,8 +63,10 @@ void WriteReport(const TConfig& config, const TResults& r) {
      << "- Load average before / after: " << r.LoadBefore << " / " << r.LoadAfter
      << " (other work on the machine slows both programs alike, but widens the spread)\n"
      << "- Command: `" << config.Command << "`\n\n";
+}
 
-  // Start-up.
+// Start-up to the mapped window, phase by phase and step by step, with the processor time.
+void WriteStartup(std::ostream& md, const TResults& r) {
   const double kelvoTotal = MedianOf(r.StartKelvo, [](const TStart& s) { return s.Phases.Total; });
   const double floorTotal = MedianOf(r.StartFloor, [](const TStart& s) { return s.Phases.Total; });
   md << "## Start-up: exec to \"" << kMappedWindowLine << "\"\n\n"
@@ -108,65 +108,65 @@ void WriteReport(const TConfig& config, const TResults& r) {
      << "Processor time the hypervisor gave other guests during the runs (median): kelvo "
      << Percent(MedianOf(r.StartKelvo, [](const TStart& s) { return s.Steal; })) << ", floor "
      << Percent(MedianOf(r.StartFloor, [](const TStart& s) { return s.Steal; })) << ".\n\n";
+}
 
-  if (!config.Baseline.empty()) {
-    const TStoreComparison& c = r.Store;
-    md << "## Start-up with the compressed store\n\n"
-       << "Exec to \"" << kMappedWindowLine << "\" of kelvo built with its store uncompressed (" << Mb(c.Sizes[0])
-       << " MB executable), of this kelvo (" << Mb(c.Sizes[1])
-       << " MB), and of the floor reading this kelvo's store; the three alternate run by run. Warm: the files "
-          "are in the page cache. Cold: the page cache is dropped (echo 3 > /proc/sys/vm/drop_caches) before every "
-          "run. The machine was shared with other work during the runs (load average above), which widens the "
-          "spread; the ratios come from the same alternating runs, and the fastest run of each is given beside "
-          "the median. CPU ms is the processor time of all threads up to that line, which other work on the "
-          "machine hardly changes (but which leaves out waiting for the disk). Peak resident memory is VmHWM when "
-          "the window maps.\n\n"
-       << "| start | program | median ms | fastest ms | ratio to before (median) | ratio to before (fastest) | "
-          "CPU ms | CPU ratio to before | peak resident MB |\n|---|---|---:|---:|---:|---:|---:|---:|---:|\n";
-    auto cpu = [](const TStart& s) { return s.Cpu.RunMs; };
-    auto total = [](const TStart& s) { return s.Phases.Total; };
-    auto fastest = [&](const std::vector<TStart>& runs) {
-      double best = 1e300;
-      for (const TStart& s : runs) best = std::min(best, total(s));
-      return best;
-    };
-    for (int cold = 0; cold < 2; ++cold) {
-      const auto& sides = cold ? c.Cold : c.Warm;
-      const double before = MedianOf(sides[0], total);
-      const double beforeFastest = fastest(sides[0]);
-      const double beforeCpu = MedianOf(sides[0], cpu);
-      for (int i = 0; i < 3; ++i) {
-        const double median = MedianOf(sides[i], total);
-        md << "| " << (cold ? "cold" : "warm") << " | " << kComparedNames[i] << " | " << Fixed(median) << " | "
-           << Fixed(fastest(sides[i])) << " | " << Ratio(median, before) << " | "
-           << Ratio(fastest(sides[i]), beforeFastest) << " | " << Fixed(MedianOf(sides[i], cpu)) << " | "
-           << Ratio(MedianOf(sides[i], cpu), beforeCpu) << " | "
-           << Mb(static_cast<std::uint64_t>(MedianOf(sides[i], [](const TStart& s) { return s.PeakBytes; }))) << " |\n";
-      }
+// The compressed store against the uncompressed build, warm and cold.
+void WriteStoreComparison(std::ostream& md, const TResults& r) {
+  const TStoreComparison& c = r.Store;
+  md << "## Start-up with the compressed store\n\n"
+     << "Exec to \"" << kMappedWindowLine << "\" of kelvo built with its store uncompressed (" << Mb(c.Sizes[0])
+     << " MB executable), of this kelvo (" << Mb(c.Sizes[1])
+     << " MB), and of the floor reading this kelvo's store; the three alternate run by run. Warm: the files "
+        "are in the page cache. Cold: the page cache is dropped (echo 3 > /proc/sys/vm/drop_caches) before every "
+        "run. The machine was shared with other work during the runs (load average above), which widens the "
+        "spread; the ratios come from the same alternating runs, and the fastest run of each is given beside "
+        "the median. CPU ms is the processor time of all threads up to that line, which other work on the "
+        "machine hardly changes (but which leaves out waiting for the disk). Peak resident memory is VmHWM when "
+        "the window maps.\n\n"
+     << "| start | program | median ms | fastest ms | ratio to before (median) | ratio to before (fastest) | "
+        "CPU ms | CPU ratio to before | peak resident MB |\n|---|---|---:|---:|---:|---:|---:|---:|---:|\n";
+  auto cpu = [](const TStart& s) { return s.Cpu.RunMs; };
+  auto total = [](const TStart& s) { return s.Phases.Total; };
+  auto fastest = [&](const std::vector<TStart>& runs) {
+    double best = 1e300;
+    for (const TStart& s : runs) best = std::min(best, total(s));
+    return best;
+  };
+  for (int cold = 0; cold < 2; ++cold) {
+    const auto& sides = cold ? c.Cold : c.Warm;
+    const double before = MedianOf(sides[0], total);
+    const double beforeFastest = fastest(sides[0]);
+    const double beforeCpu = MedianOf(sides[0], cpu);
+    for (int i = 0; i < 3; ++i) {
+      const double median = MedianOf(sides[i], total);
+      md << "| " << (cold ? "cold" : "warm") << " | " << kComparedNames[i] << " | " << Fixed(median) << " | "
+         << Fixed(fastest(sides[i])) << " | " << Ratio(median, before) << " | "
+         << Ratio(fastest(sides[i]), beforeFastest) << " | " << Fixed(MedianOf(sides[i], cpu)) << " | "
+         << Ratio(MedianOf(sides[i], cpu), beforeCpu) << " | "
+         << Mb(static_cast<std::uint64_t>(MedianOf(sides[i], [](const TStart& s) { return s.PeakBytes; }))) << " |\n";
     }
-    const double warmRatio = MedianOf(c.Warm[1], total) / MedianOf(c.Warm[0], total);
-    const double coldRatio = MedianOf(c.Cold[1], total) / MedianOf(c.Cold[0], total);
-    const double peakRatio = MedianOf(c.Warm[1], [](const TStart& s) { return s.PeakBytes; }) /
-                             MedianOf(c.Warm[0], [](const TStart& s) { return s.PeakBytes; });
-    md << "\nTargets: warm at most 1.15 x before: " << Fixed(warmRatio, 2) << " x, " << Verdict(warmRatio <= 1.15)
-       << "; cold faster than before: " << Fixed(coldRatio, 2) << " x, " << Verdict(coldRatio < 1.0)
-       << "; peak resident memory no higher: " << Fixed(peakRatio, 2) << " x, " << Verdict(peakRatio <= 1.0) << ".\n"
-       << "Paired ratios (run i against run i of before): warm "
-       << Fixed(PairedRatio(c.Warm[1], c.Warm[0], total), 2) << ", cold "
-       << Fixed(PairedRatio(c.Cold[1], c.Cold[0], total), 2) << "; the floor against this kelvo: warm "
-       << Ratio(MedianOf(c.Warm[1], total), MedianOf(c.Warm[2], total)) << ", cold "
-       << Ratio(MedianOf(c.Cold[1], total), MedianOf(c.Cold[2], total)) << ".\n";
-    for (int cold = 0; cold < 2; ++cold)
-      for (int i = 0; i < 3; ++i)
-        md << (i == 0 ? std::string(cold ? "Cold" : "Warm") + " runs (ms): " : "; ") << kComparedNames[i] << " "
-           << Each(cold ? c.Cold[i] : c.Warm[i], total) << (i == 2 ? ".\n" : "");
-    md << "\n";
   }
+  const double warmRatio = MedianOf(c.Warm[1], total) / MedianOf(c.Warm[0], total);
+  const double coldRatio = MedianOf(c.Cold[1], total) / MedianOf(c.Cold[0], total);
+  const double peakRatio = MedianOf(c.Warm[1], [](const TStart& s) { return s.PeakBytes; }) /
+                           MedianOf(c.Warm[0], [](const TStart& s) { return s.PeakBytes; });
+  md << "\nTargets: warm at most 1.15 x before: " << Fixed(warmRatio, 2) << " x, " << Verdict(warmRatio <= 1.15)
+     << "; cold faster than before: " << Fixed(coldRatio, 2) << " x, " << Verdict(coldRatio < 1.0)
+     << "; peak resident memory no higher: " << Fixed(peakRatio, 2) << " x, " << Verdict(peakRatio <= 1.0) << ".\n"
+     << "Paired ratios (run i against run i of before): warm "
+     << Fixed(PairedRatio(c.Warm[1], c.Warm[0], total), 2) << ", cold "
+     << Fixed(PairedRatio(c.Cold[1], c.Cold[0], total), 2) << "; the floor against this kelvo: warm "
+     << Ratio(MedianOf(c.Warm[1], total), MedianOf(c.Warm[2], total)) << ", cold "
+     << Ratio(MedianOf(c.Cold[1], total), MedianOf(c.Cold[2], total)) << ".\n";
+  for (int cold = 0; cold < 2; ++cold)
+    for (int i = 0; i < 3; ++i)
+      md << (i == 0 ? std::string(cold ? "Cold" : "Warm") + " runs (ms): " : "; ") << kComparedNames[i] << " "
+         << Each(cold ? c.Cold[i] : c.Warm[i], total) << (i == 2 ? ".\n" : "");
+  md << "\n";
+}
 
-  // Frames.
-  if (r.OffKelvo.empty()) {
-    md << "(Frames of the harbour scene not measured in this run: --no-frames.)\n\n";
-  } else {
+// The time per frame of the harbour scene, with the text off and on screen.
+void WriteFrames(std::ostream& md, const TConfig& config, const TResults& r) {
   md << "## Frames of the harbour scene\n\n"
      << "Time between buffer swaps (median over " << Fixed(config.FrameSeconds, 0)
      << " s of the harbour scene per run, then the median of the runs), from an LD_PRELOAD probe "
@@ -211,77 +211,97 @@ void WriteReport(const TConfig& config, const TResults& r) {
        << "(The probe moves every quad drawn with the atlas, whole, to its position modulo the screen width, "
           "in both programs alike.)\n";
   md << "\n";
+}
+
+// The resident memory at the largest sample of a full run, part by part, and the buffers.
+void WriteMemory(std::ostream& md, const TResults& r) {
+  md << "## Memory: resident at the largest sample of a full run\n\n"
+     << "Sampled every " << Fixed(kSampleEveryMs / 1000, 0)
+     << " s. Heap blocks of 1 MiB or more are attributed by an allocation probe (`bench/allocprobe.cpp`) to "
+        "the code that asked for them, and counted page by page (pagemap; pages that were only read, such "
+        "as the untouched parts of the calloc'd atlas, map the zero page and do not count). kelvo: full runs "
+        "of 86 reports; floor: "
+     << Fixed(kFloorMemoryMs / 1000, 0) << " s of harbour frames.\n\n"
+     << "| part | kelvo MB | floor MB |\n|---|---:|---:|\n";
+  struct TPart {
+    const char* Name;
+    double TMemoryBreakdown::*Field;
+  };
+  const TPart parts[] = {{"pictures (20 pixel buffers)", &TMemoryBreakdown::Pictures},
+                         {"atlas (written pages of the 256 MiB buffer)", &TMemoryBreakdown::Atlas},
+                         {"song (sample buffer)", &TMemoryBreakdown::Song},
+                         {"store mapping (pages of the executable read)", &TMemoryBreakdown::Store},
+                         {"GL driver (texture copies, scene memory, code, XShm images)", &TMemoryBreakdown::Driver},
+                         {"other large buffers of the program", &TMemoryBreakdown::UnexpectedBytes},
+                         {"rest (libraries, small heap, stacks, audio)", &TMemoryBreakdown::Rest},
+                         {"**resident at that sample**", &TMemoryBreakdown::Total}};
+  for (const TPart& part : parts) {
+    md << "| " << part.Name << " | " << Mb(MedianOf(r.FullKelvo, [&](const TFull& f) { return f.Memory.*part.Field; }))
+       << " | " << Mb(MedianOf(r.FullFloor, [&](const TFull& f) { return f.Memory.*part.Field; })) << " |\n";
   }
+  const double kelvoPeak = MedianOf(r.FullKelvo, [](const TFull& f) { return f.PeakBytes; });
+  const double floorPeak = MedianOf(r.FullFloor, [](const TFull& f) { return f.PeakBytes; });
+  md << "| **peak resident (VmHWM)** | " << Mb(kelvoPeak) << " | " << Mb(floorPeak) << " |\n\n";
 
+  const std::size_t pictures = r.PictureCount;
+  bool memoryMet = true;
+  std::vector<std::string> findings;
+  for (const TFull& full : r.FullKelvo) {
+    const TMemoryBreakdown& m = full.Memory;
+    if (static_cast<std::size_t>(m.PictureBuffers) != pictures || m.SongBuffers != 1 || m.AtlasBuffers != 1 ||
+        !m.Unexpected.empty() || !m.Transient.empty()) {
+      memoryMet = false;
+      std::string finding = std::to_string(m.PictureBuffers) + " picture, " + std::to_string(m.SongBuffers) +
+                            " song, " + std::to_string(m.AtlasBuffers) + " atlas buffers";
+      for (const std::string& extra : m.Unexpected) finding += "; extra: " + extra;
+      for (const std::string& gone : m.Transient) finding += "; freed: " + gone;
+      findings.push_back(finding);
+    }
+  }
+  const double kelvoAtlas = MedianOf(r.FullKelvo, [](const TFull& f) { return f.Memory.Atlas; });
+  const double floorAtlas = MedianOf(r.FullFloor, [](const TFull& f) { return f.Memory.Atlas; });
+  const bool atlasOnce = kelvoAtlas <= floorAtlas * 1.05 + 1048576.0;
+  md << "Buffers of kelvo's own code of 1 MiB or more, in every run: one per picture (" << pictures
+     << "), one song, one atlas, nothing else and nothing allocated and dropped: "
+     << (memoryMet ? "yes" : "no") << ".\n";
+  for (const std::string& finding : findings) md << "- " << finding << "\n";
+  md << "The atlas's written pages: kelvo " << Mb(kelvoAtlas) << " MB, floor " << Mb(floorAtlas)
+     << " MB (a clearing pass would write all 256 MiB): " << (atlasOnce ? "never cleared" : "cleared") << ".\n\n"
+     << "Target: no buffer beyond the design's: " << Verdict(memoryMet && atlasOnce) << ".\n"
+     << "Peak resident memory: kelvo " << Ratio(kelvoPeak, floorPeak) << " x the floor.\n\n";
+}
+
+// The underruns over the full runs.
+void WriteAudio(std::ostream& md, const TResults& r) {
+  int underruns = 0;
+  for (const TFull& full : r.FullKelvo) underruns += full.Underruns;
+  md << "## Audio: underruns over full runs\n\n"
+     << "\"[uALSA] WARNING: Buffer underrun\" lines per full run of kelvo (86 reports, the frame loop busy "
+        "on one core and the software renderer's threads on the others): "
+     << Each(r.FullKelvo, [](const TFull& f) { return static_cast<double>(f.Underruns); }, 0) << ".\n"
+     << "Exit statuses: " << Each(r.FullKelvo, [](const TFull& f) { return static_cast<double>(f.ExitCode); }, 0)
+     << "; frame-rate reports: " << Each(r.FullKelvo, [](const TFull& f) { return static_cast<double>(f.Reports); }, 0)
+     << "; harbour frame rate (mean of the reports from the 8th on): "
+     << Each(r.FullKelvo, [](const TFull& f) { return f.HarbourFps; }) << " fps; hypervisor steal: "
+     << Each(r.FullKelvo, [](const TFull& f) { return f.Steal * 100; }) << " %.\n\n"
+     << "Target: 0 underruns: " << Verdict(underruns == 0) << ".\n";
+}
+
+}  // namespace
+
+void WriteReport(const TConfig& config, const TResults& r) {
+  std::ostringstream md;
+  WriteHeading(md, config, r);
+  WriteStartup(md, r);
+  if (!config.Baseline.empty()) WriteStoreComparison(md, r);
+  if (r.OffKelvo.empty()) {
+    md << "(Frames of the harbour scene not measured in this run: --no-frames.)\n\n";
+  } else {
+    WriteFrames(md, config, r);
+  }
   if (!r.FullKelvo.empty()) {
-    md << "## Memory: resident at the largest sample of a full run\n\n"
-       << "Sampled every " << Fixed(kSampleEveryMs / 1000, 0)
-       << " s. Heap blocks of 1 MiB or more are attributed by an allocation probe (`bench/allocprobe.cpp`) to "
-          "the code that asked for them, and counted page by page (pagemap; pages that were only read, such "
-          "as the untouched parts of the calloc'd atlas, map the zero page and do not count). kelvo: full runs "
-          "of 86 reports; floor: "
-       << Fixed(kFloorMemoryMs / 1000, 0) << " s of harbour frames.\n\n"
-       << "| part | kelvo MB | floor MB |\n|---|---:|---:|\n";
-    struct TPart {
-      const char* Name;
-      double TMemoryBreakdown::*Field;
-    };
-    const TPart parts[] = {{"pictures (20 pixel buffers)", &TMemoryBreakdown::Pictures},
-                           {"atlas (written pages of the 256 MiB buffer)", &TMemoryBreakdown::Atlas},
-                           {"song (sample buffer)", &TMemoryBreakdown::Song},
-                           {"store mapping (pages of the executable read)", &TMemoryBreakdown::Store},
-                           {"GL driver (texture copies, scene memory, code, XShm images)", &TMemoryBreakdown::Driver},
-                           {"other large buffers of the program", &TMemoryBreakdown::UnexpectedBytes},
-                           {"rest (libraries, small heap, stacks, audio)", &TMemoryBreakdown::Rest},
-                           {"**resident at that sample**", &TMemoryBreakdown::Total}};
-    for (const TPart& part : parts) {
-      md << "| " << part.Name << " | " << Mb(MedianOf(r.FullKelvo, [&](const TFull& f) { return f.Memory.*part.Field; }))
-         << " | " << Mb(MedianOf(r.FullFloor, [&](const TFull& f) { return f.Memory.*part.Field; })) << " |\n";
-    }
-    const double kelvoPeak = MedianOf(r.FullKelvo, [](const TFull& f) { return f.PeakBytes; });
-    const double floorPeak = MedianOf(r.FullFloor, [](const TFull& f) { return f.PeakBytes; });
-    md << "| **peak resident (VmHWM)** | " << Mb(kelvoPeak) << " | " << Mb(floorPeak) << " |\n\n";
-
-    const std::size_t pictures = r.PictureCount;
-    bool memoryMet = true;
-    std::vector<std::string> findings;
-    for (const TFull& full : r.FullKelvo) {
-      const TMemoryBreakdown& m = full.Memory;
-      if (static_cast<std::size_t>(m.PictureBuffers) != pictures || m.SongBuffers != 1 || m.AtlasBuffers != 1 ||
-          !m.Unexpected.empty() || !m.Transient.empty()) {
-        memoryMet = false;
-        std::string finding = std::to_string(m.PictureBuffers) + " picture, " + std::to_string(m.SongBuffers) +
-                              " song, " + std::to_string(m.AtlasBuffers) + " atlas buffers";
-        for (const std::string& extra : m.Unexpected) finding += "; extra: " + extra;
-        for (const std::string& gone : m.Transient) finding += "; freed: " + gone;
-        findings.push_back(finding);
-      }
-    }
-    const double kelvoAtlas = MedianOf(r.FullKelvo, [](const TFull& f) { return f.Memory.Atlas; });
-    const double floorAtlas = MedianOf(r.FullFloor, [](const TFull& f) { return f.Memory.Atlas; });
-    const bool atlasOnce = kelvoAtlas <= floorAtlas * 1.05 + 1048576.0;
-    md << "Buffers of kelvo's own code of 1 MiB or more, in every run: one per picture (" << pictures
-       << "), one song, one atlas, nothing else and nothing allocated and dropped: "
-       << (memoryMet ? "yes" : "no") << ".\n";
-    for (const std::string& finding : findings) md << "- " << finding << "\n";
-    md << "The atlas's written pages: kelvo " << Mb(kelvoAtlas) << " MB, floor " << Mb(floorAtlas)
-       << " MB (a clearing pass would write all 256 MiB): " << (atlasOnce ? "never cleared" : "cleared") << ".\n\n"
-       << "Target: no buffer beyond the design's: " << Verdict(memoryMet && atlasOnce) << ".\n"
-       << "Peak resident memory: kelvo " << Ratio(kelvoPeak, floorPeak) << " x the floor.\n\n";
-
-    // Audio.
-    int underruns = 0;
-    for (const TFull& full : r.FullKelvo) underruns += full.Underruns;
-    md << "## Audio: underruns over full runs\n\n"
-       << "\"[uALSA] WARNING: Buffer underrun\" lines per full run of kelvo (86 reports, the frame loop busy "
-          "on one core and the software renderer's threads on the others): "
-       << Each(r.FullKelvo, [](const TFull& f) { return static_cast<double>(f.Underruns); }, 0) << ".\n"
-       << "Exit statuses: " << Each(r.FullKelvo, [](const TFull& f) { return static_cast<double>(f.ExitCode); }, 0)
-       << "; frame-rate reports: " << Each(r.FullKelvo, [](const TFull& f) { return static_cast<double>(f.Reports); }, 0)
-       << "; harbour frame rate (mean of the reports from the 8th on): "
-       << Each(r.FullKelvo, [](const TFull& f) { return f.HarbourFps; }) << " fps; hypervisor steal: "
-       << Each(r.FullKelvo, [](const TFull& f) { return f.Steal * 100; }) << " %.\n\n"
-       << "Target: 0 underruns: " << Verdict(underruns == 0) << ".\n";
+    WriteMemory(md, r);
+    WriteAudio(md, r);
   }
 
   std::ofstream out(config.Out);
