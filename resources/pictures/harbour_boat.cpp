@@ -20,21 +20,17 @@ void HullPath(cairo_t* cr) {
   cairo_close_path(cr);
 }
 
-}  // namespace
+const TRgb kOutline = Hex(0x0d0f1c);
 
-TImage PaintBoat(int w, int h) {
-  TCairoCanvas canvas(w, h);
-  cairo_t* cr = canvas.Context();
-  cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
-  cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
-  const TRgb outline = Hex(0x0d0f1c);
-
-  // Mast and boom, behind the sails' edges.
+// Mast and boom, behind the sails' edges.
+void DrawMast(cairo_t* cr) {
   SetSource(cr, Hex(0x5a3c2a));
   cairo_rectangle(cr, 462, 40, 13, 420);
   cairo_fill(cr);
+}
 
-  // Mainsail: from the masthead down to the boom, with a gently curved leech.
+// Mainsail: from the masthead down to the boom, with a gently curved leech.
+void DrawMainsail(cairo_t* cr) {
   cairo_pattern_t* canvasLight = cairo_pattern_create_linear(150, 0, 470, 0);
   cairo_pattern_add_color_stop_rgb(canvasLight, 0, 0.86, 0.80, 0.78);
   cairo_pattern_add_color_stop_rgb(canvasLight, 0.7, 0.98, 0.93, 0.86);
@@ -47,7 +43,7 @@ TImage PaintBoat(int w, int h) {
   cairo_set_source(cr, canvasLight);
   cairo_fill_preserve(cr);
   cairo_pattern_destroy(canvasLight);
-  SetSource(cr, outline, 0.85);
+  SetSource(cr, kOutline, 0.85);
   cairo_set_line_width(cr, 4);
   cairo_stroke(cr);
   // Seams across the mainsail.
@@ -60,8 +56,10 @@ TImage PaintBoat(int w, int h) {
     cairo_line_to(cr, 458 - 308 * t + 10, y + 18);
   }
   cairo_stroke(cr);
+}
 
-  // Jib: ahead of the mast, sheeted to a clew right of the mast.
+// Jib: ahead of the mast, sheeted to a clew right of the mast.
+void DrawJib(cairo_t* cr) {
   cairo_pattern_t* jibLight = cairo_pattern_create_linear(480, 0, 860, 0);
   cairo_pattern_add_color_stop_rgb(jibLight, 0, 0.93, 0.88, 0.84);
   cairo_pattern_add_color_stop_rgb(jibLight, 1, 1.0, 0.80, 0.62);
@@ -74,37 +72,43 @@ TImage PaintBoat(int w, int h) {
   cairo_set_source(cr, jibLight);
   cairo_fill_preserve(cr);
   cairo_pattern_destroy(jibLight);
-  SetSource(cr, outline, 0.85);
+  SetSource(cr, kOutline, 0.85);
   cairo_set_line_width(cr, 4);
   cairo_stroke(cr);
+}
 
-  // Boom and forestay.
+// Boom and forestay.
+void DrawBoomAndForestay(cairo_t* cr) {
   SetSource(cr, Hex(0x4a3022));
   cairo_set_line_width(cr, 11);
   cairo_move_to(cr, 470, 394);
   cairo_line_to(cr, 138, 394);
   cairo_stroke(cr);
-  SetSource(cr, outline, 0.7);
+  SetSource(cr, kOutline, 0.7);
   cairo_set_line_width(cr, 2);
   cairo_move_to(cr, 470, 48);
   cairo_line_to(cr, 874, 428);
   cairo_stroke(cr);
+}
 
-  // Pennant at the masthead, streaming aft.
+// Pennant at the masthead, streaming aft.
+void DrawPennant(cairo_t* cr) {
   cairo_move_to(cr, 466, 30);
   cairo_curve_to(cr, 420, 20, 380, 46, 330, 38);
   cairo_curve_to(cr, 380, 60, 420, 56, 466, 68);
   cairo_close_path(cr);
   SetSource(cr, Hex(0xd62839));
   cairo_fill_preserve(cr);
-  SetSource(cr, outline, 0.8);
+  SetSource(cr, kOutline, 0.8);
   cairo_set_line_width(cr, 3);
   cairo_stroke(cr);
   SetSource(cr, Hex(0x5a3c2a));
   cairo_arc(cr, 468, 28, 9, 0, 2 * M_PI);
   cairo_fill(cr);
+}
 
-  // Cabin with portholes.
+// Cabin with portholes.
+void DrawCabin(cairo_t* cr) {
   cairo_move_to(cr, 330, 466);
   cairo_line_to(cr, 350, 414);
   cairo_line_to(cr, 590, 412);
@@ -112,7 +116,7 @@ TImage PaintBoat(int w, int h) {
   cairo_close_path(cr);
   SetSource(cr, Hex(0xe9e1d4));
   cairo_fill_preserve(cr);
-  SetSource(cr, outline, 0.85);
+  SetSource(cr, kOutline, 0.85);
   cairo_set_line_width(cr, 4);
   cairo_stroke(cr);
   for (int k = 0; k < 4; ++k) {
@@ -120,8 +124,10 @@ TImage PaintBoat(int w, int h) {
     SetSource(cr, Hex(0x2c3e64));
     cairo_fill(cr);
   }
+}
 
-  // Hull: red bottom, white boot stripe, navy topsides, with a light rub rail.
+// Hull: red bottom, white boot stripe, navy topsides, with a light rub rail.
+void DrawHull(cairo_t* cr, int w, int h) {
   HullPath(cr);
   SetSource(cr, Hex(0x1c2f5e));
   cairo_fill_preserve(cr);
@@ -157,8 +163,24 @@ TImage PaintBoat(int w, int h) {
   cairo_curve_to(cr, 300, 482, 600, 476, 876, 432);
   cairo_stroke(cr);
   HullPath(cr);
-  SetSource(cr, outline);
+  SetSource(cr, kOutline);
   cairo_set_line_width(cr, 5);
   cairo_stroke(cr);
+}
+
+}  // namespace
+
+TImage PaintBoat(int w, int h) {
+  TCairoCanvas canvas(w, h);
+  cairo_t* cr = canvas.Context();
+  cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
+  cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
+  DrawMast(cr);
+  DrawMainsail(cr);
+  DrawJib(cr);
+  DrawBoomAndForestay(cr);
+  DrawPennant(cr);
+  DrawCabin(cr);
+  DrawHull(cr, w, h);
   return canvas.ToImage();
 }
