@@ -20,50 +20,19 @@ double Beam(double x, double y, double ox, double oy, double angle, double sprea
   return std::exp(-off * off * 1.6) * (0.25 + 0.75 * std::exp(-along / 900.0));
 }
 
-}  // namespace
-
-TImage PaintArte16(int w, int h) {
-  TImage image(w, h);
-  const TNoise noise(0x1163u);
-  const double horizon = h * 0.64;
-  const double lx = w * 0.2, ly = h * 0.33;  // the lantern
-  const double beamAngle = -0.13, beamSpread = 0.1;
-  const TRgb skyTop = Hex(0x020718), skyLow = Hex(0x14306a), beamColour = Hex(0xfff1b8);
-  const TRgb seaFar = Hex(0x0d2350), seaNear = Hex(0x020816);
-  TRandom random(0x571u);
-  ShadeOpaque(image, 1, [&](double x, double y) -> TRgb {
-    const double beam = Beam(x, y, lx, ly, beamAngle, beamSpread) + 0.35 * Beam(x, y, lx, ly, M_PI + 0.22, 0.07);
-    const double halo = std::exp(-std::hypot(x - lx, y - ly) / 55.0);
-    if (y < horizon) {
-      TRgb c = Mix(skyTop, skyLow, static_cast<float>(std::pow(y / horizon, 1.8)));
-      c = Add(c, Scale(beamColour, static_cast<float>(beam * 1.05 + halo * 0.9)));
-      return {Clamp01(c.R), Clamp01(c.G), Clamp01(c.B)};
-    }
-    // The sea: darker towards the viewer, ripples catch the beam's light and the halo.
-    const double d = (y - horizon) / (h - horizon);
-    TRgb c = Mix(seaFar, seaNear, static_cast<float>(std::pow(d, 0.6)));
-    const double stretch = 4.0 + 30.0 * d;
-    const double ripple = noise.Fbm(x / (25.0 + 90.0 * d), (y - horizon) / stretch, 3) * 0.5 + 0.5;
-    // The beam's reflection: below the beam's path, widening towards the viewer.
-    const double hit = std::exp(-std::pow((x - (lx + 0.55 * w)) / (w * (0.22 + 0.15 * d)), 2.0));
-    const double glint = std::pow(SmoothStep(0.55f, 0.85f, static_cast<float>(ripple)), 2.0f);
-    c = Add(c, Scale(beamColour, static_cast<float>(glint * (hit * 0.85 + 0.08) * (1.0 - 0.5 * d))));
-    c = Add(c, Scale(Hex(0x3a6ab0), static_cast<float>(ripple * 0.12)));
-    return {Clamp01(c.R), Clamp01(c.G), Clamp01(c.B)};
-  });
-  // Stars in the upper sky, dimmed inside the beam.
+// Stars in the upper sky, dimmed inside the beam.
+void AddStars(TImage& image, TRandom& random, int w, double horizon) {
   for (int i = 0; i < 900; ++i) {
     const int x = random.Below(w), y = random.Below(static_cast<int>(horizon * 0.85));
     const float b = static_cast<float>(0.3 + 0.7 * std::pow(random.Uniform(), 3.0));
     const TRgba c = image.Get(x, y);
     image.Set(x, y, {Clamp01(c.R + b), Clamp01(c.G + b), Clamp01(c.B + b * 0.9f), 1.0f});
   }
+}
 
-  TCairoCanvas canvas(w, h);
-  canvas.FromImage(image);
-  cairo_t* cr = canvas.Context();
-  // The headland: a dark rocky mass falling from the left edge to the shore, and a few
-  // rocks in the surf, their tops rimmed by the night sky's light.
+// The headland: a dark rocky mass falling from the left edge to the shore, and a few
+// rocks in the surf, their tops rimmed by the night sky's light.
+void DrawHeadland(cairo_t* cr, int w, int h, double horizon) {
   auto headland = [&] {
     cairo_move_to(cr, 0, h * 0.49);
     cairo_curve_to(cr, w * 0.08, h * 0.48, w * 0.15, h * 0.49, w * 0.21, h * 0.505);
@@ -87,7 +56,11 @@ TImage PaintArte16(int w, int h) {
   cairo_set_line_width(cr, 2.0);
   SetSource(cr, Hex(0x3a4f78), 0.6);
   cairo_stroke(cr);
-  // The tower: tapering, with red and white bands, lit on the beam's side.
+}
+
+// The tower: tapering, with red and white bands, lit on the beam's side; its gallery,
+// lantern room and roof, and the lantern's glow over everything.
+void DrawLighthouse(cairo_t* cr, double lx, double ly, int h) {
   const double base = h * 0.505, top = ly + 22, halfBase = 34, halfTop = 22;
   // Red and white bands; night shading puts the left half of the tower in shadow.
   const TTowerStyle tower{6, Hex(0xd8d4cc), Hex(0xb3261e),
@@ -120,5 +93,45 @@ TImage PaintArte16(int w, int h) {
   cairo_set_source(cr, glow);
   cairo_paint(cr);
   cairo_pattern_destroy(glow);
+}
+
+}  // namespace
+
+TImage PaintArte16(int w, int h) {
+  TImage image(w, h);
+  const TNoise noise(0x1163u);
+  const double horizon = h * 0.64;
+  const double lx = w * 0.2, ly = h * 0.33;  // the lantern
+  const double beamAngle = -0.13, beamSpread = 0.1;
+  const TRgb skyTop = Hex(0x020718), skyLow = Hex(0x14306a), beamColour = Hex(0xfff1b8);
+  const TRgb seaFar = Hex(0x0d2350), seaNear = Hex(0x020816);
+  TRandom random(0x571u);
+  ShadeOpaque(image, 1, [&](double x, double y) -> TRgb {
+    const double beam = Beam(x, y, lx, ly, beamAngle, beamSpread) + 0.35 * Beam(x, y, lx, ly, M_PI + 0.22, 0.07);
+    const double halo = std::exp(-std::hypot(x - lx, y - ly) / 55.0);
+    if (y < horizon) {
+      TRgb c = Mix(skyTop, skyLow, static_cast<float>(std::pow(y / horizon, 1.8)));
+      c = Add(c, Scale(beamColour, static_cast<float>(beam * 1.05 + halo * 0.9)));
+      return {Clamp01(c.R), Clamp01(c.G), Clamp01(c.B)};
+    }
+    // The sea: darker towards the viewer, ripples catch the beam's light and the halo.
+    const double d = (y - horizon) / (h - horizon);
+    TRgb c = Mix(seaFar, seaNear, static_cast<float>(std::pow(d, 0.6)));
+    const double stretch = 4.0 + 30.0 * d;
+    const double ripple = noise.Fbm(x / (25.0 + 90.0 * d), (y - horizon) / stretch, 3) * 0.5 + 0.5;
+    // The beam's reflection: below the beam's path, widening towards the viewer.
+    const double hit = std::exp(-std::pow((x - (lx + 0.55 * w)) / (w * (0.22 + 0.15 * d)), 2.0));
+    const double glint = std::pow(SmoothStep(0.55f, 0.85f, static_cast<float>(ripple)), 2.0f);
+    c = Add(c, Scale(beamColour, static_cast<float>(glint * (hit * 0.85 + 0.08) * (1.0 - 0.5 * d))));
+    c = Add(c, Scale(Hex(0x3a6ab0), static_cast<float>(ripple * 0.12)));
+    return {Clamp01(c.R), Clamp01(c.G), Clamp01(c.B)};
+  });
+  AddStars(image, random, w, horizon);
+
+  TCairoCanvas canvas(w, h);
+  canvas.FromImage(image);
+  cairo_t* cr = canvas.Context();
+  DrawHeadland(cr, w, h, horizon);
+  DrawLighthouse(cr, lx, ly, h);
   return canvas.ToImage();
 }
