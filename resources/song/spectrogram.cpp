@@ -105,6 +105,120 @@ void Label(cairo_t* cr, double x, double y, const std::string& text) {
   cairo_show_text(cr, text.c_str());
 }
 
+// Keeps only the frames of the stretch of time [fromSeconds, toSeconds).
+void CutToRange(TWave& wave, double fromSeconds, double toSeconds) {
+  const std::size_t count = wave.Samples.at(0).size();
+  const std::size_t from = std::min(count, static_cast<std::size_t>(std::max(0.0, fromSeconds) * wave.Rate));
+  const std::size_t to = std::min(count, static_cast<std::size_t>(std::max(0.0, toSeconds) * wave.Rate));
+  if (to <= from + kWidth) throw std::runtime_error("the time range is too short");
+  for (std::vector<float>& channel : wave.Samples) {
+    channel = std::vector<float>(channel.begin() + static_cast<std::ptrdiff_t>(from), channel.begin() + static_cast<std::ptrdiff_t>(to));
+  }
+}
+
+// The picture's pixels, written one by one (outside the picture nothing is written).
+struct TPixels {
+  unsigned char* Data;
+  int Stride;
+  int Height;
+  void Put(int x, int y, double r, double g, double b) const {
+    if (x < 0 || y < 0 || x >= kWidth + kMargin || y >= Height) return;
+    auto* pixel = reinterpret_cast<std::uint32_t*>(Data + y * Stride) + x;
+    *pixel = static_cast<std::uint32_t>(r * 255) << 16 | static_cast<std::uint32_t>(g * 255) << 8 |
+             static_cast<std::uint32_t>(b * 255);
+  }
+};
+
+// Level strips: the sample peak (light) and the RMS (dark) of each column, on a dB scale
+// down to -60 dBFS; peaks above -1 dBFS show red.
+void DrawLevelStrips(const TPixels& pixels, const TWave& wave, int strips) {
+  const std::size_t frames = wave.Samples.at(0).size();
+  for (int c = 0; c < strips; ++c) {
+    const std::vector<float>& samples = wave.Samples[static_cast<std::size_t>(c)];
+    for (int x = 0; x < kWidth; ++x) {
+      const std::size_t from = frames * static_cast<std::size_t>(x) / kWidth;
+      const std::size_t to = frames * static_cast<std::size_t>(x + 1) / kWidth;
+      float peak = 0.0f;
+      double power = 0.0;
+      for (std::size_t f = from; f < to; ++f) {
+        peak = std::max(peak, std::abs(samples[f]));
+        power += static_cast<double>(samples[f]) * samples[f];
+      }
+      const double db = 20.0 * std::log10(std::max(peak, 1e-6f));
+      const double rmsDb = 10.0 * std::log10(std::max(power / static_cast<double>(std::max<std::size_t>(1, to - from)), 1e-12));
+      const int bar = static_cast<int>(std::clamp((db + 60.0) / 60.0, 0.0, 1.0) * (kStripHeight - 4));
+      const int rmsBar = static_cast<int>(std::clamp((rmsDb + 60.0) / 60.0, 0.0, 1.0) * (kStripHeight - 4));
+      for (int y = 0; y < bar; ++y) {
+        const bool hot = db > -1.0;
+        const bool inner = y < rmsBar;
+        pixels.Put(kMargin + x, c * kStripHeight + kStripHeight - 2 - y, hot ? 1.0 : inner ? 0.1 : 0.3,
+                   hot ? 0.2 : inner ? 0.35 : 0.7, hot ? 0.2 : inner ? 0.6 : 0.9);
+      }
+    }
+  }
+}
+
+// Spectrum columns of the channel sum, Hann-windowed, from row top down.
+void DrawSpectrum(const TPixels& pixels, const TWave& wave, int top) {
+  const std::size_t frames = wave.Samples.at(0).size();
+  std::vector<double> window(kFftSize);
+  for (int i = 0; i < kFftSize; ++i) window[i] = 0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * i / (kFftSize - 1));
+  std::vector<std::complex<double>> bins(kFftSize);
+  const double norm = 4.0 / kFftSize;  // a full-scale sine reads about 0 dB
+  for (int x = 0; x < kWidth; ++x) {
+    const std::size_t centre = frames * static_cast<std::size_t>(x) / kWidth + frames / kWidth / 2;
+    for (int i = 0; i < kFftSize; ++i) {
+      const long long at = static_cast<long long>(centre) + i - kFftSize / 2;
+      double value = 0.0;
+      if (at >= 0 && at < static_cast<long long>(frames)) {
+        for (int c = 0; c < wave.Channels; ++c) value += wave.Samples[static_cast<std::size_t>(c)][static_cast<std::size_t>(at)];
+        value /= wave.Channels;
+      }
+      bins[static_cast<std::size_t>(i)] = value * window[static_cast<std::size_t>(i)];
+    }
+    Fft(bins);
+    for (int y = 0; y < kSpectrumHeight; ++y) {
+      const double hz = kLowHz * std::pow(kHighHz / kLowHz, 1.0 - static_cast<double>(y) / (kSpectrumHeight - 1));
+      const double position = hz * kFftSize / wave.Rate;
+      const std::size_t bin = std::min<std::size_t>(static_cast<std::size_t>(position), kFftSize / 2 - 1);
+      const double magnitude = std::max(std::abs(bins[bin]), std::abs(bins[bin + 1])) * norm;
+      const double db = 20.0 * std::log10(std::max(magnitude, 1e-9));
+      double r, g, b;
+      Palette((db - kFloorDb) / (kTopDb - kFloorDb), r, g, b);
+      pixels.Put(kMargin + x, top + y, r, g, b);
+    }
+  }
+}
+
+// The grid and its labels: seconds along, frequencies up, the channels' strips.
+void DrawGrid(cairo_t* cr, int height, int top, int strips, double startSeconds, double seconds) {
+  cairo_set_font_size(cr, 11);
+  cairo_set_line_width(cr, 1.0);
+  const int tick = seconds > 40.0 ? 10 : seconds > 8.0 ? 1 : 0;
+  const double step = tick > 0 ? tick : 0.25;
+  for (double s = std::ceil(startSeconds / step) * step; s <= startSeconds + seconds; s += step) {
+    const double x = kMargin + (s - startSeconds) / seconds * kWidth + 0.5;
+    cairo_set_source_rgba(cr, 1, 1, 1, 0.35);
+    cairo_move_to(cr, x, 0);
+    cairo_line_to(cr, x, height - 14);
+    cairo_stroke(cr);
+    cairo_set_source_rgb(cr, 0.9, 0.9, 0.9);
+    char text[32];
+    std::snprintf(text, sizeof text, tick > 0 ? "%.0f s" : "%.2f", s);
+    Label(cr, x + 2, height - 3, text);
+  }
+  for (const double hz : {50.0, 100.0, 200.0, 500.0, 1000.0, 2000.0, 5000.0, 10000.0}) {
+    const double y = top + (1.0 - std::log(hz / kLowHz) / std::log(kHighHz / kLowHz)) * (kSpectrumHeight - 1);
+    cairo_set_source_rgba(cr, 1, 1, 1, 0.25);
+    cairo_move_to(cr, kMargin, y + 0.5);
+    cairo_line_to(cr, kMargin + kWidth, y + 0.5);
+    cairo_stroke(cr);
+    cairo_set_source_rgb(cr, 0.9, 0.9, 0.9);
+    Label(cr, 2, y + 4, hz >= 1000 ? std::to_string(static_cast<int>(hz / 1000)) + "k" : std::to_string(static_cast<int>(hz)));
+  }
+  for (int c = 0; c < strips; ++c) Label(cr, 2, c * kStripHeight + 30, c == 0 ? "L" : "R");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -114,16 +228,7 @@ int main(int argc, char** argv) {
   }
   try {
     TWave wave = ReadWave(argv[1]);
-    if (argc == 5) {
-      // Keep only the frames of the requested stretch of time.
-      const std::size_t count = wave.Samples.at(0).size();
-      const std::size_t from = std::min(count, static_cast<std::size_t>(std::max(0.0, std::stod(argv[3])) * wave.Rate));
-      const std::size_t to = std::min(count, static_cast<std::size_t>(std::max(0.0, std::stod(argv[4])) * wave.Rate));
-      if (to <= from + kWidth) throw std::runtime_error("the time range is too short");
-      for (std::vector<float>& channel : wave.Samples) {
-        channel = std::vector<float>(channel.begin() + static_cast<std::ptrdiff_t>(from), channel.begin() + static_cast<std::ptrdiff_t>(to));
-      }
-    }
+    if (argc == 5) CutToRange(wave, std::stod(argv[3]), std::stod(argv[4]));
     const double startSeconds = argc == 5 ? std::stod(argv[3]) : 0.0;
     const std::size_t frames = wave.Samples.at(0).size();
     const double seconds = static_cast<double>(frames) / wave.Rate;
@@ -134,98 +239,12 @@ int main(int argc, char** argv) {
     cairo_set_source_rgb(cr, 0.08, 0.08, 0.1);
     cairo_paint(cr);
     cairo_surface_flush(surface);
-    unsigned char* pixels = cairo_image_surface_get_data(surface);
-    const int stride = cairo_image_surface_get_stride(surface);
-    auto put = [&](int x, int y, double r, double g, double b) {
-      if (x < 0 || y < 0 || x >= kWidth + kMargin || y >= height) return;
-      auto* pixel = reinterpret_cast<std::uint32_t*>(pixels + y * stride) + x;
-      *pixel = static_cast<std::uint32_t>(r * 255) << 16 | static_cast<std::uint32_t>(g * 255) << 8 |
-               static_cast<std::uint32_t>(b * 255);
-    };
-
-    // Level strips: the sample peak (light) and the RMS (dark) of each column, on a dB
-    // scale down to -60 dBFS; peaks above -1 dBFS show red.
-    for (int c = 0; c < strips; ++c) {
-      const std::vector<float>& samples = wave.Samples[static_cast<std::size_t>(c)];
-      for (int x = 0; x < kWidth; ++x) {
-        const std::size_t from = frames * static_cast<std::size_t>(x) / kWidth;
-        const std::size_t to = frames * static_cast<std::size_t>(x + 1) / kWidth;
-        float peak = 0.0f;
-        double power = 0.0;
-        for (std::size_t f = from; f < to; ++f) {
-          peak = std::max(peak, std::abs(samples[f]));
-          power += static_cast<double>(samples[f]) * samples[f];
-        }
-        const double db = 20.0 * std::log10(std::max(peak, 1e-6f));
-        const double rmsDb = 10.0 * std::log10(std::max(power / static_cast<double>(std::max<std::size_t>(1, to - from)), 1e-12));
-        const int bar = static_cast<int>(std::clamp((db + 60.0) / 60.0, 0.0, 1.0) * (kStripHeight - 4));
-        const int rmsBar = static_cast<int>(std::clamp((rmsDb + 60.0) / 60.0, 0.0, 1.0) * (kStripHeight - 4));
-        for (int y = 0; y < bar; ++y) {
-          const bool hot = db > -1.0;
-          const bool inner = y < rmsBar;
-          put(kMargin + x, c * kStripHeight + kStripHeight - 2 - y, hot ? 1.0 : inner ? 0.1 : 0.3,
-              hot ? 0.2 : inner ? 0.35 : 0.7, hot ? 0.2 : inner ? 0.6 : 0.9);
-        }
-      }
-    }
-
-    // Spectrum columns of the channel sum, Hann-windowed.
+    const TPixels pixels{cairo_image_surface_get_data(surface), cairo_image_surface_get_stride(surface), height};
+    DrawLevelStrips(pixels, wave, strips);
     const int top = strips * kStripHeight + 10;
-    std::vector<double> window(kFftSize);
-    for (int i = 0; i < kFftSize; ++i) window[i] = 0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * i / (kFftSize - 1));
-    std::vector<std::complex<double>> bins(kFftSize);
-    const double norm = 4.0 / kFftSize;  // a full-scale sine reads about 0 dB
-    for (int x = 0; x < kWidth; ++x) {
-      const std::size_t centre = frames * static_cast<std::size_t>(x) / kWidth + frames / kWidth / 2;
-      for (int i = 0; i < kFftSize; ++i) {
-        const long long at = static_cast<long long>(centre) + i - kFftSize / 2;
-        double value = 0.0;
-        if (at >= 0 && at < static_cast<long long>(frames)) {
-          for (int c = 0; c < wave.Channels; ++c) value += wave.Samples[static_cast<std::size_t>(c)][static_cast<std::size_t>(at)];
-          value /= wave.Channels;
-        }
-        bins[static_cast<std::size_t>(i)] = value * window[static_cast<std::size_t>(i)];
-      }
-      Fft(bins);
-      for (int y = 0; y < kSpectrumHeight; ++y) {
-        const double hz = kLowHz * std::pow(kHighHz / kLowHz, 1.0 - static_cast<double>(y) / (kSpectrumHeight - 1));
-        const double position = hz * kFftSize / wave.Rate;
-        const std::size_t bin = std::min<std::size_t>(static_cast<std::size_t>(position), kFftSize / 2 - 1);
-        const double magnitude = std::max(std::abs(bins[bin]), std::abs(bins[bin + 1])) * norm;
-        const double db = 20.0 * std::log10(std::max(magnitude, 1e-9));
-        double r, g, b;
-        Palette((db - kFloorDb) / (kTopDb - kFloorDb), r, g, b);
-        put(kMargin + x, top + y, r, g, b);
-      }
-    }
+    DrawSpectrum(pixels, wave, top);
     cairo_surface_mark_dirty(surface);
-
-    // Grid and labels.
-    cairo_set_font_size(cr, 11);
-    cairo_set_line_width(cr, 1.0);
-    const int tick = seconds > 40.0 ? 10 : seconds > 8.0 ? 1 : 0;
-    const double step = tick > 0 ? tick : 0.25;
-    for (double s = std::ceil(startSeconds / step) * step; s <= startSeconds + seconds; s += step) {
-      const double x = kMargin + (s - startSeconds) / seconds * kWidth + 0.5;
-      cairo_set_source_rgba(cr, 1, 1, 1, 0.35);
-      cairo_move_to(cr, x, 0);
-      cairo_line_to(cr, x, height - 14);
-      cairo_stroke(cr);
-      cairo_set_source_rgb(cr, 0.9, 0.9, 0.9);
-      char text[32];
-      std::snprintf(text, sizeof text, tick > 0 ? "%.0f s" : "%.2f", s);
-      Label(cr, x + 2, height - 3, text);
-    }
-    for (const double hz : {50.0, 100.0, 200.0, 500.0, 1000.0, 2000.0, 5000.0, 10000.0}) {
-      const double y = top + (1.0 - std::log(hz / kLowHz) / std::log(kHighHz / kLowHz)) * (kSpectrumHeight - 1);
-      cairo_set_source_rgba(cr, 1, 1, 1, 0.25);
-      cairo_move_to(cr, kMargin, y + 0.5);
-      cairo_line_to(cr, kMargin + kWidth, y + 0.5);
-      cairo_stroke(cr);
-      cairo_set_source_rgb(cr, 0.9, 0.9, 0.9);
-      Label(cr, 2, y + 4, hz >= 1000 ? std::to_string(static_cast<int>(hz / 1000)) + "k" : std::to_string(static_cast<int>(hz)));
-    }
-    for (int c = 0; c < strips; ++c) Label(cr, 2, c * kStripHeight + 30, c == 0 ? "L" : "R");
+    DrawGrid(cr, height, top, strips, startSeconds, seconds);
 
     const cairo_status_t status = cairo_surface_write_to_png(surface, argv[2]);
     cairo_destroy(cr);
