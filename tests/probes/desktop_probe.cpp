@@ -147,6 +147,59 @@ std::string PointerState(Display* display, const std::string& framebufferPath, i
   return shown > hidden ? "shown" : "hidden";
 }
 
+// The demo's window: the viewable one whose _NET_WM_PID is the process, once it covers
+// the whole screen (or when the time is up, as it is then).
+struct TDemoWindow {
+  std::optional<Window> Id;
+  int X = 0, Y = 0, Width = 0, Height = 0;
+  bool Covers = false;
+};
+
+TDemoWindow FindDemoWindow(TXClient& client, long pid, double timeout, int screenWidth, int screenHeight) {
+  Display* display = client.Connection();
+  TDemoWindow found;
+  const auto deadline = TClock::now() + std::chrono::duration<double>(timeout);
+  while (!found.Covers && TClock::now() < deadline) {
+    std::vector<Window> windows;
+    Collect(display, DefaultRootWindow(display), 3, windows);
+    for (Window candidate : windows) {
+      std::optional<TWindowPropertyValue> owner = client.Property(candidate, "_NET_WM_PID");
+      if (!owner || owner->Numbers.empty() || owner->Numbers.front() != pid) continue;
+      XWindowAttributes attributes{};
+      if (XGetWindowAttributes(display, candidate, &attributes) == 0 || attributes.map_state != IsViewable) continue;
+      Window child = 0;
+      XTranslateCoordinates(display, candidate, DefaultRootWindow(display), 0, 0, &found.X, &found.Y, &child);
+      found.Id = candidate;
+      found.Width = attributes.width;
+      found.Height = attributes.height;
+      found.Covers = found.X == 0 && found.Y == 0 && found.Width == screenWidth && found.Height == screenHeight;
+      break;
+    }
+    if (!found.Covers) std::this_thread::sleep_for(50ms);
+  }
+  return found;
+}
+
+// What the window manager sees: its name, whether it lists the window.
+void ReportWindowManager(TXClient& client, Window window) {
+  Display* display = client.Connection();
+  if (client.WindowManagerRunning()) {
+    std::optional<TWindowPropertyValue> check = client.Property(DefaultRootWindow(display), "_NET_SUPPORTING_WM_CHECK");
+    std::optional<TWindowPropertyValue> wmName =
+        check && !check->Numbers.empty()
+            ? client.Property(static_cast<TXWindow>(check->Numbers.front()), "_NET_WM_NAME")
+            : std::nullopt;
+    Report("window-manager", Text(wmName));
+    std::optional<TWindowPropertyValue> clients = client.Property(DefaultRootWindow(display), "_NET_CLIENT_LIST");
+    bool listed = false;
+    if (clients)
+      for (long id : clients->Numbers) listed = listed || static_cast<Window>(id) == window;
+    Report("client-list", clients ? (listed ? "lists the window" : "does NOT list the window") : "(none)");
+  } else {
+    Report("window-manager", "(none)");
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -170,30 +223,10 @@ int main(int argc, char** argv) {
   const int screenHeight = DisplayHeight(display, DefaultScreen(display));
   Report("screen", std::to_string(screenWidth) + "x" + std::to_string(screenHeight));
 
-  // The demo's window: the viewable one whose _NET_WM_PID is the process, once it covers
-  // the whole screen (or when the time is up, as it is then).
-  std::optional<Window> window;
-  int x = 0, y = 0, width = 0, height = 0;
-  const auto deadline = TClock::now() + std::chrono::duration<double>(timeout);
-  bool covers = false;
-  while (!covers && TClock::now() < deadline) {
-    std::vector<Window> windows;
-    Collect(display, DefaultRootWindow(display), 3, windows);
-    for (Window candidate : windows) {
-      std::optional<TWindowPropertyValue> owner = client.Property(candidate, "_NET_WM_PID");
-      if (!owner || owner->Numbers.empty() || owner->Numbers.front() != pid) continue;
-      XWindowAttributes attributes{};
-      if (XGetWindowAttributes(display, candidate, &attributes) == 0 || attributes.map_state != IsViewable) continue;
-      Window child = 0;
-      XTranslateCoordinates(display, candidate, DefaultRootWindow(display), 0, 0, &x, &y, &child);
-      window = candidate;
-      width = attributes.width;
-      height = attributes.height;
-      covers = x == 0 && y == 0 && width == screenWidth && height == screenHeight;
-      break;
-    }
-    if (!covers) std::this_thread::sleep_for(50ms);
-  }
+  const TDemoWindow found = FindDemoWindow(client, pid, timeout, screenWidth, screenHeight);
+  const std::optional<Window> window = found.Id;
+  const int x = found.X, y = found.Y, width = found.Width, height = found.Height;
+  const bool covers = found.Covers;
   if (!window) {
     Report("window", "none");
     return 1;
@@ -201,22 +234,8 @@ int main(int argc, char** argv) {
   Report("geometry", std::to_string(width) + "x" + std::to_string(height) + "+" + std::to_string(x) + "+" +
                          std::to_string(y) + (covers ? " (the whole screen)" : " (NOT the whole screen)"));
 
-  // What the window manager sees: its name, whether it lists the window, the window's names.
-  if (client.WindowManagerRunning()) {
-    std::optional<TWindowPropertyValue> check = client.Property(DefaultRootWindow(display), "_NET_SUPPORTING_WM_CHECK");
-    std::optional<TWindowPropertyValue> wmName =
-        check && !check->Numbers.empty()
-            ? client.Property(static_cast<TXWindow>(check->Numbers.front()), "_NET_WM_NAME")
-            : std::nullopt;
-    Report("window-manager", Text(wmName));
-    std::optional<TWindowPropertyValue> clients = client.Property(DefaultRootWindow(display), "_NET_CLIENT_LIST");
-    bool listed = false;
-    if (clients)
-      for (long id : clients->Numbers) listed = listed || static_cast<Window>(id) == *window;
-    Report("client-list", clients ? (listed ? "lists the window" : "does NOT list the window") : "(none)");
-  } else {
-    Report("window-manager", "(none)");
-  }
+  // What the window manager sees, and the window's names.
+  ReportWindowManager(client, *window);
   Report("wm-name", Text(client.Property(*window, "WM_NAME")));
   Report("net-wm-name", Text(client.Property(*window, "_NET_WM_NAME")));
   Report("wm-class", Text(client.Property(*window, "WM_CLASS")));
