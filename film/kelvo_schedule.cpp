@@ -1,14 +1,18 @@
 // kelvo-schedule: prints when each of the sixteen pictures and the harbour first appear on a
 // 60 Hz display with vertical sync (the display a film of the demo is made on), in song
 // time, beside the hits of the old opening (one every 250 ms, the harbour's crash at 4 s).
-// With --score it prints the opening's time anchors for resources/score/opening.score.
-// Usage: kelvo-schedule [--score]
-// Depends on uSchedule.
+// With --score it prints the opening's time anchors for resources/score/opening.score; with
+// --print-constants the figures of a run that the scripts need (as NAME=VALUE lines a shell
+// can read), so that they come from the demo's own code.
+// Usage: kelvo-schedule [--score | --print-constants]
 #include <cstdio>
 #include <cstring>
 
+#include "base/loglines.hpp"
 #include "demo/entry.hpp"
+#include "demo/pacer.hpp"
 #include "film/schedule.hpp"
+#include "film/vclock.hpp"
 
 namespace {
 
@@ -35,6 +39,15 @@ void PrintScore(const TOpeningSchedule& schedule) {
   std::printf("\n");
 }
 
+// The run's length in seconds (the demo ends at its 86th once-a-second report), the film's
+// frames a second and the song's samples a frame, and the log line of the mapped window.
+void PrintConstants() {
+  std::printf("run_seconds=%d\n", static_cast<int>(kReportsPerRun));
+  std::printf("frames_per_second=%lld\n", static_cast<long long>(vclock::kFramesPerSecond));
+  std::printf("samples_per_frame=%lld\n", static_cast<long long>(vclock::kSamplesPerFrame));
+  std::printf("mapped_window_line='%.*s'\n", static_cast<int>(kMappedWindowLine.size()), kMappedWindowLine.data());
+}
+
 void PrintTable(const TOpeningSchedule& schedule) {
   std::printf("playback starts at V = %.3f ms; least margin before a retrace %.3f ms\n", Ms(schedule.PlaybackNs),
               Ms(schedule.SmallestMarginNs));
@@ -53,9 +66,14 @@ void PrintTable(const TOpeningSchedule& schedule) {
 
 int main(int argc, char** argv) {
   const bool score = argc == 2 && std::strcmp(argv[1], "--score") == 0;
-  if (argc > 2 || (argc == 2 && !score)) {
-    std::fprintf(stderr, "usage: kelvo-schedule [--score]\n");
+  const bool constants = argc == 2 && std::strcmp(argv[1], "--print-constants") == 0;
+  if (argc > 2 || (argc == 2 && !score && !constants)) {
+    std::fprintf(stderr, "usage: kelvo-schedule [--score | --print-constants]\n");
     return 2;
+  }
+  if (constants) {
+    PrintConstants();
+    return 0;
   }
   const TOpeningSchedule schedule = ComputeOpeningSchedule();
   if (score) {

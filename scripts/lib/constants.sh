@@ -1,0 +1,31 @@
+# The demo's figures that the scripts need, taken from the demo's own code rather than
+# written again here (sourced by scripts/headless, scripts/desktops and scripts/film).
+
+# kelvo_log_line NAME: the log line the C++ constant NAME of base/loglines.hpp holds (for
+# example kMappedWindowLine); fails when there is no such constant. Read from the source,
+# so the harness needs no build to know what to wait for.
+kelvo_log_line() {
+  local root line
+  root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+  line=$(sed -n "s/^inline constexpr std::string_view $1 = \"\\(.*\\)\";\$/\\1/p" "$root/base/loglines.hpp")
+  [ -n "$line" ] || return 1
+  printf '%s\n' "$line"
+}
+
+# kelvo_run_constants BUILD_DIR: sets run_seconds, frames_per_second, samples_per_frame
+# and mapped_window_line from BUILD_DIR/kelvo-schedule --print-constants; fails when the
+# program is missing or prints something else.
+kelvo_run_constants() {
+  local printed name value
+  printed=$("$1/kelvo-schedule" --print-constants) || return 1
+  while IFS='=' read -r name value; do
+    case "$name" in
+      run_seconds|frames_per_second|samples_per_frame)
+        [[ $value =~ ^[0-9]+$ ]] || return 1
+        printf -v "$name" '%s' "$value" ;;
+      mapped_window_line) value=${value#\'}; printf -v "$name" '%s' "${value%\'}" ;;
+      *) return 1 ;;
+    esac
+  done <<<"$printed"
+  [ -n "${run_seconds:-}" ] && [ -n "${frames_per_second:-}" ] && [ -n "${samples_per_frame:-}" ]
+}
