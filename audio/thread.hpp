@@ -1,5 +1,5 @@
 // TThread: one worker thread per object, created suspended with a stack of a chosen size
-// and released once to run the object's Execute. Depends on POSIX threads and uFatal.
+// and released once to run the object's Execute.
 #pragma once
 
 #include <pthread.h>

@@ -1,5 +1,5 @@
 // uDynArray: the reference-counted, index-checked arrays every unit hands around, and the
-// fatal end of a failed allocation. Depends on uFatal and the C++ standard library.
+// fatal end of a failed allocation.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,5 @@
 // uLogLines: the log lines that mark the demo's progress, written by the units that reach
-// each point and waited for by the tests, the benchmarks and the tools. Depends on nothing
-// but the C++ standard library.
+// each point and waited for by the tests, the benchmarks and the tools.
 #pragma once
 
 #include <string_view>

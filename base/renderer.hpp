@@ -1,6 +1,6 @@
 // uRenderer: the contract between the engine and the scene renderers, the base most of them
 // build on, the scene index they are drawn by and the design space the harbour scene is laid
-// out in. Depends on uDynArray.
+// out in.
 #pragma once
 
 #include <cstdint>

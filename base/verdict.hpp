@@ -1,6 +1,6 @@
 // uVerdict: the one shape in which the parsers of embedded data (song, picture header,
 // store) answer: their value, and beside it nothing when the data is sound or the one line
-// that says why it is not. Depends on the C++ standard library.
+// that says why it is not.
 #pragma once
 
 #include <string>

@@ -6,7 +6,6 @@
 // the return address into the code that asked for the block; the benchmark maps it to a
 // file with /proc/<pid>/maps. Everything is forwarded to glibc's own allocator
 // (__libc_malloc and friends), so nothing here allocates.
-// Depends on glibc and POSIX threads.
 #include <fcntl.h>
 #include <malloc.h>
 #include <pthread.h>

@@ -13,8 +13,6 @@
 //
 //   kelvo-floor [--store KELVO_EXECUTABLE] [--reports N]
 //
-// Depends on Xlib, GLX, FreeType and kelvo's store reader, picture decoder and greeting
-// text (kelvo_base, kelvo_display).
 // Before Xlib, whose Status macro would rename the decoded picture's field.
 #include "display/picturedecoder.hpp"
 

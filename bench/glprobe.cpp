@@ -6,8 +6,6 @@
 //    uploaded 4096 pixels wide or more) is moved horizontally, whole, so that it lies inside
 //    the 1920 design units of the screen: all glyph quads of the greeting are drawn on
 //    screen at their full size, in both programs the same way.
-// Depends on libGL (the real functions, found with dlsym(RTLD_NEXT)), the C library and
-// the benchmark's WrapShift (measure.hpp).
 #include <GL/gl.h>
 #include <GL/glx.h>
 #include <dlfcn.h>

@@ -14,8 +14,6 @@
 //   kelvo-bench --kelvo EXE --floor EXE --glprobe SO --allocprobe SO --out FILE
 //               [--command TEXT] [--runs N] [--frame-seconds S] [--no-full] [--no-frames] [--baseline EXE]
 //
-// Depends on the benchmark's process runner, /proc reader and arithmetic, and on kelvo's
-// store reader (to know the pictures' and the song's sizes).
 #include <sys/stat.h>
 #include <unistd.h>
 

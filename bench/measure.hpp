@@ -2,7 +2,6 @@
 // phases from timestamped output lines, frame times from buffer-swap times and frame-rate
 // reports, medians, the replay of the allocation log and the sorting of resident memory into
 // the design's buffers (pictures, atlas, song, store mapping) and the GL driver's.
-// Depends on the C++ standard library only.
 #pragma once
 
 #include <cmath>

@@ -2,7 +2,6 @@
 // environment, its stdout (and stderr) read as it arrives and timestamped line by line from
 // the moment before it was started, stopped a given time after its "Mapped Window" line or
 // left to end by itself, and sampled now and then while it runs (for its memory).
-// Depends on POSIX processes, measure.hpp and procfs.hpp.
 #pragma once
 
 #include <sys/types.h>

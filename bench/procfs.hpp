@@ -1,7 +1,6 @@
 // What the benchmark reads from Linux's /proc about a running program and the machine: whole
 // files, status fields, the resident pages of an address range (from pagemap, leaving out
 // pages that only map the shared zero page), and a description of the machine.
-// Depends on Linux /proc and POSIX.
 #pragma once
 
 #include <sys/types.h>

@@ -1,7 +1,6 @@
 // The benchmark's results and its Markdown report: what each measurement keeps of a run,
 // the figures of a whole benchmark, and the writer that turns them into the report (the
 // medians, the paired ratios against the floor, the targets met or missed).
-// Depends on measure.hpp and procfs.hpp.
 #pragma once
 
 #include <cstddef>

@@ -1,5 +1,5 @@
 // uEntry: the program's running order: the banner, the --device option, and the fixed
-// assembly of the 37 scene renderers. Depends on uKelvo and the scene and text renderers.
+// assembly of the 37 scene renderers.
 #pragma once
 
 #include <cstdint>

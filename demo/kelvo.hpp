@@ -1,7 +1,6 @@
 // uKelvo: the engine. Owns the window, the texture registry, the font atlas, the song, the
 // audio player and the scene renderers; loads every embedded resource (Init) and runs the
 // frame loop (Run) until Escape, the window's destruction or the 86th frame-rate report.
-// Depends on uGLX, uBMP, uPictureDecoder, uWAV, uALSA, uFont, uStore, uPacer, uRenderer.
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,5 @@
 // The program entry: banner, --device, the engine with every embedded resource loaded, the
-// scene renderers, then the frame loop, which never returns. Depends on uKelvo and uEntry.
+// scene renderers, then the frame loop, which never returns.
 #include <cstdio>
 #include <span>
 #include <string>

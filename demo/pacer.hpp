@@ -2,7 +2,7 @@
 // clock. A frame is drawn once at least 16 ms have passed since the last one; a report of
 // the frames drawn is due once at least 1000 ms have passed since the last report; the run
 // is over in the pass that makes the 86th report. Elapsed time is the absolute difference
-// of two wall-clock readings, rounded to the nearest millisecond. Depends on nothing.
+// of two wall-clock readings, rounded to the nearest millisecond.
 #pragma once
 
 #include <cstdint>

@@ -2,7 +2,7 @@
 // the first 16 bytes of the info header, checks them, reads (decompresses) the pixel bytes
 // in one bulk read into their one buffer and uploads them unchanged as BGRA. Decoding and
 // uploading are separate steps, so that decoding can run on another thread than the one
-// that owns GL. Depends on uStore, uShared, uVerdict, GL.
+// that owns GL.
 #pragma once
 
 #include <cstdint>

@@ -7,7 +7,7 @@
 // so a busy or one-core machine starts no later than with no thread at all. The thread
 // reads only the mapped store and its own buffers, never ends the process (a picture that
 // cannot be decoded comes back with the line and status its upload ends with) and stops
-// after the first such picture. Depends on uBMP and uStore.
+// after the first such picture.
 #pragma once
 
 #include <condition_variable>

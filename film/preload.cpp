@@ -19,7 +19,6 @@
 //   KELVO_FILM_STARTED_US  when the film was started (microseconds since the epoch), for the
 //                        progress line's elapsed time
 //
-// Depends on libdl, Xlib, GL/GLX and vclock.
 #include <X11/Xlib.h>
 #include <dlfcn.h>
 #include <fcntl.h>

@@ -3,8 +3,7 @@
 // (uPacer), renderer walk (uKelvo) and pause renderers (uVoidRenderer) run against a
 // virtual clock: the main thread's time V in nanoseconds, each clock reading costs 10 us,
 // and a buffer swap waits for the next retrace. The song's opening is written on these
-// instants. Depends on vclock (the display's arithmetic), uPacer, uKelvo, uEntry and
-// uVoidRenderer.
+// instants.
 #pragma once
 
 #include <cstdint>

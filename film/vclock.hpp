@@ -2,8 +2,7 @@
 // arithmetic. Virtual time V is an integer count of nanoseconds on the demo's main thread;
 // every clock read the demo makes returns V and then costs 10 us, the display refreshes at
 // s_k = k * 50/3 ms (rounded down to the nanosecond), and a buffer swap waits for the first
-// retrace after V. The film's frame j is the screen during [s_(j+1), s_(j+2)). Depends on
-// nothing but the standard library.
+// retrace after V. The film's frame j is the screen during [s_(j+1), s_(j+2)).
 #pragma once
 
 #include <cstdint>

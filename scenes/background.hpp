@@ -1,6 +1,5 @@
 // uBackground: the picture renderer; draws one texture over the whole viewport as a quad in
-// normalized device coordinates, so any picture is stretched to any window. Depends on
-// uBMP (TTexture), uRenderer, GL.
+// normalized device coordinates, so any picture is stretched to any window.
 #pragma once
 
 #include <cstdint>

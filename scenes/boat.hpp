@@ -1,7 +1,7 @@
 // uBoat: the boat of the harbour scene. At each Render it moves a quarter pixel right,
 // bobs with its position and rocks with the tick count, drawn shrunk to 0.45 of its
 // picture in the design space; in the Render in which Count equals EndCount it ends its
-// scene instead of drawing. Depends on uBMP, uRenderer, designspace, GL.
+// scene instead of drawing.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,6 @@
 // Design space: the fixed 1920 x 1080 coordinate system (origin lower left) in which the
 // sun and the boat place their quads, the rocking transform they share, and the source of
-// the tick count they animate from. Depends on uRenderer, uTextFiles, GL.
+// the tick count they animate from.
 #pragma once
 
 #include <cstdint>

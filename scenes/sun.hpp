@@ -2,7 +2,6 @@
 // one rocking transform in the design space: a black silhouette that rises and sinks with the
 // tick count, then the lit copy at the middle of that motion over it. It leaves the colour
 // white (alpha 1) and the texture environment GL_MODULATE, as the other renderers expect.
-// Depends on uBMP, uRenderer, designspace, GL.
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,5 @@
 // uVoidRenderer: the pause renderer; draws nothing and ends its scene by advancing the scene
-// index once the frame times it has received reach its duration. Depends on uRenderer.
+// index once the frame times it has received reach its duration.
 #pragma once
 
 #include <cstdint>

@@ -1,7 +1,6 @@
 // uWater: the water of the harbour scene: the water picture stretched over the window's full
 // width from the bottom edge up to a water line that moves once per drawn frame by a step
 // that follows the tick count. Draws in normalized device coordinates, without matrices.
-// Depends on uBMP, uRenderer, designspace (tick source), GL.
 #pragma once
 
 #include <cstdint>

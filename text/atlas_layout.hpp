@@ -1,7 +1,7 @@
 // uFont's arithmetic, kept apart from FreeType and GL so it can be checked with crafted
 // numbers: the coverage-to-colour mapping, the atlas side from the line height, the pen
 // that places glyph cells row by row, the glyph record of a cell, and the copy of one
-// coverage bitmap into the RGBA pixels. Depends on uDynArray and uFatal.
+// coverage bitmap into the RGBA pixels.
 #pragma once
 
 #include <array>

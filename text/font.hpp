@@ -1,7 +1,7 @@
 // uFont: rasterises the embedded TrueType font into a glyph atlas: one RGBA GL texture with
 // the glyphs of the character codes 0 to 255 in a grid of cells, and 256 glyph records with
 // each glyph's texture rectangle and pixel metrics. The text colour is baked into the
-// pixels through a coverage-to-colour table. Depends on FreeType, GL, uDynArray, uStore.
+// pixels through a coverage-to-colour table.
 #pragma once
 
 #include <cstdint>

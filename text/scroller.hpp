@@ -2,7 +2,7 @@
 // harbour scene, one textured quad per character cut out of the font atlas, ten design
 // units per drawn frame, until the last character has left the picture. The motion and the
 // quads are worked out apart from GL (Scroll with a glyph sink), so they can be checked
-// without a context. Depends on uFont, uRenderer, GL.
+// without a context.
 #pragma once
 
 #include <cstdint>

@@ -1,8 +1,8 @@
 // Starting and stopping a child program for the tests and the benchmarks: the child leads
 // a process group of its own, reads /dev/null, writes its stdout (and on request its
 // stderr) into a pipe, runs with the caller's environment plus changes, and a failed exec
-// is reported to the caller instead of showing up as an exit status. Depends on POSIX
-// processes only (no GoogleTest, so the benchmark driver uses it too).
+// is reported to the caller instead of showing up as an exit status. It uses no GoogleTest,
+// so the benchmark driver links it as the tests' harness support does.
 #pragma once
 
 #include <sys/types.h>

@@ -3,7 +3,7 @@
 // store blob (used by the build), and writes a copy of an executable whose store has
 // entries replaced, added or removed. Packed entries are compressed with the codec given
 // before them (LZ4 by default) in blocks of 256 KiB, and kept raw when that does not gain;
-// entries an edit leaves alone keep their stored form. Depends on uStore.
+// entries an edit leaves alone keep their stored form.
 #include <elf.h>
 
 #include <cstdio>

@@ -6,7 +6,6 @@
 //   --cuts N     also fail unless exactly N cuts are found
 //   --limit MS   the largest offset allowed (default 10)
 // Exit status: 0 in sync, 1 out of sync, 2 a usage or decoding error.
-// Depends on uSyncMeasure, ffmpeg and ffprobe.
 #include <sys/wait.h>
 #include <unistd.h>
 

@@ -1,8 +1,7 @@
 // uSyncMeasure: the arithmetic of the sync check, apart from decoding so that it can be
 // tried on made-up signals. A cut is a frame that differs from the one before far more than
 // its neighbours differ from theirs; a hit is where the sound's energy rises most sharply
-// near a cut; each cut is paired with its hit and the offset judged. Depends on the
-// standard library.
+// near a cut; each cut is paired with its hit and the offset judged.
 #pragma once
 
 #include <cstddef>

@@ -1,6 +1,6 @@
 // TEX_ARTE8: a strange attractor (Clifford's map) as a density plot: millions of orbit
 // points binned at twice the resolution, tone-mapped logarithmically and coloured by
-// the average direction of travel through each pixel. Depends on canvas.hpp.
+// the average direction of travel through each pixel.
 #include <algorithm>
 #include <cmath>
 

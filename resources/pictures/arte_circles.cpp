@@ -1,6 +1,6 @@
 // TEX_ARTE6: circle packing: circles placed largest first, each grown until it nearly
 // touches its neighbours, in coral-reef colours on a deep navy ground; the larger ones
-// carry concentric rings. Drawn with Cairo. Depends on canvas.hpp.
+// carry concentric rings. Drawn with Cairo.
 #include <cmath>
 
 #include "resources/pictures/canvas.hpp"

@@ -1,6 +1,5 @@
 // TEX_ARTE3: flow-field strokes: thousands of tapered lines that follow the angle of a
 // noise field, in ember colours over a deep plum ground, drawn with Cairo.
-// Depends on canvas.hpp and noise.hpp.
 #include <cmath>
 
 #include "resources/pictures/canvas.hpp"

@@ -1,6 +1,5 @@
 // TEX_ARTE1: a deep view into the Mandelbrot set's seahorse valley, smoothly coloured by
 // the fractional escape count through a gold, ember and midnight-blue ramp.
-// Depends on canvas.hpp.
 #include <cmath>
 
 #include "resources/pictures/canvas.hpp"

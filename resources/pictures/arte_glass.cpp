@@ -1,7 +1,6 @@
 // TEX_ARTE4: a Voronoi stained-glass window: cells around a rose-window centre, each a
 // pane of jewel-coloured glass lit from behind, joined by dark lead came with an
-// anti-aliased edge computed from the distance to the cell border. Depends on canvas.hpp
-// and noise.hpp.
+// anti-aliased edge computed from the distance to the cell border.
 #include <algorithm>
 #include <cmath>
 #include <limits>

@@ -1,6 +1,6 @@
 // TEX_ARTE10: a harmonograph: the trace of a pen moved by two damped pendulums on each
 // axis at nearly harmonic frequencies, drawn as several slowly drifting copies in gold
-// and pale jade over a deep green-black ground. Drawn with Cairo. Depends on canvas.hpp.
+// and pale jade over a deep green-black ground. Drawn with Cairo.
 #include <cmath>
 
 #include "resources/pictures/canvas.hpp"

@@ -1,7 +1,7 @@
 // TEX_ARTE16: a lighthouse beam: a night sea under a deep blue starry sky; from the lantern
 // of a striped lighthouse on a dark headland a broad beam sweeps out over the water,
 // which answers with a path of glints. Sky, beam and sea are shaded per pixel, the
-// headland and tower drawn over them with Cairo. Depends on canvas.hpp and noise.hpp.
+// headland and tower drawn over them with Cairo.
 #include <cmath>
 
 #include "resources/pictures/canvas.hpp"

@@ -1,6 +1,5 @@
 // TEX_ARTE2: marbled paper from domain-warped noise: fractal noise whose input is pushed
 // around twice by more noise, cut into bands of ink (ink black, cream, crimson, teal).
-// Depends on canvas.hpp and noise.hpp.
 #include <cmath>
 
 #include "resources/pictures/canvas.hpp"

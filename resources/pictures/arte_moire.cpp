@@ -2,7 +2,7 @@
 // crimson and blue ink on cream paper from two nearby centres. Where the rings of the
 // two families fall on each other the paper shows through; where they alternate the
 // inks cover it; so broad light and dark fringes sweep across the fine rings. Supersampled
-// so only the intended interference shows. Depends on canvas.hpp.
+// so only the intended interference shows.
 #include <cmath>
 
 #include "resources/pictures/canvas.hpp"

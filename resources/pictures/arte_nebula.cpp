@@ -1,7 +1,6 @@
 // TEX_ARTE14: a nebula with stars: glowing gas from warped fractal noise in magenta, rose
 // and teal, cut by dark dust lanes, over deep space; then thousands of stars as small
-// Gaussian points, the brightest with four diffraction spikes. Depends on canvas.hpp and
-// noise.hpp.
+// Gaussian points, the brightest with four diffraction spikes.
 #include <cmath>
 
 #include "resources/pictures/canvas.hpp"

@@ -1,6 +1,6 @@
 // TEX_ARTE12: a plasma: a sum of sine waves running in different directions, one of them
 // circular, pushed through a cyclic neon ramp, with contour bands that give it the look
-// of glowing liquid. Depends on canvas.hpp.
+// of glowing liquid.
 #include <cmath>
 
 #include "resources/pictures/canvas.hpp"

@@ -1,6 +1,6 @@
 // TEX_ARTE7: Gray-Scott reaction-diffusion: two chemicals simulated on a coarse grid
 // until they settle into coral-like labyrinths that break into dividing spots towards
-// the left, then smoothly enlarged and embossed like brain coral. Depends on canvas.hpp.
+// the left, then smoothly enlarged and embossed like brain coral.
 #include <cmath>
 
 #include "resources/pictures/canvas.hpp"

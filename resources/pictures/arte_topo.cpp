@@ -1,7 +1,7 @@
 // TEX_ARTE13: a topographic map of an invented island coast: a noise height field tinted
 // by height (sea blues, lowland greens, ochre hills, pale peaks), shaded from the
 // north-west, with contour lines every level and heavier lines every fifth, their
-// width kept even by dividing by the slope. Depends on canvas.hpp and noise.hpp.
+// width kept even by dividing by the slope.
 #include <cmath>
 
 #include "resources/pictures/canvas.hpp"

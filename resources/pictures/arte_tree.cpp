@@ -1,6 +1,6 @@
 // TEX_ARTE9: a recursive tree: a trunk that splits again and again into shorter, thinner
 // branches at jittered angles, crowned with cherry blossom, before a large red sun on a
-// pale evening sky, like a woodblock print. Drawn with Cairo. Depends on canvas.hpp.
+// pale evening sky, like a woodblock print. Drawn with Cairo.
 #include <array>
 #include <cmath>
 

@@ -1,6 +1,6 @@
 // TEX_ARTE5: Truchet tiles: every square tile carries two quarter-circle tubes in one of
 // two orientations picked at random, so the tubes join into endless winding loops. The
-// tubes are shaded as glossy cylinders over a two-tone ground. Depends on canvas.hpp.
+// tubes are shaded as glossy cylinders over a two-tone ground.
 #include <cmath>
 
 #include "resources/pictures/canvas.hpp"

@@ -1,7 +1,7 @@
 // TEX_ARTE15: waves, in the manner of a woodblock print: rows of peaked, forward-leaning
 // swells from the horizon to the foreground, each row a band of Prussian blue with
 // engraved lines that follow its surface and a crest of cream foam, under a pale sky
-// with a low sun. Supersampled per pixel. Depends on canvas.hpp and noise.hpp.
+// with a low sun. Supersampled per pixel.
 #include <cmath>
 
 #include "resources/pictures/canvas.hpp"

@@ -1,7 +1,7 @@
 // Encodes a painted picture as the demo's BMP: "BM", 32 bits per pixel, bit-field
 // compression with the masks red 0x00ff0000, green 0x0000ff00, blue 0x000000ff and alpha
 // 0xff000000, rows bottom-up, bytes B, G, R, A with straight alpha, no row padding. The
-// info header is either the 124-byte V5 header or the 56-byte V3 header. Depends on image.hpp.
+// info header is either the 124-byte V5 header or the 56-byte V3 header.
 #pragma once
 
 #include <cstdint>

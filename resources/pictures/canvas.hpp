@@ -1,6 +1,5 @@
 // Painting tools shared by the pictures: a Cairo surface that becomes a straight-alpha
 // picture, and per-pixel shading with supersampling for anti-aliased procedural art.
-// Depends on Cairo and image.hpp.
 #pragma once
 
 #include <cairo.h>

@@ -1,5 +1,4 @@
 // The twenty pictures of the demo: their names, sizes, header kinds and painters.
-// Depends on image.hpp and bmp_writer.hpp.
 #pragma once
 
 #include <string>

@@ -3,7 +3,7 @@
 // (upper right, kept free of shapes), hazy hills on the horizon with a small town whose
 // windows are lit, a stone pier with a lighthouse on the left, and the sea below the
 // horizon with the glitter of the sun and the town lights on it, growing dark and calm
-// towards the bottom where the greeting text scrolls. Depends on canvas.hpp and noise.hpp.
+// towards the bottom where the greeting text scrolls.
 #include <array>
 #include <cmath>
 

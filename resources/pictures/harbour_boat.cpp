@@ -2,7 +2,7 @@
 // (navy topsides, white boot stripe, red bottom) sitting at the bottom of the picture so
 // that the water drawn over it hides its lower part, a cabin with portholes, a mast with
 // boom, a cream mainsail and jib warmed by the sunset on their right edges, and a red
-// pennant at the masthead. Drawn with Cairo. Depends on canvas.hpp.
+// pennant at the masthead. Drawn with Cairo.
 #include <cmath>
 
 #include "resources/pictures/canvas.hpp"

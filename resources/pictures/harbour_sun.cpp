@@ -1,6 +1,6 @@
 // TEX_SUN: the setting sun, a disc with a soft glow that falls off in alpha. The picture
 // is stretched into a 16:9 quad, so the disc is painted 16/9 times taller than wide and
-// shows round on screen. Depends on canvas.hpp.
+// shows round on screen.
 #include "resources/pictures/canvas.hpp"
 #include "resources/pictures/catalogue.hpp"
 

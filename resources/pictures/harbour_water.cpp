@@ -3,8 +3,7 @@
 // above a wavy surface at about 38 % of the picture's height from the bottom, and
 // below it translucent water that shows the boat's hull dimly through it, with a light
 // edge along the surface, ripples catching the sunset, and growing darker and more
-// opaque towards the bottom so the greeting text reads over it. Depends on canvas.hpp
-// and noise.hpp.
+// opaque towards the bottom so the greeting text reads over it.
 #include <cmath>
 
 #include "resources/pictures/canvas.hpp"

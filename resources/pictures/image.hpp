@@ -1,6 +1,6 @@
 // A picture being painted: straight (not premultiplied) RGBA in floats, top row first,
 // with checked pixel access, compositing, and the small colour helpers every painter
-// uses. Depends on uFatal (checked indices) and the C++ standard library.
+// uses.
 #pragma once
 
 #include <cmath>

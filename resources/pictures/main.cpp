@@ -1,6 +1,5 @@
 // kelvo-gen-pictures OUTDIR [NAME ...]: paints the demo's pictures and writes each as
 // OUTDIR/NAME.bmp (all twenty when no name is given). Two worker threads share the list.
-// Depends on the catalogue, the BMP writer and uFatal.
 #include <atomic>
 #include <chrono>
 #include <string>

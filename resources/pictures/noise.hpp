@@ -1,6 +1,5 @@
 // Smooth gradient noise in two dimensions with a seeded permutation, and fractal sums
 // of it: the raw material of the marbled, clouded and contoured pictures.
-// Depends on image.hpp (the generator's PRNG).
 #pragma once
 
 #include <array>

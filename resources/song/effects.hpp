@@ -1,6 +1,6 @@
 // The send effects of the mix: a stereo reverb (parallel damped combs into series
 // all-passes, with pre-delay and band-limited input) and a filtered ping-pong delay.
-// Both process a whole song buffer at once. Depends on voices.hpp (TStereoSpan).
+// Both process a whole song buffer at once.
 #pragma once
 
 #include "resources/song/voices.hpp"

@@ -1,6 +1,6 @@
 // The kinds of instrument the synthesizer can play and the parameters each one takes,
 // with their defaults. The score parser checks instrument definitions against this
-// table; the voices read their settings by the same names. Depends on the standard library.
+// table; the voices read their settings by the same names.
 #pragma once
 
 #include <span>

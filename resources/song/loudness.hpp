@@ -1,7 +1,7 @@
 // Integrated loudness of a stereo signal: K-weighting (a high-shelf and a high-pass
 // biquad), mean squares over 400 ms blocks that overlap by 75 %, an absolute gate at
 // -70 LUFS and a relative gate 10 LU below the loudness of the blocks that passed it.
-// Shared by the song's mastering and its tests. Depends on the standard library.
+// Shared by the song's mastering and its tests.
 #pragma once
 
 #include <array>

@@ -1,6 +1,5 @@
 // kelvo-gen-song: renders the demo's song from its score and writes SONG.wav.
 // Usage: kelvo-gen-song OUT.wav SCORE
-// Depends on the score parser, the renderer, the master bus and the WAV writer.
 #include <chrono>
 #include <cstdio>
 #include <exception>

@@ -1,6 +1,6 @@
 // The master bus: low-cut, a gentle stereo-linked compressor, loudness normalisation,
 // a look-ahead peak limiter, the closing fade and the TPDF-dithered conversion to 16-bit
-// samples. Depends on voices.hpp (TStereoSpan), loudness.hpp and dsp.hpp.
+// samples.
 #pragma once
 
 #include <cstdint>

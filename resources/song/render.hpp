@@ -1,7 +1,7 @@
 // Renders a score into a stereo mix: every instrument's notes into its own buffer, its
 // level, pan, kick ducking and sends applied, then the delay and the reverb returns.
 // Two worker threads share the instruments by a fixed plan, so the sum is the same on
-// every run. Depends on score.hpp, voices.hpp and effects.hpp.
+// every run.
 #pragma once
 
 #include <cstddef>

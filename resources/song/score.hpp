@@ -17,7 +17,6 @@
 // continues the voice above it. A length after ':' stays in force for the following notes
 // of the voice; '~' extends the notes before it, '|' checks that the voice is on a bar
 // line. Every error names the file and the line.
-// Depends on instrument_kinds.hpp and the standard library.
 #pragma once
 
 #include <cstddef>

@@ -1,5 +1,5 @@
 // The fixed shape of the demo's song: the frame count and rate the resource store
-// expects, and the tags of its INFO chunk. Depends on wav_file.hpp.
+// expects, and the tags of its INFO chunk.
 #pragma once
 
 #include <cstdint>

@@ -2,7 +2,6 @@
 // (Cairo), for reviewing the song by eye: a level strip per channel on top, then the
 // spectrum of the channel sum on a logarithmic frequency axis with a time grid.
 // Usage: kelvo-spectrogram SONG.wav OUT.png [FROM_SECONDS TO_SECONDS]
-// Depends on Cairo and the standard library.
 #include <cairo.h>
 
 #include <algorithm>

@@ -1,6 +1,5 @@
 // One note of one instrument, synthesised into a stereo buffer: the pitched voices
 // (pad, pluck, keys, bass, lead, bell), the noise voices (waves, riser) and the drums.
-// Depends on dsp.hpp and score.hpp.
 #pragma once
 
 #include <cstdint>

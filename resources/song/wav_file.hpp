@@ -1,6 +1,5 @@
 // Writes the song as a canonical RIFF/WAVE file: the 44-byte header (PCM, 16-bit), the
 // interleaved samples, then one LIST/INFO chunk that names the piece and its makers.
-// Depends on the standard library only.
 #pragma once
 
 #include <cstdint>

@@ -1,7 +1,6 @@
 // Tests of the WAV reader: every failed check with its report and status (from memory and
 // from files), the layouts it must refuse or accept, what it leaves unread, and the detour
 // of the embedded song through a temporary file beside the executable.
-// Depends on GoogleTest, kelvo_audio, the fork helpers and the generated res/SONG.wav.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>

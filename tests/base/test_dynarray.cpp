@@ -3,7 +3,7 @@
 // 201; Appended leaves the array it grew from untouched; Zeroed memory is zero; a count
 // whose byte size does not fit the address space is an allocation failure, never a small
 // array. And the forked-child support these tests stand on: a child that cannot be started
-// fails the test. Depends on GoogleTest, uDynArray, uFatal and that support.
+// fails the test.
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 

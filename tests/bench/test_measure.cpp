@@ -1,6 +1,6 @@
 // Tests of the benchmark's arithmetic: output splitting, start-up phases, frame reports and
 // swap intervals, medians, the allocation log, smaps parsing, the sorting of resident memory
-// and the glyph probe's shift. Depends on GoogleTest and measure.hpp.
+// and the glyph probe's shift.
 #include <gtest/gtest.h>
 
 #include "bench/measure.hpp"

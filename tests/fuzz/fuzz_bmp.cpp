@@ -3,7 +3,7 @@
 // read and the upload stay inside the data: the read moves to the pixel offset and takes
 // exactly the pixel bytes (checked against what the entry holds before the array is made,
 // so a damaged size cannot ask for a gigabyte), and the upload then reads width x height
-// pixels of four bytes from the array. Depends on uBMP, uStore and uShared.
+// pixels of four bytes from the array.
 #include <cstdint>
 #include <cstring>
 

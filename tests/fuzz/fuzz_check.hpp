@@ -1,5 +1,5 @@
 // What the fuzz targets share: a check that reports a broken promise of a reader on stderr
-// and aborts, so that libFuzzer records the input as a crash. Depends on the C library.
+// and aborts, so that libFuzzer records the input as a crash.
 #pragma once
 
 #include <cstdio>

@@ -5,7 +5,7 @@
 // read whole twice, through its stream in uneven steps and through the chunk sink, which
 // decompresses LZ4 and zstd blocks: both must agree, give exactly the entry's size or fail
 // with a reason at the same place, and never touch memory outside their buffers (the
-// sanitizers watch). Depends on uStore.
+// sanitizers watch).
 #include <algorithm>
 #include <cstdint>
 #include <cstring>

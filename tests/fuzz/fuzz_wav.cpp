@@ -1,6 +1,6 @@
 // Fuzz target: the song parser on arbitrary bytes in memory. It must either name a failed
 // check with its line number, or return the format fields and exactly the bytes of the data
-// chunk that follows the canonical 44-byte header. Depends on uWAV.
+// chunk that follows the canonical 44-byte header.
 #include <cstdint>
 #include <cstring>
 #include <set>

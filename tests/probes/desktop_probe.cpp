@@ -8,7 +8,6 @@
 //
 // --framebuffer names the X server's screen as Xvfb -fbdir keeps it: the software pointer
 // is drawn into that memory, so a pointer that shows changes it where the pointer is.
-// Depends on Xlib, XTest and the test support's X client.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>

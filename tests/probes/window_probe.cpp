@@ -6,7 +6,6 @@
 //   "probe: size WxH" on every ConfigureNotify, "probe: key N" on every key press,
 //   "probe: destroyed" on DestroyNotify, "probe: final size WxH" when its time is up.
 // It ends with status 0 on key code 9, on DestroyNotify or after --seconds S (default 30).
-// Depends on Xlib only.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>

@@ -1,7 +1,6 @@
 // Tests of the song: the exact file layout the player expects, byte-identical
 // regeneration, the mastering limits measured on the generated file, the loudness meter
 // against reference signals, the master bus on a synthetic mix, and the score parser.
-// Depends on GoogleTest, kelvo_song, the generated res/SONG.wav and the score sources.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -1,5 +1,5 @@
 // Test support: runs a piece of code in a forked child with its stdout captured, so tests
-// can check the exact line and exit status of the demo's fatal paths. Depends on POSIX.
+// can check the exact line and exit status of the demo's fatal paths.
 #pragma once
 
 #include <sys/types.h>

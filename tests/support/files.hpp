@@ -1,6 +1,6 @@
 // Small file helpers shared by the tests: a file's bytes or text whole (a file that cannot
 // be read throws, which fails the test with its path), writing a file whole, and a folder's
-// entry names in order. Depends on uTextFiles and the standard library.
+// entry names in order.
 #pragma once
 
 #include <algorithm>

@@ -1,6 +1,6 @@
 // Test support: one GL context per test process, in a mapped full-screen window of the
-// headless harness, plus small helpers to make textures and read pixels back.
-// Depends on uGLX, uBMP, GoogleTest; needs the harness (./test.sh).
+// headless harness, plus small helpers to make textures and read pixels back. Needs the
+// harness (./test.sh).
 #pragma once
 
 #include <cstdint>

@@ -2,7 +2,6 @@
 // there and a child process with its stdout captured line by line. The recorder of the
 // harness's audio sink (sink_recorder.hpp) and the reader of the WAV files it writes
 // (wav16.hpp) come with it, as every test of the demo's sound uses the three together.
-// Depends on GoogleTest, Xlib (to see that the display opens) and child_process.hpp.
 #pragma once
 
 #include <sys/types.h>

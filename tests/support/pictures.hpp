@@ -1,6 +1,6 @@
 // Test support: the pictures the build generates and embeds, from the build's own list
 // (KELVO_PICTURE_NAMES in the top CMakeLists.txt, handed over as a definition), so no test
-// keeps a copy of it. Depends on the standard library.
+// keeps a copy of it.
 #pragma once
 
 #include <algorithm>

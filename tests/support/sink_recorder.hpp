@@ -1,5 +1,5 @@
 // Test support: records the harness's audio sink into a WAV file, through the sound
-// server's own recorder. Depends on the harness's child process (harness.hpp).
+// server's own recorder.
 #pragma once
 
 #include <memory>

@@ -1,5 +1,5 @@
 // Test support: reads the samples of a 16-bit PCM WAV file (the sink recorder's and the
-// song's). Depends on uTextFiles.
+// song's).
 #pragma once
 
 #include <cstddef>

@@ -2,7 +2,6 @@
 // the XTEST extension, finds the program's window, destroys it, reads its size and its
 // properties and takes
 // screenshots of the whole screen (saved as PNG through cairo).
-// Depends on Xlib, XTest and cairo.
 #pragma once
 
 #include <chrono>

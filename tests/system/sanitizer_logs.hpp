@@ -3,7 +3,6 @@
 // stderr whatever log_path says), the sanitizer options that make any report end the
 // process with status 99, and the reports found in that file. In a build without the
 // sanitizers the options are ignored and nothing is found.
-// Depends on the test support's TEnvironment, /bin/sh and std::filesystem.
 #pragma once
 
 #include <filesystem>

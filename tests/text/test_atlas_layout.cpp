@@ -1,5 +1,5 @@
 // Tests of the font atlas arithmetic with crafted numbers: colour table, atlas side, the
-// wrap rule of the cell pen and the glyph copy's bounds. Depends on kelvo_text (no GL).
+// wrap rule of the cell pen and the glyph copy's bounds. No GL context is needed.
 #include <gtest/gtest.h>
 
 #include <vector>

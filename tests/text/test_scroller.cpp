@@ -1,5 +1,5 @@
 // Tests of the scroller's motion and quads without GL: a crafted glyph table, a sink that
-// records what one frame would draw, and the shared Finished flag. Depends on kelvo_text.
+// records what one frame would draw, and the shared Finished flag.
 #include <gtest/gtest.h>
 
 #include <cstdint>

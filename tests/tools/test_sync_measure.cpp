@@ -2,8 +2,6 @@
 // their pairing, and kelvo-sync itself on small films made with ffmpeg whose cuts and
 // clicks are known, one in sync and one with a click 20 ms late, and on a film of the
 // opening's schedule with the demo's song placed as a film of the demo places it.
-// Depends on GoogleTest, kelvo_sync_measure, uSchedule, the built kelvo-sync and song, and
-// Debian's ffmpeg.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
