@@ -23,7 +23,7 @@ kelvo_add_test(test_demo
 kelvo_add_test(test_demo_tempfiles
   SOURCES engine/test_demo_tempfiles.cpp
   LIBS kelvo_harness_support
-  DEPENDS kelvo
+  DEPENDS kelvo kelvo-res
   SERIAL)
 
 kelvo_add_test(test_full_run
