@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "engine/fatal.hpp"
+#include "engine/loglines.hpp"
 
 namespace {
 
@@ -21,15 +22,6 @@ constexpr int kFailuresBeforeGivingUp = 3;
 // Underruns in a row, with no frame taken between them, that show preparing does not cure
 // the device: it went away (a sound server that died answers every write so).
 constexpr int kUncuredUnderruns = 3;
-
-constexpr std::string_view kUnderrunLine = "[uALSA] WARNING: Buffer underrun during playback (-EPIPE)";
-
-// The line, with the count of its kind held back since the last one written.
-std::string WithSuppressed(std::string_view line, std::uint64_t suppressed) {
-  std::string text(line);
-  if (suppressed > 0) text += " (" + std::to_string(suppressed) + " more since the last such line)";
-  return text;
-}
 
 std::string Seconds(std::int64_t microseconds) {
   char text[32];
@@ -109,7 +101,7 @@ namespace {
 // Writes the line when its limiter allows it, with the count of those held back.
 void LimitedLine(TLineLimiter& limiter, std::int64_t now, std::string_view line) {
   std::uint64_t held = 0;
-  if (limiter.Allow(now, held)) WriteLine(WithSuppressed(line, held));
+  if (limiter.Allow(now, held)) WriteLine(WithHeldBack(line, held));
 }
 
 }  // namespace

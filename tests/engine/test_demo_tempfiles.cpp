@@ -152,7 +152,9 @@ std::unique_ptr<TDemoProcess> StartInAFolderTheUserMayNotWrite(const TScratch& s
   const fs::path temporary = scratch.Path / "tmp";
   fs::create_directories(temporary);
   chmod(temporary.c_str(), 0700);
-  if (root) EXPECT_EQ(chown(temporary.c_str(), 65534, 65534), 0);
+  if (root) {
+    EXPECT_EQ(chown(temporary.c_str(), 65534, 65534), 0);
+  }
 
   std::string program = scratch.Demo();
   std::vector<std::string> arguments = {"--device", "null"};
