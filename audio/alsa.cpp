@@ -151,9 +151,10 @@ TWriteLoopEnd RunWriteLoop(IPCMWriter& pcm, std::span<const std::uint8_t> buffer
         continue;
       }
     } else if (result == -ESTRPIPE) {
-      // Suspended: resumed where the system allows it, else gone.
+      // Suspended: resumed where the system allows it, else gone (and so is a device that
+      // is suspended again at once, however often it is resumed).
       const int recovered = pcm.Recover(-ESTRPIPE);
-      if (recovered >= 0) continue;
+      if (recovered >= 0 && ++underrunsInARow < kUncuredUnderruns) continue;
       gone = -ESTRPIPE;
     } else if (result < 0 && DeviceGone(Narrow<int>(result))) {
       gone = Narrow<int>(result);

@@ -91,8 +91,8 @@ enum class TWriteLoopEnd {
 };
 
 // True for the write errors of a device or sound server that went away: ENODEV, EBADFD,
-// EIO, and ESTRPIPE (when resuming failed) and EPIPE (when preparing does not cure it),
-// which the loop passes on only in those cases.
+// EIO, and ESTRPIPE (when resuming fails or does not last) and EPIPE (when preparing does
+// not cure it), which the loop passes on only in those cases.
 bool DeviceGone(int error);
 
 // The frame of a song of songFrames frames that plays elapsedMicroseconds after its start

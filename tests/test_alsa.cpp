@@ -53,6 +53,7 @@ class TRecordingPCM final : public IPCMWriter {
     int Prepares = 0;
     int PrepareResult = 0;  // what every Prepare answers
     std::vector<int> Recovers;
+    std::optional<int> RecoverResult;  // what every Recover answers (else the error itself)
     bool OutOfBounds = false;
     std::size_t StackSize = 0;
     std::function<void()> AfterWrite;  // runs after each write, outside the lock
@@ -96,7 +97,7 @@ class TRecordingPCM final : public IPCMWriter {
   int Recover(int error) override {
     std::lock_guard<std::mutex> lock(Shared.Mutex);
     Shared.Recovers.push_back(error);
-    return error;
+    return Shared.RecoverResult.value_or(error);
   }
   std::int64_t FramesToBytes(std::int64_t frames) override { return frames * kFrameBytes; }
   const char* StrError(int error) override { return std::strerror(-error); }
@@ -343,6 +344,7 @@ struct TGoneCase {
   std::deque<std::int64_t> Script;  // the writes from the first failing one on
   int PrepareResult;
   const char* Reason;               // the reason the warning gives
+  std::optional<int> RecoverResult = std::nullopt;
 };
 
 }  // namespace
@@ -353,6 +355,7 @@ TEST(WriteLoop, AGoneDeviceIsSaidOnceOpenedAgainFourTimesASecondAndPlaysOnWhereT
       {"bad descriptor state", {-EBADFD}, 0, "File descriptor in bad state"},
       {"input/output error", {-EIO}, 0, "Input/output error"},
       {"suspended, not resumed", {-ESTRPIPE}, 0, "Streams pipe error"},
+      {"suspended again as soon as resumed", {-ESTRPIPE, -ESTRPIPE, -ESTRPIPE}, 0, "Streams pipe error", 0},
       {"underruns that preparing does not cure", {-EPIPE, -EPIPE, -EPIPE}, 0, "Broken pipe"},
       {"an underrun that cannot be prepared", {-EPIPE}, -EBADFD, "File descriptor in bad state"},
   };
@@ -366,6 +369,7 @@ TEST(WriteLoop, AGoneDeviceIsSaidOnceOpenedAgainFourTimesASecondAndPlaysOnWhereT
     shared.Script.assign(88200 / 441, 441);
     for (std::int64_t result : gone.Script) shared.Script.push_back(result);
     shared.PrepareResult = gone.PrepareResult;
+    shared.RecoverResult = gone.RecoverResult;
     shared.ReopenScript.assign(45, -EHOSTDOWN);
     shared.ReopenPeriod = 100;
     std::atomic<bool> loop{true};
