@@ -2,7 +2,8 @@
 // window that asks the window manager for full screen and names itself ("tessic", class
 // kelvo/Kelvo, its process and machine, no compositing) before it is mapped, hides the
 // pointer, makes a direct-rendering GLX context current on the calling (main) thread and
-// sets the GL state the whole run relies on. Depends on Xlib, XFixes, GLX, GLU, uFatal.
+// sets the GL state the whole run relies on. Depends on Xlib, XFixes, GLX and uFatal; on GLU
+// only where it is installed, for the words of a GL error.
 #pragma once
 
 #include <GL/gl.h>
@@ -49,9 +50,10 @@ class TKelvoDisplay {
 // status.
 bool IsWindowGoneError(const XErrorEvent& error, ::Window window, bool mapped);
 
-// "<label>: GL ERROR: <GLU's words>", or "unknown error 0x<code>" for a code GLU has no
-// words for.
-std::string GLErrorLine(std::string_view label, GLenum error);
+// "<label>: GL ERROR: <GLU's words>" where GLU (the library gluLibrary, opened only here)
+// is installed and has words for the code; else the code's name ("GL_INVALID_ENUM"), or
+// "unknown error 0x<code>" for a code without one.
+std::string GLErrorLine(std::string_view label, GLenum error, const char* gluLibrary = "libGLU.so.1");
 
 // Looks at one pending GL error; if there is one, writes its line and ends the demo with
 // status 200.
