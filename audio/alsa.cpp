@@ -5,17 +5,28 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <optional>
+#include <string_view>
+#include <thread>
+#include <utility>
 
 #include "base/fatal.hpp"
+#include "base/loglines.hpp"
 
 namespace {
 
 // A period that fails this many times in a row ends playback.
 constexpr int kFailuresBeforeGivingUp = 3;
+// Underruns in a row, with no frame taken between them, that show preparing does not cure
+// the device: it went away (a sound server that died answers every write so).
+constexpr int kUncuredUnderruns = 3;
 
-[[noreturn]] void SetupFailed(const std::string& what, int error) {
-  FatalLine("[uALSA] ERROR: " + what + snd_strerror(error), kExitAudioDevice);
+std::string Seconds(std::int64_t microseconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f s", static_cast<double>(microseconds) / 1e6);
+  return text;
 }
 
 }  // namespace
@@ -32,8 +43,71 @@ std::int64_t TALSAWriter::FramesToBytes(std::int64_t frames) { return snd_pcm_fr
 
 const char* TALSAWriter::StrError(int error) { return snd_strerror(error); }
 
+int TALSAWriter::Reopen(std::uint64_t& periodFrames) {
+  if (PCM != nullptr) snd_pcm_close(PCM);
+  PCM = nullptr;
+  std::uint32_t periodTime = 0;
+  int error = 0;
+  snd_pcm_t* pcm = nullptr;
+  TALSAConfig config = Config;
+  if (!OpenPCMDevice(config, pcm, HWParams, periodFrames, periodTime, error, false).empty()) {
+    if (pcm != nullptr) snd_pcm_close(pcm);
+    return error < 0 ? error : -ENODEV;
+  }
+  PCM = pcm;
+  return 0;
+}
+
+std::int64_t TSteadyPlaybackClock::NowMicroseconds() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+void TSteadyPlaybackClock::SleepMicroseconds(std::int64_t duration) {
+  std::this_thread::sleep_for(std::chrono::microseconds(duration));
+}
+
+bool DeviceGone(int error) {
+  return error == -ENODEV || error == -EBADFD || error == -EIO || error == -ESTRPIPE || error == -EPIPE;
+}
+
+std::uint64_t FramesAt(std::int64_t elapsedMicroseconds, unsigned int rate) {
+  const auto elapsed = static_cast<std::uint64_t>(std::max<std::int64_t>(elapsedMicroseconds, 0));
+  // Whole seconds and the rest apart: no overflow for any run time.
+  return elapsed / 1000000 * rate + elapsed % 1000000 * rate / 1000000;
+}
+
+std::optional<std::uint64_t> SongFrameAt(std::int64_t elapsedMicroseconds, unsigned int rate,
+                                         std::uint64_t songFrames, bool loop, std::uint64_t untilPass) {
+  if (songFrames == 0) return std::nullopt;
+  const std::uint64_t frames = FramesAt(elapsedMicroseconds, rate);
+  if (!loop && frames / songFrames > untilPass) return std::nullopt;
+  return frames % songFrames;
+}
+
+bool TLineLimiter::Allow(std::int64_t nowMicroseconds, std::uint64_t& held) {
+  if (Written_ && nowMicroseconds - Last_ < 1000000) {
+    ++Held_;
+    return false;
+  }
+  Written_ = true;
+  Last_ = nowMicroseconds;
+  held = std::exchange(Held_, 0);
+  return true;
+}
+
+namespace {
+
+// Writes the line when its limiter allows it, with the count of those held back.
+void LimitedLine(TLineLimiter& limiter, std::int64_t now, std::string_view line) {
+  std::uint64_t held = 0;
+  if (limiter.Allow(now, held)) WriteLine(WithHeldBack(line, held));
+}
+
+}  // namespace
+
 TWriteLoopEnd RunWriteLoop(IPCMWriter& pcm, std::span<const std::uint8_t> buffer, std::uint64_t periodFrames,
-                           std::atomic<bool>& loop) {
+                           std::atomic<bool>& loop, IPlaybackClock& clock, unsigned int rate) {
   const std::int64_t frameBytes = pcm.FramesToBytes(1);
   if (frameBytes <= 0 || periodFrames == 0) {
     WriteLine("[uALSA] ERROR: giving up playback");
@@ -43,11 +117,20 @@ TWriteLoopEnd RunWriteLoop(IPCMWriter& pcm, std::span<const std::uint8_t> buffer
   const auto bytesPerFrame = static_cast<std::uint64_t>(frameBytes);
   // Less than one frame is nothing to play, looped or not.
   if (length < bytesPerFrame) return TWriteLoopEnd::Finished;
+  const std::uint64_t songFrames = length / bytesPerFrame;
 
+  const std::int64_t start = clock.NowMicroseconds();
+  std::uint64_t pass = 0;
   std::size_t position = 0;
   int failures = 0;
+  int underrunsInARow = 0;
+  TLineLimiter underrunLines;
+  TLineLimiter errorLines;
   while (position < length || loop.load()) {
-    if (position >= length) position = 0;
+    if (position >= length) {
+      position = 0;
+      ++pass;
+    }
     const std::uint64_t framesLeft = (length - position) / bytesPerFrame;
     if (framesLeft == 0) {
       // Only a partial frame is left: the pass is over.
@@ -56,19 +139,29 @@ TWriteLoopEnd RunWriteLoop(IPCMWriter& pcm, std::span<const std::uint8_t> buffer
     }
     const std::uint64_t frames = std::min(periodFrames, framesLeft);
     const std::int64_t result = pcm.WriteI(buffer.data() + position, frames);
+    int gone = 0;
     if (result == -EPIPE) {
-      WriteLine("[uALSA] WARNING: Buffer underrun during playback (-EPIPE)");
-      // A device that cannot be prepared again would underrun on every write: that counts
-      // as a failure of the period, like any other write error.
-      if (pcm.Prepare() < 0 && ++failures >= kFailuresBeforeGivingUp) {
-        WriteLine("[uALSA] ERROR: giving up playback");
-        return TWriteLoopEnd::GaveUp;
+      LimitedLine(underrunLines, clock.NowMicroseconds(), kUnderrunLine);
+      // A device that cannot be prepared again, or keeps underrunning however often it is
+      // prepared, went away.
+      const int prepared = pcm.Prepare();
+      if (prepared < 0 || ++underrunsInARow >= kUncuredUnderruns) {
+        gone = prepared < 0 ? prepared : -EPIPE;
+      } else {
+        continue;
       }
-      continue;
-    }
-    if (result < 0) {
+    } else if (result == -ESTRPIPE) {
+      // Suspended: resumed where the system allows it, else gone (and so is a device that
+      // is suspended again at once, however often it is resumed).
+      const int recovered = pcm.Recover(-ESTRPIPE);
+      if (recovered >= 0 && ++underrunsInARow < kUncuredUnderruns) continue;
+      gone = -ESTRPIPE;
+    } else if (result < 0 && DeviceGone(Narrow<int>(result))) {
+      gone = Narrow<int>(result);
+    } else if (result < 0) {
       const int error = Narrow<int>(result);
-      WriteLine(std::string("[uALSA] ERROR: Can't write to PCM device: ") + pcm.StrError(error));
+      LimitedLine(errorLines, clock.NowMicroseconds(),
+                  std::string("[uALSA] ERROR: Can't write to PCM device: ") + pcm.StrError(error));
       loop.store(false);
       pcm.Recover(error);
       if (++failures >= kFailuresBeforeGivingUp) {
@@ -77,7 +170,43 @@ TWriteLoopEnd RunWriteLoop(IPCMWriter& pcm, std::span<const std::uint8_t> buffer
       }
       continue;
     }
+
+    if (gone != 0) {
+      // Said once; then the same device is opened again four times a second, with one more
+      // line every ten seconds, until it plays or the song (not looping) would have ended.
+      WriteLine(std::string("[uALSA] WARNING: the sound device went away (") + pcm.StrError(gone) +
+                "); opening it again four times a second");
+      const std::int64_t goneAt = clock.NowMicroseconds();
+      std::int64_t lastLine = goneAt;
+      std::optional<std::uint64_t> frame;
+      for (;;) {
+        clock.SleepMicroseconds(kReopenIntervalMicroseconds);
+        const std::int64_t now = clock.NowMicroseconds();
+        if (!SongFrameAt(now - start, rate, songFrames, loop.load(), pass)) return TWriteLoopEnd::Finished;
+        const int error = pcm.Reopen(periodFrames);
+        if (error >= 0 && periodFrames > 0) {
+          // The place the song would have reached had it never stopped.
+          const std::int64_t back = clock.NowMicroseconds();
+          frame = SongFrameAt(back - start, rate, songFrames, loop.load(), pass);
+          if (!frame) return TWriteLoopEnd::Finished;
+          WriteLine("[uALSA] INFO: the sound device is back after " + Seconds(back - goneAt) +
+                    "; the song goes on at " + Seconds(static_cast<std::int64_t>(*frame * 1000000 / rate)));
+          pass = std::max(pass, FramesAt(back - start, rate) / songFrames);
+          break;
+        }
+        if (now - lastLine >= kStillGoneLineMicroseconds) {
+          WriteLine("[uALSA] WARNING: the sound device is still away after " + Seconds(now - goneAt) + " (" +
+                    pcm.StrError(error) + ")");
+          lastLine = now;
+        }
+      }
+      position = Narrow<std::size_t>(*frame * bytesPerFrame);
+      failures = 0;
+      underrunsInARow = 0;
+      continue;
+    }
     failures = 0;
+    if (result > 0) underrunsInARow = 0;
     // A device never takes more than it was offered; the position stays inside the buffer.
     const auto taken = std::min(static_cast<std::uint64_t>(result), frames);
     position += Narrow<std::size_t>(pcm.FramesToBytes(static_cast<std::int64_t>(taken)));
@@ -99,50 +228,67 @@ std::string FormatConstantName(std::int32_t format) {
   return std::string("SND_PCM_FORMAT_") + name;
 }
 
-TALSA::TALSA(TALSAConfig& config) : TThread(kPlaybackStackSize) {
-  WriteLine("[uALSA] using audio device: " + config.Device + "; samplerate: " + std::to_string(config.SampleRate) +
-            "; channels: " + std::to_string(config.Channels) + "; format: " + FormatConstantName(config.Format));
-
-  int error = snd_pcm_open(&PCM, config.Device.c_str(), SND_PCM_STREAM_PLAYBACK, 0);
+std::string OpenPCMDevice(TALSAConfig& config, snd_pcm_t*& pcm, snd_pcm_hw_params_t* hwParams,
+                          std::uint64_t& periodSize, std::uint32_t& periodTime, int& error, bool announce) {
+  error = snd_pcm_open(&pcm, config.Device.c_str(), SND_PCM_STREAM_PLAYBACK, 0);
   if (error < 0) {
-    FatalLine("[uALSA] ERROR: can't open PCM Device \"" + config.Device + "\": " + snd_strerror(error),
-              kExitAudioDevice);
+    pcm = nullptr;
+    return "[uALSA] ERROR: can't open PCM Device \"" + config.Device + "\": " + snd_strerror(error);
   }
-  snd_pcm_hw_params_malloc(&HWParams);
-  snd_pcm_hw_params_any(PCM, HWParams);
-
-  error = snd_pcm_hw_params_set_access(PCM, HWParams, SND_PCM_ACCESS_RW_INTERLEAVED);
-  if (error < 0) SetupFailed("Can't set interleaved mode: ", error);
-  error = snd_pcm_hw_params_set_format(PCM, HWParams, static_cast<snd_pcm_format_t>(config.Format));
-  if (error < 0) SetupFailed("Can't set format: ", error);
-  error = snd_pcm_hw_params_set_channels(PCM, HWParams, config.Channels);
-  if (error < 0) SetupFailed("Can't set channels number: ", error);
+  auto failed = [&](const std::string& what) { return "[uALSA] ERROR: " + what + snd_strerror(error); };
+  snd_pcm_hw_params_any(pcm, hwParams);
+  error = snd_pcm_hw_params_set_access(pcm, hwParams, SND_PCM_ACCESS_RW_INTERLEAVED);
+  if (error < 0) return failed("Can't set interleaved mode: ");
+  error = snd_pcm_hw_params_set_format(pcm, hwParams, static_cast<snd_pcm_format_t>(config.Format));
+  if (error < 0) return failed("Can't set format: ");
+  error = snd_pcm_hw_params_set_channels(pcm, hwParams, config.Channels);
+  if (error < 0) return failed("Can't set channels number: ");
 
   const auto songRate = Narrow<unsigned int>(config.SampleRate);
   unsigned int rate = songRate;
-  error = snd_pcm_hw_params_set_rate_near(PCM, HWParams, &rate, nullptr);
-  if (error < 0) SetupFailed("Can't set rate: ", error);
+  error = snd_pcm_hw_params_set_rate_near(pcm, hwParams, &rate, nullptr);
+  if (error < 0) return failed("Can't set rate: ");
   config.SampleRate = Narrow<std::int32_t>(rate);
-  if (std::optional<std::string> warning = RateMismatchWarning(rate, songRate)) WriteLine(*warning);
+  if (std::optional<std::string> warning = RateMismatchWarning(rate, songRate); warning && announce) {
+    WriteLine(*warning);
+  }
 
-  error = snd_pcm_hw_params(PCM, HWParams);
-  if (error < 0) SetupFailed("Can't set harware parameters: ", error);
+  error = snd_pcm_hw_params(pcm, hwParams);
+  if (error < 0) return failed("Can't set harware parameters: ");
 
-  snd_pcm_uframes_t periodSize = 0;
-  unsigned int periodTime = 0;
-  snd_pcm_hw_params_get_period_size(HWParams, &periodSize, nullptr);
-  snd_pcm_hw_params_get_period_time(HWParams, &periodTime, nullptr);
-  PeriodSize = periodSize;
-  PeriodTime = periodTime;
-  Writer = std::make_unique<TALSAWriter>(PCM);
+  snd_pcm_uframes_t frames = 0;
+  unsigned int time = 0;
+  snd_pcm_hw_params_get_period_size(hwParams, &frames, nullptr);
+  snd_pcm_hw_params_get_period_time(hwParams, &time, nullptr);
+  periodSize = frames;
+  periodTime = time;
+  return {};
+}
+
+TALSA::TALSA(TALSAConfig& config) : TThread(kPlaybackStackSize), Clock(std::make_unique<TSteadyPlaybackClock>()) {
+  WriteLine("[uALSA] using audio device: " + config.Device + "; samplerate: " + std::to_string(config.SampleRate) +
+            "; channels: " + std::to_string(config.Channels) + "; format: " + FormatConstantName(config.Format));
+  snd_pcm_hw_params_malloc(&HWParams);
+  // The device as asked for, kept for opening it again after it went away.
+  const TALSAConfig asked = config;
+  int error = 0;
+  const std::string failure = OpenPCMDevice(config, PCM, HWParams, PeriodSize, PeriodTime, error, true);
+  if (!failure.empty()) FatalLine(failure, kExitAudioDevice);
+  SampleRate = Narrow<unsigned int>(config.SampleRate);
+  Writer = std::make_unique<TALSAWriter>(PCM, HWParams, asked);
 
   Buffer = TUInt8DynArray();
   WriteLine("[uALSA] INFO: ALSA setup done");
   Running.store(false);
 }
 
-TALSA::TALSA(std::unique_ptr<IPCMWriter> writer, std::uint64_t periodSize)
-    : TThread(kPlaybackStackSize), PeriodSize(periodSize), Writer(std::move(writer)) {}
+TALSA::TALSA(std::unique_ptr<IPCMWriter> writer, std::uint64_t periodSize, unsigned int rate,
+             std::unique_ptr<IPlaybackClock> clock)
+    : TThread(kPlaybackStackSize),
+      PeriodSize(periodSize),
+      SampleRate(rate),
+      Writer(std::move(writer)),
+      Clock(std::move(clock)) {}
 
 TALSA::~TALSA() {
   // A looping worker never ends by itself: clearing the flag lets it finish its pass.
@@ -181,7 +327,7 @@ void TALSA::Start() {
 }
 
 void TALSA::Execute() {
-  RunWriteLoop(*Writer, Buffer.Span(), PeriodSize, Loop);
+  RunWriteLoop(*Writer, Buffer.Span(), PeriodSize, Loop, *Clock, SampleRate);
   Running.store(false);
 }
 

@@ -1,7 +1,10 @@
 // uALSA: plays one buffer of interleaved PCM frames through an ALSA device from a worker
 // thread of its own, optionally looping. The device is opened and configured at
-// construction; PlayBuffer starts the worker. The write loop reaches the device only
-// through IPCMWriter, so it also runs against a recording stand-in.
+// construction; PlayBuffer starts the worker. A device or sound server that goes away while
+// playing is opened again, at most four times a second, and the song goes on at the place
+// the clock gives, as if it had never stopped. Every warning of the worker is written at
+// most once a second. The write loop reaches the device only through IPCMWriter and keeps
+// time through IPlaybackClock, so it also runs against stand-ins.
 // Depends on libasound, TThread, uDynArray, uFatal.
 #pragma once
 
@@ -33,7 +36,7 @@ struct TALSAConfig {
 TALSAConfig SongConfig(std::string_view device, const TWAV& song);
 
 // The PCM calls the write loop makes (snd_pcm_writei, _prepare, _recover,
-// _frames_to_bytes, snd_strerror).
+// _frames_to_bytes, snd_strerror, and opening the device again).
 class IPCMWriter {
  public:
   virtual ~IPCMWriter() = default;
@@ -43,20 +46,48 @@ class IPCMWriter {
   virtual int Recover(int error) = 0;
   virtual std::int64_t FramesToBytes(std::int64_t frames) = 0;
   virtual const char* StrError(int error) = 0;
+  // Closes the device and opens the same one again with the same parameters, silently;
+  // 0 with periodFrames set to its period, or a negative error code.
+  virtual int Reopen(std::uint64_t& periodFrames) = 0;
 };
 
-// IPCMWriter over an open ALSA PCM handle.
+// Opens and configures the device, filling the handle, the rate the device chose and the
+// period; "" on success, else the one line that says what failed (its error in error).
+// With announce the rate warning is written where the rates differ.
+std::string OpenPCMDevice(TALSAConfig& config, snd_pcm_t*& pcm, snd_pcm_hw_params_t* hwParams,
+                          std::uint64_t& periodSize, std::uint32_t& periodTime, int& error, bool announce);
+
+// IPCMWriter over an ALSA PCM handle, which it opens again after the device went away.
 class TALSAWriter final : public IPCMWriter {
  public:
-  explicit TALSAWriter(snd_pcm_t* pcm) : PCM(pcm) {}
+  TALSAWriter(snd_pcm_t* pcm, snd_pcm_hw_params_t* hwParams, const TALSAConfig& config)
+      : PCM(pcm), HWParams(hwParams), Config(config) {}
   std::int64_t WriteI(const std::uint8_t* frames, std::uint64_t count) override;
   int Prepare() override;
   int Recover(int error) override;
   std::int64_t FramesToBytes(std::int64_t frames) override;
   const char* StrError(int error) override;
+  int Reopen(std::uint64_t& periodFrames) override;
 
  private:
   snd_pcm_t* PCM;
+  snd_pcm_hw_params_t* HWParams;
+  TALSAConfig Config;
+};
+
+// The clock the write loop keeps time by, and its way of waiting.
+class IPlaybackClock {
+ public:
+  virtual ~IPlaybackClock() = default;
+  virtual std::int64_t NowMicroseconds() = 0;
+  virtual void SleepMicroseconds(std::int64_t duration) = 0;
+};
+
+// The monotonic clock (std::chrono::steady_clock) and a real sleep.
+class TSteadyPlaybackClock final : public IPlaybackClock {
+ public:
+  std::int64_t NowMicroseconds() override;
+  void SleepMicroseconds(std::int64_t duration) override;
 };
 
 // How the write loop ended.
@@ -65,14 +96,47 @@ enum class TWriteLoopEnd {
   GaveUp,    // the same period failed three times in a row
 };
 
+// True for the write errors of a device or sound server that went away: ENODEV, EBADFD,
+// EIO, and ESTRPIPE (when resuming fails or does not last) and EPIPE (when preparing does
+// not cure it), which the loop passes on only in those cases.
+bool DeviceGone(int error);
+
+// The frame of a song of songFrames frames that plays elapsedMicroseconds after its start
+// at rate frames a second, looping; or nothing once the pass that began at pass
+// `untilPass` is over and the song does not loop.
+std::optional<std::uint64_t> SongFrameAt(std::int64_t elapsedMicroseconds, unsigned int rate,
+                                         std::uint64_t songFrames, bool loop, std::uint64_t untilPass);
+
+// The frames that play in elapsedMicroseconds at rate frames a second (none before 0).
+std::uint64_t FramesAt(std::int64_t elapsedMicroseconds, unsigned int rate);
+
+// At most one line a second: Allow says whether a line may be written now and, when it may,
+// sets held to how many were held back since the last one.
+class TLineLimiter {
+ public:
+  bool Allow(std::int64_t nowMicroseconds, std::uint64_t& held);
+
+ private:
+  bool Written_ = false;
+  std::int64_t Last_ = 0;
+  std::uint64_t Held_ = 0;
+};
+
+inline constexpr std::int64_t kReopenIntervalMicroseconds = 250000;      // four tries a second
+inline constexpr std::int64_t kStillGoneLineMicroseconds = 10000000;     // a line every ten seconds
+
 // Writes buffer to the device one period at a time (the last write of a pass asks only for
 // the frames that remain; a trailing partial frame is never written), starting again at
 // byte 0 while loop is set. An underrun re-prepares the device and writes the same period
-// again (a prepare that fails counts as a failure of the period); any other error clears
-// loop, tries to recover; on the third failure of the same period in a row the loop gives up. An empty buffer ends at once. Allocates nothing and copies
-// nothing outside the error reports.
+// again; its warning is written at most once a second. A device that goes away (DeviceGone,
+// or three underruns in a row that preparing does not cure) is reported once, then opened
+// again every kReopenIntervalMicroseconds with one further line every ten seconds; once it
+// opens, playing goes on at the frame the clock gives for the time since the first write
+// (rate frames a second), with one line. Any other error clears loop and tries to recover;
+// on the third failure of the same period in a row the loop gives up. An empty buffer ends
+// at once. Allocates nothing and copies nothing outside the reports.
 TWriteLoopEnd RunWriteLoop(IPCMWriter& pcm, std::span<const std::uint8_t> buffer, std::uint64_t periodFrames,
-                           std::atomic<bool>& loop);
+                           std::atomic<bool>& loop, IPlaybackClock& clock, unsigned int rate);
 
 // The warning for a device that chose another rate than the song's (it would play the song
 // too fast or too slow, and out of tune); nothing when the rates agree.
@@ -87,8 +151,10 @@ class TALSA : public TThread {
  public:
   // Opens and configures the device; any failure ends the demo with status 110.
   explicit TALSA(TALSAConfig& config);
-  // A player over the given PCM calls with a fixed period, without opening a device.
-  TALSA(std::unique_ptr<IPCMWriter> writer, std::uint64_t periodSize);
+  // A player over the given PCM calls and clock with a fixed period and rate, without
+  // opening a device.
+  TALSA(std::unique_ptr<IPCMWriter> writer, std::uint64_t periodSize, unsigned int rate = 44100,
+        std::unique_ptr<IPlaybackClock> clock = std::make_unique<TSteadyPlaybackClock>());
   // Ends the looping, waits for the worker to finish its pass and frees the hardware
   // parameters (the demo never destroys its player; the tests do).
   ~TALSA() override;
@@ -102,6 +168,7 @@ class TALSA : public TThread {
   snd_pcm_hw_params_t* HWParams = nullptr;
   std::uint64_t PeriodSize = 0;  // frames per write
   std::uint32_t PeriodTime = 0;  // microseconds, not used
+  unsigned int SampleRate = 0;   // the rate the device chose
   TUInt8DynArray Buffer;
   std::atomic<bool> Loop{false};
   std::atomic<bool> Running{false};
@@ -111,4 +178,5 @@ class TALSA : public TThread {
 
  private:
   std::unique_ptr<IPCMWriter> Writer;
+  std::unique_ptr<IPlaybackClock> Clock;
 };

@@ -19,15 +19,26 @@ TThread::~TThread() { Finish(); }
 
 void* TThread::ThreadMain(void* self) {
   auto* thread = static_cast<TThread*>(self);
-  thread->Release.acquire();
+  {
+    std::unique_lock<std::mutex> lock(thread->GateMutex);
+    thread->GateOpened.wait(lock, [thread] { return thread->GateOpen; });
+  }
   if (!thread->Abandoned.load()) thread->Execute();
   return nullptr;
+}
+
+void TThread::OpenGate() {
+  {
+    std::lock_guard<std::mutex> lock(GateMutex);
+    GateOpen = true;
+  }
+  GateOpened.notify_one();
 }
 
 void TThread::Resume() {
   if (WasResumed) return;
   WasResumed = true;
-  Release.release();
+  OpenGate();
 }
 
 void TThread::Finish() {
@@ -35,7 +46,7 @@ void TThread::Finish() {
   if (!WasResumed) {
     Abandoned.store(true);
     WasResumed = true;
-    Release.release();
+    OpenGate();
   }
   pthread_join(Thread, nullptr);
   Joined = true;

@@ -5,8 +5,9 @@
 #include <pthread.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
-#include <semaphore>
+#include <mutex>
 
 class TThread {
  public:
@@ -33,8 +34,15 @@ class TThread {
  private:
   static void* ThreadMain(void* self);
 
+  // Opens the gate the new thread waits at (once).
+  void OpenGate();
+
   pthread_t Thread{};
-  std::binary_semaphore Release{0};
+  // The gate: a flag under a mutex with a condition variable (GCC 10's library, which builds
+  // the release, has no std::binary_semaphore).
+  std::mutex GateMutex;
+  std::condition_variable GateOpened;
+  bool GateOpen = false;
   std::atomic<bool> Abandoned{false};
   bool WasResumed = false;
   bool Joined = false;

@@ -143,6 +143,6 @@ void TWAV::LoadThroughTemporaryFile(const TResourceEntry& entry, TTemporaryFile&
   // Read back through the descriptor: the very bytes just written, whatever the name
   // leads to by now.
   Assert(LoadFromFile(file.ReadPath()), "failed to load tmp wav", kUnit, 226);
-  // Whether the deletion works does not matter to the demo.
+  // Its name went when it was made; closing it frees the file.
   file.Remove();
 }

@@ -2,6 +2,8 @@
 // each point and waited for by the tests, the benchmarks and the tools.
 #pragma once
 
+#include <cstdint>
+#include <string>
 #include <string_view>
 
 // The window is mapped: set-up is over and the frame loop begins.
@@ -15,3 +17,35 @@ inline constexpr std::string_view kSongTempFilePrefix =
     "[uWAV] LoadFromResourceLazinessHack: Creating temporary song file: ";
 inline constexpr std::string_view kFontTempFilePrefix =
     "[uFont] GenerateTextureAtlasBMP: Creating temporary font file: ";
+
+// The player's warning of an underrun that preparing the device cured.
+inline constexpr std::string_view kUnderrunLine = "[uALSA] WARNING: Buffer underrun during playback (-EPIPE)";
+
+// A warning that can recur is written at most once a second; the next one written carries
+// the count held back since the last: "<warning> (N more since the last such line)".
+inline constexpr std::string_view kHeldBackSuffix = " more since the last such line)";
+
+inline std::string WithHeldBack(std::string_view warning, std::uint64_t held) {
+  std::string line(warning);
+  if (held > 0) line += " (" + std::to_string(held) + std::string(kHeldBackSuffix);
+  return line;
+}
+
+// How many occurrences of the warning a line stands for (after a frame-rate report that
+// ended in a carriage return, if any): 0 when it is another line, else 1 and the count it
+// carries.
+inline std::uint64_t OccurrencesInLine(std::string_view line, std::string_view warning) {
+  const std::size_t at = line.find(warning);
+  if (at == std::string_view::npos) return 0;
+  std::string_view rest = line.substr(at + warning.size());
+  if (rest.size() < 2 + kHeldBackSuffix.size() || rest.substr(0, 2) != " (" ||
+      rest.substr(rest.size() - kHeldBackSuffix.size()) != kHeldBackSuffix) {
+    return rest.empty() ? 1 : 0;
+  }
+  std::uint64_t held = 0;
+  for (char digit : rest.substr(2, rest.size() - 2 - kHeldBackSuffix.size())) {
+    if (digit < '0' || digit > '9') return 0;
+    held = held * 10 + static_cast<std::uint64_t>(digit - '0');
+  }
+  return 1 + held;
+}

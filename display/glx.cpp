@@ -1,13 +1,13 @@
 // uGLX: window, GLX context and the fixed GL state (see glx.hpp).
 #include "display/glx.hpp"
 
-#include <GL/glu.h>
 #include <GL/glx.h>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/Xfixes.h>
 
+#include <dlfcn.h>
 #include <limits.h>
 #include <unistd.h>
 
@@ -162,12 +162,45 @@ void TKelvoDisplay::UpdateWindowSize() {
   WindowHeight = attributes.height;
 }
 
-std::string GLErrorLine(std::string_view label, GLenum error) {
+namespace {
+
+// The names of the error codes that glGetError may give, for machines without GLU.
+const char* GLErrorName(GLenum error) {
+  switch (error) {
+    case 0x0500: return "GL_INVALID_ENUM";
+    case 0x0501: return "GL_INVALID_VALUE";
+    case 0x0502: return "GL_INVALID_OPERATION";
+    case 0x0503: return "GL_STACK_OVERFLOW";
+    case 0x0504: return "GL_STACK_UNDERFLOW";
+    case 0x0505: return "GL_OUT_OF_MEMORY";
+    case 0x0506: return "GL_INVALID_FRAMEBUFFER_OPERATION";
+    case 0x0507: return "GL_CONTEXT_LOST";
+    case 0x8031: return "GL_TABLE_TOO_LARGE";
+    default: return nullptr;
+  }
+}
+
+// GLU's words for a code, or null where GLU is not installed or has none for it. GLU is
+// opened only when an error is worded, so the demo runs where it is missing.
+const char* GLUWords(GLenum error, const char* library) {
+  using TErrorString = const unsigned char* (*)(GLenum);
+  void* handle = dlopen(library, RTLD_LAZY | RTLD_LOCAL);
+  if (handle == nullptr) return nullptr;
+  auto errorString = reinterpret_cast<TErrorString>(dlsym(handle, "gluErrorString"));
+  // The library stays open: its words are static text within it.
+  return errorString != nullptr ? reinterpret_cast<const char*>(errorString(error)) : nullptr;
+}
+
+}  // namespace
+
+std::string GLErrorLine(std::string_view label, GLenum error, const char* gluLibrary) {
   std::string line(label);
   line += ": GL ERROR: ";
   // GLU has words only for the codes it knows; it gives none for the others.
-  if (const GLubyte* words = gluErrorString(error); words != nullptr) {
-    line += reinterpret_cast<const char*>(words);
+  if (const char* words = GLUWords(error, gluLibrary); words != nullptr) {
+    line += words;
+  } else if (const char* name = GLErrorName(error); name != nullptr) {
+    line += name;
   } else {
     char number[32];
     std::snprintf(number, sizeof number, "unknown error 0x%04X", static_cast<unsigned>(error));

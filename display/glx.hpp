@@ -4,7 +4,8 @@
 // pointer, makes a direct-rendering GLX context current on the calling (main) thread and
 // sets the GL state the whole run relies on. The engine swaps and reads the window's events
 // through it; the X and GLX handles stay inside (Xlib's headers and macros reach no unit
-// that includes this header).
+// that includes this header). GLU is opened only where it
+// is installed, for the words of a GL error.
 #pragma once
 
 #include <GL/gl.h>
@@ -64,9 +65,10 @@ class TKelvoDisplay {
 // status. The error is given by the window it names and its code.
 bool IsWindowGoneError(unsigned long resource, unsigned char code, unsigned long window, bool mapped);
 
-// "<label>: GL ERROR: <GLU's words>", or "unknown error 0x<code>" for a code GLU has no
-// words for.
-std::string GLErrorLine(std::string_view label, GLenum error);
+// "<label>: GL ERROR: <GLU's words>" where GLU (the library gluLibrary, opened only here)
+// is installed and has words for the code; else the code's name ("GL_INVALID_ENUM"), or
+// "unknown error 0x<code>" for a code without one.
+std::string GLErrorLine(std::string_view label, GLenum error, const char* gluLibrary = "libGLU.so.1");
 
 // Looks at one pending GL error; if there is one, writes its line and ends the demo with
 // status 200.

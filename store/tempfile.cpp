@@ -3,9 +3,13 @@
 #include "store/tempfile.hpp"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <algorithm>
+#include <iterator>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -42,6 +46,124 @@ TAttempt Result(TOutcome outcome, int error) {
   return attempt;
 }
 
+// ---------------------------------------------------------------------------------------
+// Names that stand for a moment. Between creating a file (or a private folder) and removing
+// its name again, a catchable signal removes the name before the signal ends the process.
+// The handler makes only async-signal-safe calls (lstat, unlink, rmdir, sigaction, raise)
+// and touches only lock-free atomics and the fixed slots below.
+
+constexpr int kCleanedSignals[] = {SIGINT,  SIGTERM, SIGHUP, SIGQUIT, SIGPIPE,
+                                   SIGSEGV, SIGBUS,  SIGFPE, SIGILL,  SIGABRT};
+constexpr std::size_t kSignalCount = std::size(kCleanedSignals);
+
+// A slot's state: free, being created (the name may stand, its identity is not known yet),
+// standing (Path names this file or folder), or kDeferredBase + the signal that came while
+// it was being created.
+enum : int { kFree = 0, kCreating = 1, kStanding = 2, kDeferredBase = 1000 };
+
+}  // namespace
+
+// One name that stands for a moment (see TStandingName).
+struct TNameSlot {
+  std::atomic<int> State{kFree};
+  char Path[4096] = {};
+  dev_t Device = 0;
+  ino_t Inode = 0;
+  bool Folder = false;
+};
+static_assert(std::atomic<int>::is_always_lock_free);
+
+namespace {
+
+// A file and the private folder it lies in.
+TNameSlot gSlots[2];
+struct sigaction gPrevious[kSignalCount];
+bool gHandled[kSignalCount] = {};
+int gGuards = 0;  // main thread only
+
+// Removes a standing name while it still names what this process made.
+void RemoveIfStillOurs(const TNameSlot& slot) {
+  struct stat there {};
+  if (lstat(slot.Path, &there) != 0 || there.st_dev != slot.Device || there.st_ino != slot.Inode) return;
+  if (slot.Folder) {
+    rmdir(slot.Path);
+  } else {
+    unlink(slot.Path);
+  }
+}
+
+// Files first, then the folder they lie in.
+void RemoveStandingNames() {
+  for (bool folders : {false, true}) {
+    for (const TNameSlot& slot : gSlots) {
+      if (slot.Folder == folders && slot.State.load() == kStanding) RemoveIfStillOurs(slot);
+    }
+  }
+}
+
+// The disposition the signal had before, and the signal again: the process ends as it
+// would have without the demo's handler (same status, a core where the system makes one).
+void RestoreAndRaise(int signal) {
+  for (std::size_t i = 0; i < kSignalCount; ++i) {
+    if (kCleanedSignals[i] == signal && gHandled[i]) sigaction(signal, &gPrevious[i], nullptr);
+  }
+  raise(signal);
+}
+
+void OnSignal(int signal) {
+  const int savedErrno = errno;
+  // A name being created has no identity yet: its creator removes it and raises the signal
+  // once it has one (the handler may run on another thread meanwhile).
+  bool deferred = false;
+  for (TNameSlot& slot : gSlots) {
+    int expected = kCreating;
+    if (slot.State.compare_exchange_strong(expected, kDeferredBase + signal)) deferred = true;
+  }
+  if (!deferred) {
+    RemoveStandingNames();
+    RestoreAndRaise(signal);
+  }
+  errno = savedErrno;
+}
+
+void InstallHandlers() {
+  for (std::size_t i = 0; i < kSignalCount; ++i) {
+    struct sigaction previous {};
+    gHandled[i] = false;
+    if (sigaction(kCleanedSignals[i], nullptr, &previous) != 0) continue;
+    // An ignored signal (nohup, a parent that ignores SIGPIPE) stays ignored.
+    if (!(previous.sa_flags & SA_SIGINFO) && previous.sa_handler == SIG_IGN) continue;
+    struct sigaction ours {};
+    ours.sa_handler = OnSignal;
+    sigemptyset(&ours.sa_mask);
+    for (int other : kCleanedSignals) sigaddset(&ours.sa_mask, other);
+    ours.sa_flags = SA_RESTART;
+    gPrevious[i] = previous;
+    gHandled[i] = sigaction(kCleanedSignals[i], &ours, nullptr) == 0;
+  }
+}
+
+void RestoreHandlers() {
+  for (std::size_t i = 0; i < kSignalCount; ++i) {
+    if (gHandled[i]) sigaction(kCleanedSignals[i], &gPrevious[i], nullptr);
+    gHandled[i] = false;
+  }
+}
+
+// A signal that came while a name was being created: the names go, then the signal.
+void HandleDeferred(int previousState) {
+  if (previousState < kDeferredBase) return;
+  RemoveStandingNames();
+  RestoreAndRaise(previousState - kDeferredBase);
+}
+
+// True when the name still leads to the file or folder described by own.
+bool NamesThis(const std::string& path, const struct stat& own) {
+  struct stat there {};
+  return lstat(path.c_str(), &there) == 0 && own.st_dev == there.st_dev && own.st_ino == there.st_ino;
+}
+
+
 // Clears the name (never following a link) and creates the file there exclusively.
 TAttempt TryCreate(const std::string& path) {
   int lastError = EEXIST;
@@ -64,8 +186,16 @@ TAttempt TryCreate(const std::string& path) {
       if (StepAfterError(error) == TTemporaryFileStep::TryElsewhere) return Result(TOutcome::TryElsewhere, error);
       return Result(TOutcome::Failed, error);
     }
+    TStandingName standing;
     const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kFileMode);
     if (fd >= 0) {
+      // The name goes at once: everything is read through the descriptor, and a run that
+      // ends in any way (even SIGKILL) leaves nothing behind.
+      struct stat own {};
+      if (fstat(fd, &own) == 0) {
+        standing.Made(path, own, false);
+        if (NamesThis(path, own)) unlink(path.c_str());
+      }
       TAttempt created = Result(TOutcome::Created, 0);
       created.Fd = fd;
       return created;
@@ -138,7 +268,7 @@ TTemporaryFile TTemporaryFile::CreateAt(const std::string& path, std::string_vie
   const TAttempt first = TryCreate(path);
   switch (first.Outcome) {
     case TOutcome::Created:
-      return TTemporaryFile(first.Fd, path, {});
+      return TTemporaryFile(first.Fd, path);
     case TOutcome::Directory:
       FatalLine(prefix + "ERROR: cannot create the temporary file " + Quoted(path) +
                     ": a directory of that name is in the way",
@@ -155,10 +285,10 @@ TTemporaryFile TTemporaryFile::CreateAt(const std::string& path, std::string_vie
 
   // The private folder: the user's runtime folder when it is really theirs, else a fresh one.
   const std::string name = NameOf(path);
-  auto warnAndKeep = [&](const TAttempt& attempt, const std::string& where, std::string madeFolder) {
+  auto warnAndKeep = [&](const TAttempt& attempt, const std::string& where) {
     WriteLine(prefix + "WARNING: cannot create " + Quoted(path) + " (" + ErrorText(first.Error) +
               "), using " + Quoted(where) + " instead");
-    return TTemporaryFile(attempt.Fd, where, std::move(madeFolder));
+    return TTemporaryFile(attempt.Fd, where);
   };
   std::string lastFailure;
   if (std::optional<std::string> runtime = RuntimeFolderFromEnvironment(std::getenv("XDG_RUNTIME_DIR"))) {
@@ -166,42 +296,42 @@ TTemporaryFile TTemporaryFile::CreateAt(const std::string& path, std::string_vie
     if (lstat(runtime->c_str(), &folder) == 0 && PrivateFolderUsable(folder, geteuid())) {
       const std::string where = Joined(*runtime, name);
       const TAttempt attempt = TryCreate(where);
-      if (attempt.Outcome == TOutcome::Created) return warnAndKeep(attempt, where, {});
+      if (attempt.Outcome == TOutcome::Created) return warnAndKeep(attempt, where);
       lastFailure = where + ": " + ErrorText(attempt.Error);
     }
   }
   std::vector<std::string> templates = {PrivateFolderTemplate(std::getenv("TMPDIR"))};
   if (templates.front() != PrivateFolderTemplate(nullptr)) templates.push_back(PrivateFolderTemplate(nullptr));
   for (std::string folderTemplate : templates) {
+    TStandingName standingFolder;
     if (mkdtemp(folderTemplate.data()) == nullptr) {
       lastFailure = FolderOf(folderTemplate) + ": " + ErrorText(errno);
       continue;
     }
+    struct stat made {};
+    if (lstat(folderTemplate.c_str(), &made) == 0) standingFolder.Made(folderTemplate, made, true);
     const std::string where = Joined(folderTemplate, name);
     const TAttempt attempt = TryCreate(where);
-    if (attempt.Outcome == TOutcome::Created) return warnAndKeep(attempt, where, folderTemplate);
-    lastFailure = where + ": " + ErrorText(attempt.Error);
+    // The file's name is gone already: the folder goes with it.
     rmdir(folderTemplate.c_str());
+    if (attempt.Outcome == TOutcome::Created) return warnAndKeep(attempt, where);
+    lastFailure = where + ": " + ErrorText(attempt.Error);
   }
   FatalLine("Unable to create file " + Quoted(path) + ": " + ErrorText(first.Error) + " (nor in a private folder: " +
                 lastFailure + ")",
             kExitAssertion);
 }
 
-TTemporaryFile::TTemporaryFile(int fd, std::string path, std::string madeFolder)
-    : Fd_(fd), Path_(std::move(path)), MadeFolder_(std::move(madeFolder)) {}
+TTemporaryFile::TTemporaryFile(int fd, std::string path) : Fd_(fd), Path_(std::move(path)) {}
 
 TTemporaryFile::TTemporaryFile(TTemporaryFile&& other) noexcept
-    : Fd_(std::exchange(other.Fd_, -1)),
-      Path_(std::move(other.Path_)),
-      MadeFolder_(std::exchange(other.MadeFolder_, {})) {}
+    : Fd_(std::exchange(other.Fd_, -1)), Path_(std::move(other.Path_)) {}
 
 TTemporaryFile& TTemporaryFile::operator=(TTemporaryFile&& other) noexcept {
   if (this != &other) {
     Remove();
     Fd_ = std::exchange(other.Fd_, -1);
     Path_ = std::move(other.Path_);
-    MadeFolder_ = std::exchange(other.MadeFolder_, {});
   }
   return *this;
 }
@@ -233,20 +363,37 @@ void TTemporaryFile::WriteEntry(const TResourceEntry& entry) {
 }
 
 void TTemporaryFile::Remove() {
+  // The name went when the file was made; the file itself goes with its last descriptor.
   if (Fd_ >= 0) {
-    // Only this process's own file goes: a name that meanwhile leads to another file (a
-    // second copy of the demo that replaced it, or anything planted) stays as it is.
-    struct stat own {};
-    struct stat there {};
-    if (fstat(Fd_, &own) == 0 && lstat(Path_.c_str(), &there) == 0 && own.st_dev == there.st_dev &&
-        own.st_ino == there.st_ino) {
-      unlink(Path_.c_str());
-    }
     close(Fd_);
     Fd_ = -1;
   }
-  if (!MadeFolder_.empty()) {
-    rmdir(MadeFolder_.c_str());
-    MadeFolder_.clear();
+}
+
+TStandingName::TStandingName() {
+  if (gGuards++ == 0) InstallHandlers();
+  for (TNameSlot& slot : gSlots) {
+    if (slot.State.load() == kFree) {
+      Slot_ = &slot;
+      break;
+    }
   }
+  Assert(Slot_ != nullptr, "more than two temporary names at once", "uTempFile", __LINE__);
+  Slot_->State.store(kCreating);
+}
+
+void TStandingName::Made(const std::string& path, const struct stat& identity, bool folder) {
+  TNameSlot& slot = *Slot_;
+  const std::size_t length = std::min(path.size(), sizeof slot.Path - 1);
+  std::memcpy(slot.Path, path.data(), length);
+  slot.Path[length] = '\0';
+  slot.Device = identity.st_dev;
+  slot.Inode = identity.st_ino;
+  slot.Folder = folder;
+  HandleDeferred(slot.State.exchange(kStanding));
+}
+
+TStandingName::~TStandingName() {
+  HandleDeferred(Slot_->State.exchange(kFree));
+  if (--gGuards == 0) RestoreHandlers();
 }

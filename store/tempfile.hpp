@@ -1,10 +1,12 @@
-// uTempFile: a temporary file that nobody else can turn against the user. Whatever stands at
-// the name (a file, a symbolic link) is removed first and the file is created new and
-// exclusively, never through a link; readers open it through this process's own
-// descriptor (/proc/self/fd/N), so bytes that someone swapped in under the name are never
-// parsed; removal unlinks the name only while it still names this process's file. A folder
-// that does not take the file gives way to a private folder ($XDG_RUNTIME_DIR when it is
-// the user's own, else a fresh folder under $TMPDIR or /tmp) with one warning line.
+// uTempFile: a temporary file that nobody else can turn against the user and that no end of
+// the run leaves behind. Whatever stands at the name (a file, a symbolic link) is removed
+// first and the file is created new and exclusively, never through a link; its name is
+// removed again as soon as the file is open, so readers open it through this process's own
+// descriptor (/proc/self/fd/N) and not even SIGKILL leaves it behind. A folder that does not
+// take the file gives way to a private folder ($XDG_RUNTIME_DIR when it is the user's own,
+// else a fresh folder under $TMPDIR or /tmp, removed as soon as the file in it is open) with
+// one warning line. For the instant a name stands, a catchable signal removes it (only while
+// it names what this process made) and then ends the process as that signal does.
 // Depends on uTextFiles (the executable's folder), uStore (entries), uFatal and POSIX files.
 #pragma once
 
@@ -61,14 +63,36 @@ class TTemporaryFile {
   // Appends a store entry's content, decompressed block by block. Damaged stored data
   // removes the file and ends the demo with one "[uStore] ERROR: ..." line.
   void WriteEntry(const TResourceEntry& entry);
-  // Unlinks the name if it still names this file, closes it and removes a private folder
-  // this object made. Later calls do nothing.
+  // Closes the file, which then goes (its name went when it was made). Later calls do
+  // nothing.
   void Remove();
 
  private:
-  TTemporaryFile(int fd, std::string path, std::string madeFolder);
+  TTemporaryFile(int fd, std::string path);
 
   int Fd_ = -1;
-  std::string Path_;
-  std::string MadeFolder_;  // a folder made for this file, removed with it
+  std::string Path_;  // where the file was made; the name no longer stands
+};
+
+// A name that stands for a moment: a file between its creation and the removal of its name,
+// or a private folder until it is removed. Construct it before the name is made and call
+// Made once it stands; until it is destroyed (after the name is gone, or when making it
+// failed) a catchable signal (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGSEGV, SIGBUS,
+// SIGFPE, SIGILL, SIGABRT; not those the process ignores) removes the name if it still
+// leads to what was made, restores the signal's disposition and raises it again. A signal
+// that comes before Made is kept until Made or the destructor, which then do the same.
+// Main thread only; at most two at a time (a file and the folder it lies in).
+struct TNameSlot;
+class TStandingName {
+ public:
+  TStandingName();
+  ~TStandingName();
+  TStandingName(const TStandingName&) = delete;
+  TStandingName& operator=(const TStandingName&) = delete;
+
+  // The name now stands and leads to what identity describes.
+  void Made(const std::string& path, const struct stat& identity, bool folder);
+
+ private:
+  TNameSlot* Slot_ = nullptr;
 };

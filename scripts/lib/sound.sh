@@ -33,7 +33,7 @@ EOF
     PULSE_CLIENTCONFIG="$dir/client.conf" PULSE_COOKIE="$dir/cookie" \
     pulseaudio -n -F "$dir/server.pa" --daemonize=no --use-pid-file=no --system=no \
       --exit-idle-time=-1 --realtime=no --high-priority=no --log-target=stderr \
-      </dev/null >"$work/pulse.log" 2>&1
+      </dev/null >>"$work/pulse.log" 2>&1
   pulse_pid=$started_pid
   export PULSE_SERVER="unix:$dir/runtime/native"
   export PULSE_CLIENTCONFIG="$dir/client.conf"
@@ -151,18 +151,28 @@ CONF
     sleep 0.1
   done
   [ -S "$dir/runtime/bus" ] || { show_log "$work/dbus.log"; fail "dbus-daemon did not start"; }
-  start_job "${env[@]}" pipewire </dev/null >"$work/pipewire.log" 2>&1
-  pipewire_pid=$started_pid
   export PIPEWIRE_RUNTIME_DIR="$dir/runtime"
   unset PIPEWIRE_REMOTE PULSE_SERVER
   export KELVO_SINK=$kSinkName KELVO_SOUND_SERVER=pipewire
+  start_pipewire_servers
+}
+
+# The server, the session manager and the PulseAudio server, on the session bus and in the
+# folders start_pipewire made (again after a crash_sound).
+start_pipewire_servers() {
+  local tenths dir="$work/pipewire"
+  local env=(env -u DISPLAY -u PIPEWIRE_REMOTE -u PULSE_SERVER XDG_RUNTIME_DIR="$dir/runtime"
+             PIPEWIRE_RUNTIME_DIR="$dir/runtime" XDG_CONFIG_HOME="$dir/config" XDG_STATE_HOME="$dir/state"
+             XDG_DATA_HOME="$dir/data" DBUS_SESSION_BUS_ADDRESS="unix:path=$dir/runtime/bus")
+  start_job "${env[@]}" pipewire </dev/null >>"$work/pipewire.log" 2>&1
+  pipewire_pid=$started_pid
   for ((tenths = 0; tenths < 200; tenths++)); do
     [ -S "$dir/runtime/pipewire-0" ] && pipewire_reachable && break
     kill -0 "$pipewire_pid" 2>/dev/null || break
     sleep 0.1
   done
   pipewire_reachable || { show_log "$work/pipewire.log"; fail "pipewire did not start"; }
-  start_job "${env[@]}" wireplumber </dev/null >"$work/wireplumber.log" 2>&1
+  start_job "${env[@]}" wireplumber </dev/null >>"$work/wireplumber.log" 2>&1
   wireplumber_pid=$started_pid
   for ((tenths = 0; tenths < 200; tenths++)); do
     pipewire_sink_is_default && break
@@ -177,7 +187,7 @@ CONF
 autospawn = no
 cookie-file = $dir/cookie
 EOF
-  start_job "${env[@]}" pipewire-pulse </dev/null >"$work/pipewire-pulse.log" 2>&1
+  start_job "${env[@]}" pipewire-pulse </dev/null >>"$work/pipewire-pulse.log" 2>&1
   pipewire_pulse_pid=$started_pid
   export PULSE_SERVER="unix:$dir/runtime/pulse/native"
   export PULSE_CLIENTCONFIG="$dir/client.conf"
@@ -197,6 +207,32 @@ use_or_start_pipewire() {
     return 0
   fi
   start_pipewire
+}
+
+# SIGUSR1: the sound server this script started dies as in a crash; what depends on it
+# is stopped by process id. SIGUSR2: it starts again.
+crash_sound() {
+  if [ -n "$pipewire_pid" ]; then
+    kill -KILL "$pipewire_pid" 2>/dev/null
+    wait "$pipewire_pid" 2>/dev/null
+    stop_process "$pipewire_pulse_pid" TERM 5
+    stop_process "$wireplumber_pid" TERM 5
+    pipewire_pid= pipewire_pulse_pid= wireplumber_pid=
+    say "sound server killed"
+  elif [ -n "$pulse_pid" ]; then
+    kill -KILL "$pulse_pid" 2>/dev/null
+    wait "$pulse_pid" 2>/dev/null
+    stop_process "$keeper_pid" TERM 5
+    pulse_pid= keeper_pid=
+    say "sound server killed"
+  fi
+}
+
+restart_sound() {
+  case "${sound_started:-}" in
+    pipewire) [ -n "$pipewire_pid" ] || { start_pipewire_servers; say "sound server started again"; } ;;
+    pulse) [ -n "$pulse_pid" ] || { rm -f "$work/keeper.ready"; start_pulse; say "sound server started again"; } ;;
+  esac
 }
 
 # ALSA's default device goes to PipeWire where PipeWire's ALSA plugin (pipewire-alsa) says so.

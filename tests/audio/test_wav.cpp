@@ -305,11 +305,11 @@ TEST(WavTemporaryFile, UncreatableFileAndBadContentEndTheDemo) {
   EXPECT_FATAL(TWAV().LoadThroughTemporaryFile(good, missingDir), 217,
                "Unable to create file \"" + missingDir + "\": No such file or directory");
 
-  // A failed check leaves the temporary file behind: deletion comes after the load.
+  // A failed check leaves nothing behind: the name went when the file was made.
   TBytes bad = good;
   PutCode(bad, 8, "AVI ");
   const std::string path = (dir / "song.wav").string();
   EXPECT_FATAL(TWAV().LoadThroughTemporaryFile(bad, path), 217, "riff type not WAVE (uWAV, line 136)");
-  EXPECT_TRUE(fs::exists(path));
+  EXPECT_FALSE(fs::exists(path));
   fs::remove_all(dir);
 }

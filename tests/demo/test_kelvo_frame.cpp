@@ -1,6 +1,7 @@
 // One frame's walk over the renderers, and the pauses that move the show on.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>

@@ -93,6 +93,26 @@ TEST(Display, GLErrorLineWordsCodesGLUDoesNotKnowByTheirNumber) {
             "swap: GL ERROR: unknown error 0xFFFFFFFF\n");
 }
 
+// Where GLU is not installed (here: a library file that does not exist, and a library that
+// exists but is not GLU) the codes are worded by their names, the others by their number.
+TEST(Display, GLErrorLineWithoutGLUWordsCodesByTheirNames) {
+  TChildOutcome outcome = RunInChild([] {
+    for (const char* library : {"/nonexistent/libGLU.so.1", "libX11.so.6"}) {
+      std::printf("%s\n", GLErrorLine("probe", GL_INVALID_ENUM, library).c_str());
+      std::printf("%s\n", GLErrorLine("probe", GL_OUT_OF_MEMORY, library).c_str());
+      std::printf("%s\n", GLErrorLine("probe", 0x0506, library).c_str());
+      std::printf("%s\n", GLErrorLine("swap", 0x1234, library).c_str());
+    }
+  });
+  EXPECT_TRUE(outcome.Returned) << "signal " << outcome.Signal;
+  const std::string words =
+      "probe: GL ERROR: GL_INVALID_ENUM\n"
+      "probe: GL ERROR: GL_OUT_OF_MEMORY\n"
+      "probe: GL ERROR: GL_INVALID_FRAMEBUFFER_OPERATION\n"
+      "swap: GL ERROR: unknown error 0x1234\n";
+  EXPECT_EQ(outcome.Output, words + words);
+}
+
 // An X error as the server would report it against the demo's own window.
 XErrorEvent ErrorOn(Display* display, ::Window window, unsigned char code) {
   XErrorEvent error{};

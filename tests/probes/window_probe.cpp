@@ -1,7 +1,8 @@
 // harness_window_probe: a small X client that behaves like the demo's window towards the
-// window manager, for the harness's own tests. It creates a 1x1 window that asks for the
-// full-screen state before it is mapped, paints it a known colour with a marker rectangle in
-// its top-left corner, and reports on stdout (one flushed line each):
+// window manager, for the harness's own tests. It creates a 1x1 window that names its
+// process (_NET_WM_PID) and asks for the full-screen state before it is mapped, paints it a
+// known colour with a marker rectangle in its top-left corner, and reports on stdout (one
+// flushed line each):
 //   "probe: display <DISPLAY> headless <KELVO_HEADLESS>", "probe: mapped",
 //   "probe: size WxH" on every ConfigureNotify, "probe: key N" on every key press,
 //   "probe: destroyed" on DestroyNotify, "probe: final size WxH" when its time is up.
@@ -10,6 +11,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <sys/select.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -80,6 +82,10 @@ int main(int argc, char** argv) {
   Atom state = XInternAtom(display, "_NET_WM_STATE", False);
   XChangeProperty(display, window, state, XA_ATOM, 32, PropModeReplace,
                   reinterpret_cast<unsigned char*>(&fullScreen), 1);
+  // Its process, as the demo names its own, so a second client finds this window and no other.
+  long pid = static_cast<long>(getpid());
+  XChangeProperty(display, window, XInternAtom(display, "_NET_WM_PID", False), XA_CARDINAL, 32, PropModeReplace,
+                  reinterpret_cast<unsigned char*>(&pid), 1);
   GC gc = XCreateGC(display, window, 0, nullptr);
   XSetForeground(display, gc, PixelOf(visual, kMarker));
   XMapWindow(display, window);

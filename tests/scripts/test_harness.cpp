@@ -167,7 +167,7 @@ TEST(HarnessWindows, FullScreenRequestFillsTheScreen) {
   TXClient client;
   ASSERT_TRUE(client.WindowManagerRunning());
   auto probe = StartProbe();
-  std::optional<TXWindow> window = client.FindClientWindow(10s);
+  std::optional<TXWindow> window = client.FindClientWindow(10s, probe->Pid());
   ASSERT_TRUE(window);
   EXPECT_EQ(client.WaitForSize(*window, kScreen, 10s), kScreen);
 
@@ -211,7 +211,7 @@ TEST(HarnessWindows, KeyPressesReachTheWindow) {
   ASSERT_NO_FATAL_FAILURE(RequireHarness());
   TXClient client;
   auto probe = StartProbe();
-  std::optional<TXWindow> window = client.FindClientWindow(10s);
+  std::optional<TXWindow> window = client.FindClientWindow(10s, probe->Pid());
   ASSERT_TRUE(window);
   client.WaitForSize(*window, kScreen, 10s);
   client.SendKey(10);
@@ -228,7 +228,7 @@ TEST(HarnessWindows, AnotherClientCanDestroyTheWindow) {
   ASSERT_NO_FATAL_FAILURE(RequireHarness());
   TXClient client;
   auto probe = StartProbe();
-  std::optional<TXWindow> window = client.FindClientWindow(10s);
+  std::optional<TXWindow> window = client.FindClientWindow(10s, probe->Pid());
   ASSERT_TRUE(window);
   client.DestroyWindow(*window);
   TExitResult result = probe->WaitExit(5s);

@@ -1,15 +1,19 @@
 // Tests of the temporary files: what stands at the name (links, files, directories) is
-// never written through, the file read back is the one written, only the own file is
-// removed, and a folder that does not take the file gives way to a private folder. The
+// never written through, the file read back is the one written, its name goes as soon as
+// it is open, a signal in that moment removes only the own name and ends the process as the
+// signal does, and a folder that does not take the file gives way to a private folder. The
 // unprivileged cases drop to the user "nobody" in a child when the tests run as root.
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
+#include <cstring>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -83,10 +87,13 @@ TEST(TemporaryFile, APlantedLinkIsRemovedAndNeverWrittenThrough) {
 
   EXPECT_EQ(ReadAll((outside / "precious").string()), "the user's own words");
   EXPECT_FALSE(Exists(outside / "absent"));
+  // The names went as soon as the files were open; the files live on their descriptors.
+  EXPECT_EQ(Entries(folder), std::vector<std::string>{});
   struct stat there {};
-  ASSERT_EQ(lstat((folder / kName).c_str(), &there), 0);
+  ASSERT_EQ(stat(file.ReadPath().c_str(), &there), 0);
   EXPECT_TRUE(S_ISREG(there.st_mode));
   EXPECT_EQ(there.st_mode & 0777, 0600u);
+  EXPECT_EQ(there.st_nlink, 0u);
   EXPECT_EQ(ReadAll(file.ReadPath()), "first second");
   EXPECT_EQ(file.ReadPath().rfind("/proc/self/fd/", 0), 0u);
 
@@ -108,9 +115,9 @@ TEST(TemporaryFile, APlantedFileIsReplacedNotAppendedToOrEmptied) {
   {
     TTemporaryFile file = TTemporaryFile::CreateAt((folder / kName).string(), "uTest");
     file.Write(Bytes("new"));
-    EXPECT_EQ(ReadAll((folder / kName).string()), "new");
+    EXPECT_FALSE(Exists(folder / kName));
     EXPECT_EQ(ReadAll(file.ReadPath()), "new");
-  }  // the destructor removes it
+  }  // the destructor closes it
   EXPECT_EQ(ReadAll((outside / "other-name").string()), std::string(1000, 'o'));
   EXPECT_EQ(fs::hard_link_count(outside / "other-name"), 1u);
   EXPECT_EQ(Entries(folder), std::vector<std::string>{});
@@ -135,37 +142,94 @@ TEST(TemporaryFile, ADirectoryOfThatNameEndsTheRunBeforeAnythingIsWritten) {
                "Unable to create file \"" + missing + "\": No such file or directory");
 }
 
-TEST(TemporaryFile, TwoAtOneNameEachReadsAndRemovesOnlyItsOwn) {
+TEST(TemporaryFile, TwoAtOneNameEachReadsItsOwnAndRemovesNothingElse) {
   TScratch scratch;
   const fs::path folder = scratch.Folder("folder", 0755);
   const std::string path = (folder / kName).string();
   TTemporaryFile first = TTemporaryFile::CreateAt(path, "uTest");
   first.Write(Bytes("first, "));
-  // A second copy of the demo starting meanwhile takes the name for its own file.
+  // A second copy of the demo starting meanwhile makes its own file at the name.
   TTemporaryFile second = TTemporaryFile::CreateAt(path, "uTest");
   second.Write(Bytes("second"));
   first.Write(Bytes("half-written"));
   EXPECT_EQ(ReadAll(first.ReadPath()), "first, half-written");
   EXPECT_EQ(ReadAll(second.ReadPath()), "second");
-  EXPECT_EQ(ReadAll(path), "second");
+  EXPECT_FALSE(Exists(path));
 
+  // Something put at the name by someone else after that stays.
+  WriteAll(path, "someone else's");
   first.Remove();
-  EXPECT_EQ(ReadAll(path), "second");  // not the first one's to remove
   TTemporaryFile moved = std::move(second);
   second.Remove();  // the moved-from object owns nothing any more
   EXPECT_EQ(ReadAll(moved.ReadPath()), "second");
-  EXPECT_TRUE(Exists(path));
   moved.Remove();
-  EXPECT_FALSE(Exists(path));
-
-  // Something put in place of the file by someone else stays.
-  TTemporaryFile third = TTemporaryFile::CreateAt(path, "uTest");
-  third.Write(Bytes("third"));
-  WriteAll(folder / "swap", "someone else's");
-  fs::rename(folder / "swap", path);
-  EXPECT_EQ(ReadAll(third.ReadPath()), "third");
-  third.Remove();
   EXPECT_EQ(ReadAll(path), "someone else's");
+}
+
+namespace {
+
+// In a child: makes a file at path under a TStandingName, with the signal raised before
+// (while the name is being made) or after Made, then reports how it went on.
+TChildOutcome SignalWhileTheNameStands(const std::string& path, int signal, bool beforeMade, bool ignored) {
+  return RunInChild([&] {
+    if (ignored) std::signal(signal, SIG_IGN);
+    {
+      TStandingName standing;
+      if (beforeMade) raise(signal);
+      const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+      struct stat made {};
+      if (fd < 0 || fstat(fd, &made) != 0) std::_Exit(3);
+      standing.Made(path, made, false);
+      if (!beforeMade) raise(signal);
+      WriteLine("still running");
+    }
+    // After the name's moment the signal's own disposition is back.
+    struct sigaction now {};
+    sigaction(signal, nullptr, &now);
+    WriteLine(now.sa_handler == (ignored ? SIG_IGN : SIG_DFL) ? "disposition restored" : "handler left behind");
+  });
+}
+
+}  // namespace
+
+TEST(TemporaryFile, ASignalWhileANameStandsRemovesItThenEndsTheProcessAsTheSignalDoes) {
+  TScratch scratch;
+  const fs::path folder = scratch.Folder("folder", 0755);
+  const std::string path = (folder / kName).string();
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGSEGV}) {
+    for (bool beforeMade : {false, true}) {
+      SCOPED_TRACE(std::string(strsignal(signal)) + (beforeMade ? ", before Made" : ", after Made"));
+      const TChildOutcome outcome = SignalWhileTheNameStands(path, signal, beforeMade, false);
+      EXPECT_EQ(outcome.Signal, signal) << outcome.Output;
+      EXPECT_EQ(outcome.Output, "");
+      EXPECT_EQ(Entries(folder), std::vector<std::string>{});
+      fs::remove(path);
+    }
+  }
+  // Someone else's file at the name by the time the signal comes is left alone.
+  {
+    const TChildOutcome outcome = RunInChild([&] {
+      TStandingName standing;
+      const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+      struct stat made {};
+      if (fd < 0 || fstat(fd, &made) != 0) std::_Exit(3);
+      standing.Made(path, made, false);
+      unlink(path.c_str());
+      WriteAll(path, "someone else's");
+      raise(SIGTERM);
+    });
+    EXPECT_EQ(outcome.Signal, SIGTERM);
+    EXPECT_EQ(ReadAll(path), "someone else's");
+    fs::remove(path);
+  }
+  // A signal the process ignores (nohup) stays ignored.
+  const TChildOutcome ignored = SignalWhileTheNameStands(path, SIGHUP, false, true);
+  EXPECT_TRUE(ignored.Returned) << ignored.Signal;
+  EXPECT_EQ(ignored.Output, "still running\ndisposition restored\n");
+  fs::remove(path);
+  const TChildOutcome handled = SignalWhileTheNameStands(path, SIGUSR1, false, false);
+  EXPECT_EQ(handled.Signal, SIGUSR1) << "only the signals that end a run are taken";
+  EXPECT_EQ(Entries(folder), std::vector<std::string>{kName});
 }
 
 TEST(TemporaryFileRules, WhichFoldersArePrivate) {

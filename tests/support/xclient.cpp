@@ -126,12 +126,19 @@ bool TXClient::WindowManagerRunning() {
   return self && *self == *check;
 }
 
-std::optional<TXWindow> TXClient::FindClientWindow(std::chrono::milliseconds timeout) {
+std::optional<TXWindow> TXClient::FindClientWindow(std::chrono::milliseconds timeout, long pid) {
   const auto deadline = TClock::now() + timeout;
+  auto owned = [&](TXWindow candidate) {
+    if (pid == 0) return true;
+    std::optional<TWindowPropertyValue> owner = Property(candidate, "_NET_WM_PID");
+    return owner && !owner->Numbers.empty() && owner->Numbers.front() == pid;
+  };
   while (true) {
     if (WindowManagerRunning()) {
       std::vector<TXWindow> clients = WindowListProperty(Root_, "_NET_CLIENT_LIST");
-      if (!clients.empty()) return clients.back();
+      for (auto client = clients.rbegin(); client != clients.rend(); ++client) {
+        if (owned(*client)) return *client;
+      }
     } else {
       Window root = 0, parent = 0;
       Window* children = nullptr;
@@ -144,7 +151,7 @@ std::optional<TXWindow> TXClient::FindClientWindow(std::chrono::milliseconds tim
           TErrorTrap trap(Display_);
           Status status = XGetWindowAttributes(Display_, children[i], &attributes);
           if (trap.Finish() == 0 && status != 0 && attributes.map_state == IsViewable &&
-              !attributes.override_redirect) {
+              !attributes.override_redirect && owned(children[i])) {
             found = children[i];
           }
         }

@@ -67,8 +67,11 @@ class TXClient {
 
   // Waits until an application window is mapped and returns it: the newest entry of the
   // window manager's client list when one runs, else the top-most viewable child of the
-  // root that is not override-redirect. Empty after the timeout.
-  std::optional<TXWindow> FindClientWindow(std::chrono::milliseconds timeout);
+  // root that is not override-redirect. With a pid, only a window whose _NET_WM_PID names
+  // that process counts: the list may still hold the window of a client that has just
+  // ended (a busy window manager removes it late), which must not be taken for the new
+  // one. Empty after the timeout.
+  std::optional<TXWindow> FindClientWindow(std::chrono::milliseconds timeout, long pid = 0);
 
   // Destroys another client's window (that client then gets DestroyNotify).
   void DestroyWindow(TXWindow id);

@@ -1,14 +1,22 @@
 // Tests of the player against real ALSA devices: a name ALSA cannot open, a channel count
-// the device refuses, and the demo itself playing the song through "default" for twenty seconds (no underrun, and
-// the sink's recording matches the song's opening seconds).
+// the device refuses, the demo itself playing the song through "default" for twenty seconds
+// (no underrun, and the sink's recording matches the song's opening seconds), and the demo
+// whose sound server is killed during the harbour scene and started again (the pictures go
+// on, a few lines say so, and the song comes back where the clock says).
 // Depends on GoogleTest, kelvo_audio, the harness support (scripts/headless), the built
 // demo and the generated res/SONG.wav.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
 #include <iostream>
 #include <string>
 #include <thread>
@@ -18,6 +26,7 @@
 #include "base/loglines.hpp"
 #include "tests/support/fatal_expect.hpp"
 #include "tests/support/harness.hpp"
+#include "tests/support/xclient.hpp"
 
 namespace {
 
@@ -199,4 +208,184 @@ TEST(DemoAudio, SongPlaysThroughDefaultForTwentySecondsWithoutUnderrun) {
   RecordProperty("song_start_frame", std::to_string(best.Start));
   RecordProperty("correlation", std::to_string(best.Correlation));
   std::cout << "recordings:" << seen << "\n";
+}
+
+namespace {
+
+using TSteady = std::chrono::steady_clock;
+
+// When a recording's first frame was recorded: the recorder writes in real time, so the
+// frames it holds now were recorded up to now.
+TSteady::time_point FirstFrameTime(const std::string& path) {
+  struct stat info {};
+  const TSteady::time_point now = TSteady::now();
+  if (stat(path.c_str(), &info) != 0) return now;
+  const double seconds = static_cast<double>(info.st_size - 44) / 4.0 / kRate;
+  return now - std::chrono::duration_cast<TSteady::duration>(std::chrono::duration<double>(seconds));
+}
+
+double SecondsBetween(TSteady::time_point from, TSteady::time_point to) {
+  return std::chrono::duration<double>(to - from).count();
+}
+
+bool SoundServerAnswers() {
+  TDemoProcess pactl("sh", {"-c", "exec pactl info >/dev/null 2>&1"});
+  const TExitResult result = pactl.WaitExit(5s);
+  return result.Exited && result.Code == 0;
+}
+
+std::size_t Count(const std::string& text, const std::string& what) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++count;
+  return count;
+}
+
+// Where a window of a recording sits in the song near the frame expected for it: the offset
+// (in frames, from the expected one) and the correlation there.
+struct TPlace {
+  long Offset = 0;
+  double Correlation = 0;
+  bool Loud = false;
+};
+
+TPlace PlaceNear(const std::vector<float>& recorded, std::size_t at, std::size_t length, const std::vector<float>& song,
+                 std::size_t expected, long search) {
+  TPlace place;
+  if (at + length > recorded.size()) return place;
+  const std::vector<float> heard(recorded.begin() + static_cast<std::ptrdiff_t>(at),
+                                 recorded.begin() + static_cast<std::ptrdiff_t>(at + length));
+  // The song around the expected frame, looping.
+  const std::size_t songFrames = song.size();
+  std::vector<float> around;
+  for (long i = -search; i < static_cast<long>(length) + search; ++i) {
+    around.push_back(song[static_cast<std::size_t>((static_cast<long>(expected + songFrames) + i) %
+                                                   static_cast<long>(songFrames))]);
+  }
+  constexpr std::size_t kFactor = 16;
+  const std::vector<float> aroundCoarse = Decimate(around, kFactor);
+  const std::size_t coarse = BestOffset(aroundCoarse, Decimate(heard, kFactor), 0, aroundCoarse.size());
+  const std::size_t from = coarse * kFactor >= 2 * kFactor ? coarse * kFactor - 2 * kFactor : 0;
+  const std::size_t best = BestOffset(around, heard, from, coarse * kFactor + 2 * kFactor);
+  place.Offset = static_cast<long>(best) - search;
+  place.Correlation = CorrelationAt(around, best, heard);
+  const std::vector<float> songPart(around.begin() + static_cast<std::ptrdiff_t>(best),
+                                    around.begin() + static_cast<std::ptrdiff_t>(best + length));
+  place.Loud = Rms(heard) > 0.25 * Rms(songPart);
+  return place;
+}
+
+}  // namespace
+
+TEST(DemoAudio, ASoundServerKilledAndStartedAgainHasTheSongBackWhereTheClockIs) {
+  ASSERT_NO_FATAL_FAILURE(RequireHarness());
+  const char* harness = std::getenv("KELVO_HEADLESS_PID");
+  ASSERT_NE(harness, nullptr) << "the harness does not offer to restart its sound server";
+  const pid_t harnessPid = static_cast<pid_t>(std::atoi(harness));
+  const std::string folder = std::filesystem::temp_directory_path() / ("kelvo-server-test-" + std::to_string(getpid()));
+  std::filesystem::create_directories(folder);
+  const std::string beforePath = folder + "/before.wav";
+  const std::string afterPaths[] = {folder + "/after-1.wav", folder + "/after-2.wav"};
+
+  // The song from its start, to know when the clock of the song began.
+  std::optional<TSinkRecorder> before(std::in_place, beforePath);
+  const TSteady::time_point beforeStart = FirstFrameTime(beforePath);
+  TXClient x;
+  TDemoProcess demo(std::string(KELVO_BUILD_DIR) + "/kelvo", {});
+  ASSERT_TRUE(demo.WaitForLine(kMappedWindowLine, 120s)) << demo.Output();
+  ASSERT_TRUE(x.FindClientWindow(10s));
+  // The harbour scene shows from about 3.8 s on.
+  std::this_thread::sleep_for(7s);
+  before->Stop();
+  before.reset();
+
+  const std::size_t reportsAtKill = Count(demo.Output(), " fps");
+  ASSERT_EQ(kill(harnessPid, SIGUSR1), 0);
+  std::this_thread::sleep_for(3s);
+  const std::size_t reportsAtRestart = Count(demo.Output(), " fps");
+  ASSERT_EQ(kill(harnessPid, SIGUSR2), 0);
+  const TSteady::time_point restarted = TSteady::now();
+  const TSteady::time_point deadline = restarted + 30s;
+  while (!SoundServerAnswers()) {
+    ASSERT_LT(TSteady::now(), deadline) << "the sound server did not come back";
+    std::this_thread::sleep_for(20ms);
+  }
+  const TSteady::time_point answered = TSteady::now();
+  std::vector<TSteady::time_point> afterStarts;
+  {
+    TSinkRecorder first(afterPaths[0]);
+    afterStarts.push_back(FirstFrameTime(afterPaths[0]));
+    TSinkRecorder second(afterPaths[1]);
+    afterStarts.push_back(FirstFrameTime(afterPaths[1]));
+    std::this_thread::sleep_for(5s);
+  }
+
+  // The pictures went on all the while, and Escape still ends the run.
+  EXPECT_TRUE(demo.WaitExit(0ms).TimedOut) << demo.Output();
+  EXPECT_GE(reportsAtRestart, reportsAtKill + 2) << "no frame-rate reports while the server was away";
+  EXPECT_GE(Count(demo.Output(), " fps"), reportsAtRestart + 4);
+  x.SendKey(9);
+  const TExitResult result = demo.WaitExit(10s);
+  EXPECT_TRUE(result.Exited);
+  EXPECT_EQ(result.Code, 0);
+
+  // A few lines about the sound: that it went, that it is back, perhaps an underrun.
+  const std::string output = demo.Output();
+  const std::size_t soundLines = Count(output, "[uALSA]") - 2;  // the two set-up lines
+  std::cout << "sound lines after the set-up: " << soundLines << "\n";
+  EXPECT_LE(soundLines, 4u) << output;
+  EXPECT_EQ(Count(output, "[uALSA] WARNING: the sound device went away ("), 1u) << output;
+  EXPECT_EQ(Count(output, "[uALSA] INFO: the sound device is back after "), 1u) << output;
+  RecordProperty("sound_lines", std::to_string(soundLines));
+
+  // When the song's clock began: where its opening lies in the first recording.
+  const TWavSamples song = ReadWav16(std::string(KELVO_RES_DIR) + "/SONG.wav");
+  const std::vector<float> songMono = Mono(song, 0, song.Frames());
+  const TSongMatch opening = MatchSong(song, ReadWav16(beforePath));
+  const TSteady::time_point songStart =
+      beforeStart + std::chrono::duration_cast<TSteady::duration>(
+                        std::chrono::duration<double>(static_cast<double>(opening.Start) / kRate));
+
+  // In the recordings after the return: the first tenth of a second that holds the song near
+  // the place the clock gives (within a quarter second), then two seconds at that place.
+  std::string seen;
+  double bestBack = 1e9;
+  long bestOffset = 0;
+  double bestCorrelation = 0;
+  for (std::size_t r = 0; r < 2; ++r) {
+    const TWavSamples recording = ReadWav16(afterPaths[r]);
+    const std::vector<float> recorded = Mono(recording, 0, recording.Frames());
+    auto expectedAt = [&](std::size_t frame) {
+      const double seconds =
+          SecondsBetween(songStart, afterStarts[r]) + static_cast<double>(frame) / kRate;
+      return static_cast<std::size_t>(seconds * kRate) % songMono.size();
+    };
+    constexpr std::size_t kBlock = kRate / 10;
+    for (std::size_t at = 0; at + 3 * kRate < recorded.size(); at += kBlock) {
+      const TPlace place = PlaceNear(recorded, at, 2 * kBlock, songMono, expectedAt(at), kRate / 4);
+      if (!place.Loud || place.Correlation < 0.8) continue;
+      // From there on it is the song at the clock's place: two seconds a little later.
+      const TPlace held = PlaceNear(recorded, at + 2 * kBlock, 2 * kRate, songMono, expectedAt(at + 2 * kBlock), kRate / 4);
+      const double back = SecondsBetween(answered, afterStarts[r]) + static_cast<double>(at) / kRate;
+      seen += " recording " + std::to_string(r + 1) + ": song from " + std::to_string(back) +
+              " s after the server answered (" +
+              std::to_string(back + SecondsBetween(restarted, answered)) + " s after it was started again), then " +
+              std::to_string(1000.0 * static_cast<double>(held.Offset) / kRate) +
+              " ms from the clock's place, correlation " + std::to_string(held.Correlation) + ";";
+      if (held.Correlation > 0.8 && held.Loud && back < bestBack) {
+        bestBack = back;
+        bestOffset = held.Offset;
+        bestCorrelation = held.Correlation;
+      }
+      break;
+    }
+  }
+  std::cout << "after the return:" << seen << "\n";
+  EXPECT_LT(bestBack, 2.0) << seen;
+  EXPECT_LT(std::abs(1000.0 * static_cast<double>(bestOffset) / kRate), 100.0) << seen;
+  EXPECT_GT(bestCorrelation, 0.8) << seen;
+  RecordProperty("seconds_to_song", std::to_string(bestBack));
+  RecordProperty("server_start_seconds", std::to_string(SecondsBetween(restarted, answered)));
+  RecordProperty("offset_ms", std::to_string(1000.0 * static_cast<double>(bestOffset) / kRate));
+  std::error_code ignored;
+  std::filesystem::remove_all(folder, ignored);
 }

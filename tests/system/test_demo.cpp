@@ -163,7 +163,7 @@ TEST(Demo, EscapeEndsTheRunAndOtherKeysDoNot) {
   TXClient x;
   TDemoProcess demo(kDemo, {});
   ASSERT_TRUE(demo.WaitForLine(kMappedWindowLine, kStartup)) << demo.Output();
-  ASSERT_TRUE(x.FindClientWindow(10s));
+  ASSERT_TRUE(x.FindClientWindow(10s, demo.Pid()));
   std::this_thread::sleep_for(500ms);
   x.SendKey(38);  // 'a'
   EXPECT_TRUE(demo.WaitExit(1500ms).TimedOut) << "a key other than Escape ended the run";
@@ -178,7 +178,7 @@ TEST(Demo, AWindowDestroyedByAnotherClientEndsTheRunCleanly) {
   TXClient x;
   TDemoProcess demo(kDemo, {});
   ASSERT_TRUE(demo.WaitForLine(kMappedWindowLine, kStartup)) << demo.Output();
-  auto window = x.FindClientWindow(10s);
+  auto window = x.FindClientWindow(10s, demo.Pid());
   ASSERT_TRUE(window);
   std::this_thread::sleep_for(1s);
   x.DestroyWindow(*window);
@@ -313,7 +313,13 @@ TEST(Demo, WithoutAWindowManagerItWarnsAndStillCoversTheScreen) {
   cairo_surface_destroy(surface);
   double best = 0;
   for (int page = 1; page <= 16; ++page) best = std::max(best, Match(screen, TPicture("TEX_ARTE" + std::to_string(page))));
-  EXPECT_GT(best, 0.85) << "no picture covers the whole screen";
+  // On a busy machine the screenshot may come after the opening (3.8 s of song): then the
+  // harbour's background must show from the left of the sky to the screen's right edge.
+  const TPicture background("TEX_BACKGROUND");
+  const double harbour =
+      std::min(Match(screen, background, 60, 60, 900, 320), Match(screen, background, 1760, 20, 1900, 400));
+  EXPECT_GT(std::max(best, harbour), 0.85) << "neither a picture nor the harbour covers the whole screen (best "
+                                           << best << ", harbour " << harbour << ")";
 }
 
 }  // namespace

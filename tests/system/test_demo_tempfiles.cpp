@@ -1,12 +1,18 @@
 // The demo's two temporary files under the headless harness, with copies of the demo in
 // folders of their own: links and files planted at both names, a directory in the way, a
-// folder the user may not write (run as the user "nobody"), and two copies at once.
+// folder the user may not write (run as the user "nobody"), two copies at once, runs
+// interrupted by signals all through start-up, and runs that end on a damaged song or font.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <thread>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -16,6 +22,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/files.hpp"
 #include "base/loglines.hpp"
 #include "tests/support/harness.hpp"
 #include "tests/support/files.hpp"
@@ -133,20 +140,20 @@ TEST(DemoTemporaryFiles, ADirectoryAtEitherNameEndsTheRunWithOneLine) {
   }
 }
 
-// The harness runs as root, who may write any folder, so the demo runs as "nobody" through
-// setpriv. The harness's sound server listens in a folder only root may enter, so that
-// user's demo plays to ALSA's "null" device; the X display accepts any local client.
-TEST(DemoTemporaryFiles, AFolderTheUserMayNotWriteRunsFromAPrivateFolder) {
-  ASSERT_NO_FATAL_FAILURE(RequireHarness());
-  TScratch scratch;
+// The demo in a folder its user may not write, with TMPDIR (scratch/tmp) the user's own and
+// no runtime folder. The harness runs as root, who may write any folder, so the demo runs as
+// "nobody" through setpriv (which becomes the demo, same process). The harness's sound
+// server listens in a folder only root may enter, so that user's demo plays to ALSA's
+// "null" device; the X display accepts any local client.
+std::unique_ptr<TDemoProcess> StartInAFolderTheUserMayNotWrite(const TScratch& scratch) {
   const bool root = geteuid() == 0;
   // Installed for everyone: the user may read and run the demo but not write its folder.
   chmod(scratch.Folder().c_str(), 0555);
   const fs::path temporary = scratch.Path / "tmp";
-  fs::create_directory(temporary);
+  fs::create_directories(temporary);
   chmod(temporary.c_str(), 0700);
   if (root) {
-    ASSERT_EQ(chown(temporary.c_str(), 65534, 65534), 0);
+    EXPECT_EQ(chown(temporary.c_str(), 65534, 65534), 0);
   }
 
   std::string program = scratch.Demo();
@@ -155,7 +162,17 @@ TEST(DemoTemporaryFiles, AFolderTheUserMayNotWriteRunsFromAPrivateFolder) {
     arguments.insert(arguments.begin(), {"--reuid=nobody", "--regid=nogroup", "--clear-groups", "--", program});
     program = "setpriv";
   }
-  TDemoProcess demo(program, arguments, {{"TMPDIR", temporary.string()}, {"XDG_RUNTIME_DIR", std::nullopt}});
+  return std::make_unique<TDemoProcess>(program, arguments,
+                                        TEnvironment{{"TMPDIR", temporary.string()}, {"XDG_RUNTIME_DIR", std::nullopt}},
+                                        scratch.Path.string());
+}
+
+TEST(DemoTemporaryFiles, AFolderTheUserMayNotWriteRunsFromAPrivateFolder) {
+  ASSERT_NO_FATAL_FAILURE(RequireHarness());
+  TScratch scratch;
+  const fs::path temporary = scratch.Path / "tmp";
+  std::unique_ptr<TDemoProcess> started = StartInAFolderTheUserMayNotWrite(scratch);
+  TDemoProcess& demo = *started;
   ASSERT_TRUE(ReachesTheFrameLoop(demo)) << demo.Output();
 
   for (const auto& [name, unit, creating] :
@@ -207,6 +224,109 @@ TEST(DemoTemporaryFiles, TwoCopiesFromOneFolderBothRun) {
     EXPECT_EQ(Entries(scratch.Folder()), std::vector<std::string>{"kelvo"});
     first.Kill();
     second.Kill();
+  }
+}
+
+// Where an interrupted run is stopped: when a line appears (its creation line: the file is
+// being written and read) or a time after the start.
+struct TInterruptPoint {
+  std::string Line;
+  std::chrono::milliseconds After{0};
+  std::string Name() const { return Line.empty() ? std::to_string(After.count()) + " ms" : "at \"" + Line + "\""; }
+};
+
+// What a run left behind: the demo's folder beside the demo, and the private folder.
+std::vector<std::string> LeftBehind(const TScratch& scratch) {
+  std::vector<std::string> left;
+  for (const std::string& name : Entries(scratch.Folder())) {
+    if (name != "kelvo") left.push_back("demo/" + name);
+  }
+  if (fs::exists(scratch.Path / "tmp")) {
+    for (const std::string& name : Entries(scratch.Path / "tmp")) left.push_back("tmp/" + name);
+  }
+  return left;
+}
+
+// Interrupts a run at the point with the signal; the run must end as that signal ends a
+// process (a shell shows 128 + the signal) and leave nothing behind.
+void InterruptAndCheck(const TScratch& scratch, TDemoProcess& demo, const TInterruptPoint& point, int signal) {
+  SCOPED_TRACE(std::string(strsignal(signal)) + " " + point.Name());
+  if (!point.Line.empty()) {
+    ASSERT_TRUE(demo.WaitForLine(point.Line, kStartup)) << demo.Output();
+  } else {
+    std::this_thread::sleep_for(point.After);
+  }
+  demo.SendSignal(signal);
+  const TExitResult result = demo.WaitExit(30s);
+  EXPECT_FALSE(result.TimedOut);
+  EXPECT_FALSE(result.Exited) << "status " << result.Code << "\n" << demo.Output();
+  EXPECT_EQ(result.Signal, signal) << demo.Output();
+  EXPECT_EQ(LeftBehind(scratch), std::vector<std::string>{}) << demo.Output();
+}
+
+TEST(DemoTemporaryFiles, InterruptedAnywhereInStartUpItLeavesNothingAndEndsAsTheSignalDoes) {
+  ASSERT_NO_FATAL_FAILURE(RequireHarness());
+  // From the exec to the mapped window: early, while each file is written and read, late.
+  const std::vector<TInterruptPoint> points = {
+      {{}, 0ms}, {{}, 60ms}, {kFontLine, 0ms}, {kSongLine, 0ms}, {std::string(kMappedWindowLine), 0ms}};
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    for (const TInterruptPoint& point : points) {
+      TScratch scratch;
+      TDemoProcess demo(scratch.Demo(), {}, {}, scratch.Path.string());
+      InterruptAndCheck(scratch, demo, point, signal);
+    }
+    // The slow way: the executable's folder does not take the files, a private folder does.
+    for (const std::string& line : {kFontLine, kSongLine}) {
+      TScratch scratch;
+      std::unique_ptr<TDemoProcess> demo = StartInAFolderTheUserMayNotWrite(scratch);
+      InterruptAndCheck(scratch, *demo, {line, 0ms}, signal);
+    }
+  }
+  // A crash signal sent from outside while the song's file is in use.
+  TScratch scratch;
+  TDemoProcess demo(scratch.Demo(), {}, {}, scratch.Path.string());
+  InterruptAndCheck(scratch, demo, {kSongLine, 0ms}, SIGSEGV);
+}
+
+TEST(DemoTemporaryFiles, ADamagedSongOrFontEndsWithItsLineAndLeavesNothing) {
+  ASSERT_NO_FATAL_FAILURE(RequireHarness());
+  struct TCase {
+    std::string Entry;
+    std::vector<std::uint8_t> Bytes;
+    std::string Unit;
+    std::function<std::string(const fs::path&)> LastLine;
+  };
+  std::vector<std::uint8_t> song = *ReadWholeFile(std::string(KELVO_RES_DIR) + "/SONG.wav");
+  std::copy_n("RIFX", 4, song.begin());
+  const std::vector<TCase> cases = {
+      {"SONG", song, "uWAV", [](const fs::path&) { return std::string("first 4 bytes not RIFF (uWAV, line 135)"); }},
+      {"FONT", std::vector<std::uint8_t>(4096, 0x5A), "uFont",
+       [](const fs::path& folder) {
+         return "[uFont] ERROR: FT_New_Face on \"" + (folder / kFontName).string() +
+                "\" failed: unknown file format (FreeType error 2)";
+       }},
+  };
+  for (const TCase& damaged : cases) {
+    SCOPED_TRACE(damaged.Entry);
+    TScratch scratch;
+    const fs::path bytes = scratch.Path / "entry.bin";
+    WriteAll(bytes, std::string(damaged.Bytes.begin(), damaged.Bytes.end()));
+    fs::remove(scratch.Demo());
+    const std::string edit = std::string(KELVO_BUILD_DIR) + "/kelvo-res edit " + kDemo + " " + scratch.Demo() +
+                             " --set " + damaged.Entry + "=" + bytes.string() + " >/dev/null";
+    ASSERT_EQ(std::system(edit.c_str()), 0) << edit;
+    fs::remove(bytes);
+    TDemoProcess demo(scratch.Demo(), {}, {}, scratch.Path.string());
+    const TExitResult result = demo.WaitExit(kStartup);
+    EXPECT_TRUE(result.Exited) << demo.Output();
+    EXPECT_EQ(result.Code, 217);
+    const std::vector<std::string> lines = demo.Lines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), damaged.LastLine(scratch.Folder()));
+    EXPECT_TRUE(HasLine(demo, (damaged.Unit == "uWAV" ? kSongLine + (scratch.Folder() / kSongName).string()
+                                                      : kFontLine + (scratch.Folder() / kFontName).string())))
+        << demo.Output();
+    EXPECT_EQ(LeftBehind(scratch), std::vector<std::string>{});
   }
 }
 

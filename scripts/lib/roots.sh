@@ -1,0 +1,101 @@
+# Minimal Debian roots for building the release and for trying it on other distributions
+# (sourced by scripts/release and scripts/distros; needs root and debootstrap).
+#
+# A root is made once with `debootstrap --variant=minbase` and kept in the cache folder
+# $KELVO_ROOTS (default /var/cache/kelvo/roots, outside any clone) as $KELVO_ROOTS/NAME.
+# The marker file $KELVO_ROOTS/NAME/.kelvo-root-packages is written once debootstrap has
+# finished and then lists the packages installed since; a root without it (an interrupted
+# debootstrap) is made again from nothing, and the packages a caller wants beyond the
+# marker's are installed into the kept root.
+#
+# Commands run in a root through kelvo_root_run: in mount and PID namespaces of their own
+# (unshare), where /proc, /dev, /sys and a fresh /tmp are mounted for them. When the command
+# ends, the kernel ends every process still left in its PID namespace and drops the
+# namespace's mounts, so a run leaves neither a process nor a mount behind, however it ends
+# (the host's mount table never sees them).
+
+kelvo_roots_dir=${KELVO_ROOTS:-/var/cache/kelvo/roots}
+readonly kelvo_root_mirror=http://deb.debian.org/debian
+readonly kelvo_root_marker=.kelvo-root-packages
+
+kelvo_root_say() { echo "roots: $*" >&2; }
+
+# The folder of the root NAME.
+kelvo_root_dir() { echo "$kelvo_roots_dir/$1"; }
+
+# Runs a command inside the root NAME as root. Options before NAME:
+#   --offline           a network namespace of its own (loopback only): the command reaches
+#                       nothing outside, and no other X server's abstract socket
+#   --bind SRC DST      SRC of the host appears at DST inside the root (read-write)
+#   --bind-ro SRC DST   the same, read-only
+# The environment is cleared to a small one (PATH, HOME=/root, LANG=C.UTF-8, TERM) plus
+# the variables named in KELVO_ROOT_ENV (NAME=VALUE words).
+kelvo_root_run() {
+  local offline=0 binds=() dir
+  while [ $# -gt 0 ]; do
+    case "$1" in
+      --offline) offline=1; shift ;;
+      --bind) binds+=(rw "$2" "$3"); shift 3 ;;
+      --bind-ro) binds+=(ro "$2" "$3"); shift 3 ;;
+      *) break ;;
+    esac
+  done
+  dir=$(kelvo_root_dir "$1")
+  shift
+  local unshare=(unshare --mount --pid --fork --propagation private --mount-proc="$dir/proc")
+  [ "$offline" = 0 ] || unshare+=(--net)
+  # The inner script mounts what the root needs, then becomes the command (through chroot).
+  # shellcheck disable=SC2016
+  "${unshare[@]}" bash -c '
+    set -e
+    dir=$1; offline=$2; shift 2
+    mount --rbind /dev "$dir/dev"
+    mount -t sysfs -o ro sysfs "$dir/sys"
+    mount -t tmpfs -o mode=1777 tmpfs "$dir/tmp"
+    [ "$offline" = 0 ] || ip link set lo up 2>/dev/null || true
+    while [ "$1" != -- ]; do
+      mode=$1 src=$2 dst=$3; shift 3
+      mkdir -p "$dir$dst"
+      mount --bind "$src" "$dir$dst"
+      [ "$mode" = rw ] || mount -o remount,bind,ro "$dir$dst"
+    done
+    shift
+    exec chroot "$dir" /usr/bin/env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
+      HOME=/root LANG=C.UTF-8 TERM="${TERM:-dumb}" $KELVO_ROOT_ENV "$@"
+  ' kelvo-root "$dir" "$offline" "${binds[@]}" -- "$@"
+}
+
+# Makes sure the root NAME of SUITE exists with the given packages (installed without their
+# recommendations). Prints nothing on success but what debootstrap and apt say on stderr.
+kelvo_root_ensure() {
+  local name=$1 suite=$2 dir missing
+  shift 2
+  dir=$(kelvo_root_dir "$name")
+  if [ ! -f "$dir/$kelvo_root_marker" ]; then
+    command -v debootstrap >/dev/null ||
+      { kelvo_root_say "debootstrap is missing: apt-get install --no-remove debootstrap"; return 1; }
+    # Nothing is mounted on a root outside kelvo_root_run's namespaces, so an unfinished
+    # root is plain files.
+    rm -rf --one-file-system "$dir"
+    mkdir -p "$kelvo_roots_dir"
+    kelvo_root_say "making the $suite root $dir (debootstrap --variant=minbase)"
+    debootstrap --variant=minbase "$suite" "$dir" "$kelvo_root_mirror" >"$dir.debootstrap.log" 2>&1 ||
+      { tail -n 20 "$dir.debootstrap.log" >&2; kelvo_root_say "debootstrap of $suite failed"; return 1; }
+    rm -f "$dir.debootstrap.log"
+    : >"$dir/$kelvo_root_marker"
+  fi
+  missing=()
+  local package
+  for package in "$@"; do
+    grep -qxF "$package" "$dir/$kelvo_root_marker" 2>/dev/null || missing+=("$package")
+  done
+  [ ${#missing[@]} -gt 0 ] || return 0
+  kelvo_root_say "installing into $name: ${missing[*]}"
+  KELVO_ROOT_ENV="DEBIAN_FRONTEND=noninteractive" kelvo_root_run "$name" \
+    sh -c 'apt-get update -qq && apt-get install -y -q --no-install-recommends "$@" && apt-get clean' \
+    install "${missing[@]}" >"$dir.install.log" 2>&1 ||
+    { tail -n 20 "$dir.install.log" >&2; kelvo_root_say "installing into $name failed"; return 1; }
+  rm -f "$dir.install.log"
+  printf '%s\n' "$@" | cat - "$dir/$kelvo_root_marker" | sort -u >"$dir/$kelvo_root_marker.new"
+  mv "$dir/$kelvo_root_marker.new" "$dir/$kelvo_root_marker"
+}
