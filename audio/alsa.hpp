@@ -5,7 +5,6 @@
 // the clock gives, as if it had never stopped. Every warning of the worker is written at
 // most once a second. The write loop reaches the device only through IPCMWriter and keeps
 // time through IPlaybackClock, so it also runs against stand-ins.
-// Depends on libasound, TThread, uDynArray, uFatal.
 #pragma once
 
 #include <atomic>

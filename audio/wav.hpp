@@ -4,7 +4,6 @@
 // this process's own descriptor. The parser itself
 // (ParseWAV) returns its verdict instead of ending the process, so it can be driven with
 // arbitrary bytes; TWAV wraps it with the demo's fatal assertions.
-// Depends on uDynArray, uTextFiles, uStore, uTempFile, uFatal and POSIX files.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,6 @@
 // uFatal: how the demo reports a failure and ends. Every failure is fatal: a log line on
 // stdout, a flush, and _exit with a fixed status, so no destructor runs while the audio
-// worker may still be writing. Depends on nothing but the C library.
+// worker may still be writing.
 #pragma once
 
 #include <cstddef>

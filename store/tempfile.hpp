@@ -7,7 +7,6 @@
 // else a fresh folder under $TMPDIR or /tmp, removed as soon as the file in it is open) with
 // one warning line. For the instant a name stands, a catchable signal removes it (only while
 // it names what this process made) and then ends the process as that signal does.
-// Depends on uTextFiles (the executable's folder), uStore (entries), uFatal and POSIX files.
 #pragma once
 
 #include <sys/stat.h>

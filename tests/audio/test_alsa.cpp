@@ -2,7 +2,7 @@
 // calls and a clock that moves only when the loop writes or waits: the exact bytes handed to
 // the device, looping, short last writes, underruns and their bounded warnings, a device
 // that goes away and comes back (where the song goes on), persistent errors, empty buffers,
-// the refusals while playing, the suspended start and the worker's stack. Depends on GoogleTest, kelvo_audio and POSIX threads.
+// the refusals while playing, the suspended start and the worker's stack.
 #include <pthread.h>
 
 #include <gtest/gtest.h>

@@ -3,8 +3,7 @@
 // window destruction from a second client, the nested harness without a window manager,
 // the script's exit status and clean-up, real-time ALSA output into the sink and its
 // recording, and the child-process capture the other tests rely on.
-// Depends on the harness support, GLX, ALSA and cairo; the window tests use
-// harness_window_probe, a stand-in client for the demo's window.
+// The window tests use harness_window_probe, a stand-in client for the demo's window.
 #include <gtest/gtest.h>
 
 #include "base/loglines.hpp"

@@ -3,8 +3,6 @@
 // (no underrun, and the sink's recording matches the song's opening seconds), and the demo
 // whose sound server is killed during the harbour scene and started again (the pictures go
 // on, a few lines say so, and the song comes back where the clock says).
-// Depends on GoogleTest, kelvo_audio, the harness support (scripts/headless), the built
-// demo and the generated res/SONG.wav.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
