@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstdio>
 #include <optional>
 #include <string_view>
@@ -22,6 +23,13 @@ constexpr int kFailuresBeforeGivingUp = 3;
 // Underruns in a row, with no frame taken between them, that show preparing does not cure
 // the device: it went away (a sound server that died answers every write so).
 constexpr int kUncuredUnderruns = 3;
+
+// The time frames take to play at rate frames a second; whole seconds and the rest apart,
+// as in FramesAt, so no run time overflows.
+std::int64_t MicrosecondsFor(std::uint64_t frames, unsigned int rate) {
+  if (rate == 0) return 0;
+  return static_cast<std::int64_t>(frames / rate * 1000000 + frames % rate * 1000000 / rate);
+}
 
 std::string Seconds(std::int64_t microseconds) {
   char text[32];
@@ -42,6 +50,12 @@ int TALSAWriter::Recover(int error) { return snd_pcm_recover(PCM, error, 1); }
 std::int64_t TALSAWriter::FramesToBytes(std::int64_t frames) { return snd_pcm_frames_to_bytes(PCM, frames); }
 
 const char* TALSAWriter::StrError(int error) { return snd_strerror(error); }
+
+std::optional<std::int64_t> TALSAWriter::Delay() {
+  snd_pcm_sframes_t frames = 0;
+  if (PCM == nullptr || snd_pcm_delay(PCM, &frames) < 0) return std::nullopt;
+  return frames;
+}
 
 int TALSAWriter::Reopen(std::uint64_t& periodFrames) {
   if (PCM != nullptr) snd_pcm_close(PCM);
@@ -75,6 +89,12 @@ std::uint64_t FramesAt(std::int64_t elapsedMicroseconds, unsigned int rate) {
   const auto elapsed = static_cast<std::uint64_t>(std::max<std::int64_t>(elapsedMicroseconds, 0));
   // Whole seconds and the rest apart: no overflow for any run time.
   return elapsed / 1000000 * rate + elapsed % 1000000 * rate / 1000000;
+}
+
+std::optional<std::int64_t> HeardOrigin(std::int64_t nowMicroseconds, std::uint64_t written, std::int64_t delayFrames,
+                                        unsigned int rate) {
+  if (rate == 0 || delayFrames < 0 || static_cast<std::uint64_t>(delayFrames) >= written) return std::nullopt;
+  return nowMicroseconds - MicrosecondsFor(written - static_cast<std::uint64_t>(delayFrames), rate);
 }
 
 std::optional<std::uint64_t> SongFrameAt(std::int64_t elapsedMicroseconds, unsigned int rate,
@@ -119,7 +139,12 @@ TWriteLoopEnd RunWriteLoop(IPCMWriter& pcm, std::span<const std::uint8_t> buffer
   if (length < bytesPerFrame) return TWriteLoopEnd::Finished;
   const std::uint64_t songFrames = length / bytesPerFrame;
 
-  const std::int64_t start = clock.NowMicroseconds();
+  // The clock of the song counts from the moment frame 0 was heard: the time of the first
+  // write until the device's delay tells better.
+  std::int64_t origin = clock.NowMicroseconds();
+  std::int64_t heardBefore = 0;  // the most frames (over all passes) known heard in this stream
+  std::int64_t latency = 0;      // the delay, in frames, of the last write that found more heard
+  bool returned = false;         // the device came back and its new stream was not heard yet
   std::uint64_t pass = 0;
   std::size_t position = 0;
   int failures = 0;
@@ -182,16 +207,18 @@ TWriteLoopEnd RunWriteLoop(IPCMWriter& pcm, std::span<const std::uint8_t> buffer
       for (;;) {
         clock.SleepMicroseconds(kReopenIntervalMicroseconds);
         const std::int64_t now = clock.NowMicroseconds();
-        if (!SongFrameAt(now - start, rate, songFrames, loop.load(), pass)) return TWriteLoopEnd::Finished;
+        if (!SongFrameAt(now - origin, rate, songFrames, loop.load(), pass)) return TWriteLoopEnd::Finished;
         const int error = pcm.Reopen(periodFrames);
         if (error >= 0 && periodFrames > 0) {
-          // The place the song would have reached had it never stopped.
+          // The place the song would have reached had it never stopped, where the frame
+          // written now is heard: after the delay the device had before it went away.
           const std::int64_t back = clock.NowMicroseconds();
-          frame = SongFrameAt(back - start, rate, songFrames, loop.load(), pass);
+          const std::int64_t heardAt = back - origin + MicrosecondsFor(static_cast<std::uint64_t>(latency), rate);
+          frame = SongFrameAt(heardAt, rate, songFrames, loop.load(), pass);
           if (!frame) return TWriteLoopEnd::Finished;
           WriteLine("[uALSA] INFO: the sound device is back after " + Seconds(back - goneAt) +
                     "; the song goes on at " + Seconds(static_cast<std::int64_t>(*frame * 1000000 / rate)));
-          pass = std::max(pass, FramesAt(back - start, rate) / songFrames);
+          pass = FramesAt(heardAt, rate) / songFrames;
           break;
         }
         if (now - lastLine >= kStillGoneLineMicroseconds) {
@@ -201,6 +228,8 @@ TWriteLoopEnd RunWriteLoop(IPCMWriter& pcm, std::span<const std::uint8_t> buffer
         }
       }
       position = Narrow<std::size_t>(*frame * bytesPerFrame);
+      heardBefore = static_cast<std::int64_t>(pass * songFrames + *frame);
+      returned = true;
       failures = 0;
       underrunsInARow = 0;
       continue;
@@ -210,6 +239,37 @@ TWriteLoopEnd RunWriteLoop(IPCMWriter& pcm, std::span<const std::uint8_t> buffer
     // A device never takes more than it was offered; the position stays inside the buffer.
     const auto taken = std::min(static_cast<std::uint64_t>(result), frames);
     position += Narrow<std::size_t>(pcm.FramesToBytes(static_cast<std::int64_t>(taken)));
+    if (taken == 0) continue;
+
+    // What is heard: a write that finds more heard than the one before belongs to a stream
+    // that plays (not one that fills its buffer, starts, or stalls), so it dates frame 0.
+    const std::optional<std::int64_t> delay = pcm.Delay();
+    if (!delay) continue;
+    const std::int64_t now = clock.NowMicroseconds();
+    const std::uint64_t written = pass * songFrames + position / bytesPerFrame;
+    const std::optional<std::int64_t> heardOrigin = HeardOrigin(now, written, *delay, rate);
+    const std::int64_t heard = static_cast<std::int64_t>(written) - *delay;
+    if (!heardOrigin || heard <= heardBefore) continue;
+    heardBefore = heard;
+    latency = *delay;
+    if (!returned) {
+      origin = *heardOrigin;
+      continue;
+    }
+    // The stream after a return is heard now: a place off the clock's by more than the
+    // tolerance (a new stream starts after its own delay, not the old one's) jumps once to it.
+    returned = false;
+    const std::int64_t off = *heardOrigin - origin;  // > 0: heard behind the clock
+    if (std::abs(off) <= kReturnToleranceMicroseconds) continue;
+    const std::int64_t target = static_cast<std::int64_t>(FramesAt(now - origin, rate)) + *delay;
+    const auto place = static_cast<std::uint64_t>(std::max<std::int64_t>(target, 0));
+    if (!loop.load() && place / songFrames > pass) {
+      position = length;  // past the end of a song that does not loop
+      continue;
+    }
+    pass = place / songFrames;
+    position = Narrow<std::size_t>(place % songFrames * bytesPerFrame);
+    heardBefore = static_cast<std::int64_t>(place);
   }
   return TWriteLoopEnd::Finished;
 }

@@ -29,7 +29,7 @@ struct TALSAConfig {
   std::int32_t Format = 0;      // snd_pcm_format_t
 };
 
-// The PCM calls the write loop makes (snd_pcm_writei, _prepare, _recover,
+// The PCM calls the write loop makes (snd_pcm_writei, _prepare, _recover, _delay,
 // _frames_to_bytes, snd_strerror, and opening the device again).
 class IPCMWriter {
  public:
@@ -40,6 +40,8 @@ class IPCMWriter {
   virtual int Recover(int error) = 0;
   virtual std::int64_t FramesToBytes(std::int64_t frames) = 0;
   virtual const char* StrError(int error) = 0;
+  // The frames written but not yet heard, or nothing when the device cannot say now.
+  virtual std::optional<std::int64_t> Delay() = 0;
   // Closes the device and opens the same one again with the same parameters, silently;
   // 0 with periodFrames set to its period, or a negative error code.
   virtual int Reopen(std::uint64_t& periodFrames) = 0;
@@ -61,6 +63,7 @@ class TALSAWriter final : public IPCMWriter {
   int Recover(int error) override;
   std::int64_t FramesToBytes(std::int64_t frames) override;
   const char* StrError(int error) override;
+  std::optional<std::int64_t> Delay() override;
   int Reopen(std::uint64_t& periodFrames) override;
 
  private:
@@ -104,6 +107,12 @@ std::optional<std::uint64_t> SongFrameAt(std::int64_t elapsedMicroseconds, unsig
 // The frames that play in elapsedMicroseconds at rate frames a second (none before 0).
 std::uint64_t FramesAt(std::int64_t elapsedMicroseconds, unsigned int rate);
 
+// When frame 0 of the song was heard, from a write: at nowMicroseconds the device had been
+// given `written` frames (counted over all passes) of which delayFrames were not yet heard.
+// Nothing while no frame has been heard yet (the device still fills its buffer or starts).
+std::optional<std::int64_t> HeardOrigin(std::int64_t nowMicroseconds, std::uint64_t written, std::int64_t delayFrames,
+                                        unsigned int rate);
+
 // At most one line a second: Allow says whether a line may be written now and, when it may,
 // sets held to how many were held back since the last one.
 class TLineLimiter {
@@ -118,6 +127,7 @@ class TLineLimiter {
 
 inline constexpr std::int64_t kReopenIntervalMicroseconds = 250000;      // four tries a second
 inline constexpr std::int64_t kStillGoneLineMicroseconds = 10000000;     // a line every ten seconds
+inline constexpr std::int64_t kReturnToleranceMicroseconds = 10000;      // a return this close is left
 
 // Writes buffer to the device one period at a time (the last write of a pass asks only for
 // the frames that remain; a trailing partial frame is never written), starting again at
@@ -125,8 +135,12 @@ inline constexpr std::int64_t kStillGoneLineMicroseconds = 10000000;     // a li
 // again; its warning is written at most once a second. A device that goes away (DeviceGone,
 // or three underruns in a row that preparing does not cure) is reported once, then opened
 // again every kReopenIntervalMicroseconds with one further line every ten seconds; once it
-// opens, playing goes on at the frame the clock gives for the time since the first write
-// (rate frames a second), with one line. Any other error clears loop and tries to recover;
+// opens, playing goes on at the frame the clock gives (rate frames a second), with one line.
+// The clock counts from the moment frame 0 was heard, taken from the device's delay after
+// each write that finds more heard than the one before (the time of the first write while
+// the device cannot say). The frame written on the return is the one to be heard after the
+// delay the device had before it went away; once the new stream is heard, a place more than
+// kReturnToleranceMicroseconds off the clock's is mended by one jump. Any other error clears loop and tries to recover;
 // on the third failure of the same period in a row the loop gives up. An empty buffer ends
 // at once. Allocates nothing and copies nothing outside the reports.
 TWriteLoopEnd RunWriteLoop(IPCMWriter& pcm, std::span<const std::uint8_t> buffer, std::uint64_t periodFrames,
