@@ -143,15 +143,58 @@ TWriteLoopEnd RunWriteLoop(IPCMWriter& pcm, std::span<const std::uint8_t> buffer
   // write until the device's delay tells better.
   std::int64_t origin = clock.NowMicroseconds();
   std::int64_t heardBefore = 0;  // the most frames (over all passes) known heard in this stream
-  std::int64_t latency = 0;      // the delay, in frames, of the last write that found more heard
   bool returned = false;         // the device came back and its new stream was not heard yet
+  std::int64_t returnedAt = 0;
   std::uint64_t pass = 0;
   std::size_t position = 0;
+
+  // Asks the device what is heard; returns its delay. A stream that was heard further than
+  // before plays (it does not fill its buffer, start, or stall), so it dates frame 0. The
+  // first time the stream after a return is heard, a place off the clock's by more than the
+  // tolerance (a new stream plays after its own start-up) jumps once to the clock's.
+  auto listen = [&]() -> std::optional<std::int64_t> {
+    const std::optional<std::int64_t> delay = pcm.Delay();
+    if (!delay) return delay;
+    const std::int64_t now = clock.NowMicroseconds();
+    const std::uint64_t written = pass * songFrames + position / bytesPerFrame;
+    const std::optional<std::int64_t> heardOrigin = HeardOrigin(now, written, *delay, rate);
+    const std::int64_t heard = static_cast<std::int64_t>(written) - *delay;
+    if (!heardOrigin || heard <= heardBefore) return delay;
+    heardBefore = heard;
+    if (!returned) {
+      origin = *heardOrigin;
+      return delay;
+    }
+    returned = false;
+    if (std::abs(*heardOrigin - origin) <= kReturnToleranceMicroseconds) return delay;
+    const std::int64_t target = static_cast<std::int64_t>(FramesAt(now - origin, rate)) + *delay;
+    const auto place = static_cast<std::uint64_t>(std::max<std::int64_t>(target, 0));
+    if (!loop.load() && place / songFrames > pass) {
+      position = length;  // past the end of a song that does not loop
+      return delay;
+    }
+    pass = place / songFrames;
+    position = Narrow<std::size_t>(place % songFrames * bytesPerFrame);
+    heardBefore = static_cast<std::int64_t>(place);
+    return delay;
+  };
+
   int failures = 0;
   int underrunsInARow = 0;
   TLineLimiter underrunLines;
   TLineLimiter errorLines;
   while (position < length || loop.load()) {
+    if (returned) {
+      // Until the stream after a return is heard (for a second at most), it is given only
+      // kReturnAheadMicroseconds of song, so that mending its place is heard soon.
+      const std::optional<std::int64_t> delay = listen();
+      const bool ahead = delay && *delay > 0 &&
+                         MicrosecondsFor(static_cast<std::uint64_t>(*delay), rate) >= kReturnAheadMicroseconds;
+      if (returned && ahead && clock.NowMicroseconds() - returnedAt < kReturnListenMicroseconds) {
+        clock.SleepMicroseconds(kReturnPollMicroseconds);
+        continue;
+      }
+    }
     if (position >= length) {
       position = 0;
       ++pass;
@@ -210,15 +253,14 @@ TWriteLoopEnd RunWriteLoop(IPCMWriter& pcm, std::span<const std::uint8_t> buffer
         if (!SongFrameAt(now - origin, rate, songFrames, loop.load(), pass)) return TWriteLoopEnd::Finished;
         const int error = pcm.Reopen(periodFrames);
         if (error >= 0 && periodFrames > 0) {
-          // The place the song would have reached had it never stopped, where the frame
-          // written now is heard: after the delay the device had before it went away.
+          // The place the song would have reached had it never stopped (a new stream plays
+          // its first frame soon; listen mends the place once it is heard).
           const std::int64_t back = clock.NowMicroseconds();
-          const std::int64_t heardAt = back - origin + MicrosecondsFor(static_cast<std::uint64_t>(latency), rate);
-          frame = SongFrameAt(heardAt, rate, songFrames, loop.load(), pass);
+          frame = SongFrameAt(back - origin, rate, songFrames, loop.load(), pass);
           if (!frame) return TWriteLoopEnd::Finished;
           WriteLine("[uALSA] INFO: the sound device is back after " + Seconds(back - goneAt) +
                     "; the song goes on at " + Seconds(static_cast<std::int64_t>(*frame * 1000000 / rate)));
-          pass = FramesAt(heardAt, rate) / songFrames;
+          pass = FramesAt(back - origin, rate) / songFrames;
           break;
         }
         if (now - lastLine >= kStillGoneLineMicroseconds) {
@@ -230,6 +272,7 @@ TWriteLoopEnd RunWriteLoop(IPCMWriter& pcm, std::span<const std::uint8_t> buffer
       position = Narrow<std::size_t>(*frame * bytesPerFrame);
       heardBefore = static_cast<std::int64_t>(pass * songFrames + *frame);
       returned = true;
+      returnedAt = clock.NowMicroseconds();
       failures = 0;
       underrunsInARow = 0;
       continue;
@@ -239,37 +282,7 @@ TWriteLoopEnd RunWriteLoop(IPCMWriter& pcm, std::span<const std::uint8_t> buffer
     // A device never takes more than it was offered; the position stays inside the buffer.
     const auto taken = std::min(static_cast<std::uint64_t>(result), frames);
     position += Narrow<std::size_t>(pcm.FramesToBytes(static_cast<std::int64_t>(taken)));
-    if (taken == 0) continue;
-
-    // What is heard: a write that finds more heard than the one before belongs to a stream
-    // that plays (not one that fills its buffer, starts, or stalls), so it dates frame 0.
-    const std::optional<std::int64_t> delay = pcm.Delay();
-    if (!delay) continue;
-    const std::int64_t now = clock.NowMicroseconds();
-    const std::uint64_t written = pass * songFrames + position / bytesPerFrame;
-    const std::optional<std::int64_t> heardOrigin = HeardOrigin(now, written, *delay, rate);
-    const std::int64_t heard = static_cast<std::int64_t>(written) - *delay;
-    if (!heardOrigin || heard <= heardBefore) continue;
-    heardBefore = heard;
-    latency = *delay;
-    if (!returned) {
-      origin = *heardOrigin;
-      continue;
-    }
-    // The stream after a return is heard now: a place off the clock's by more than the
-    // tolerance (a new stream starts after its own delay, not the old one's) jumps once to it.
-    returned = false;
-    const std::int64_t off = *heardOrigin - origin;  // > 0: heard behind the clock
-    if (std::abs(off) <= kReturnToleranceMicroseconds) continue;
-    const std::int64_t target = static_cast<std::int64_t>(FramesAt(now - origin, rate)) + *delay;
-    const auto place = static_cast<std::uint64_t>(std::max<std::int64_t>(target, 0));
-    if (!loop.load() && place / songFrames > pass) {
-      position = length;  // past the end of a song that does not loop
-      continue;
-    }
-    pass = place / songFrames;
-    position = Narrow<std::size_t>(place % songFrames * bytesPerFrame);
-    heardBefore = static_cast<std::int64_t>(place);
+    if (taken > 0) listen();
   }
   return TWriteLoopEnd::Finished;
 }

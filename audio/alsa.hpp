@@ -2,8 +2,9 @@
 // thread of its own, optionally looping. The device is opened and configured at
 // construction; PlayBuffer starts the worker. A device or sound server that goes away while
 // playing is opened again, at most four times a second, and the song goes on at the place
-// the clock gives, as if it had never stopped. Every warning of the worker is written at
-// most once a second. The write loop reaches the device only through IPCMWriter and keeps
+// the clock gives, as if it had never stopped; the clock counts from when the first frame
+// was heard (the device's delay tells), not from when it was written. Every warning of the
+// worker is written at most once a second. The write loop reaches the device only through IPCMWriter and keeps
 // time through IPlaybackClock, so it also runs against stand-ins.
 // Depends on libasound, TThread, uDynArray, uFatal.
 #pragma once
@@ -127,7 +128,12 @@ class TLineLimiter {
 
 inline constexpr std::int64_t kReopenIntervalMicroseconds = 250000;      // four tries a second
 inline constexpr std::int64_t kStillGoneLineMicroseconds = 10000000;     // a line every ten seconds
-inline constexpr std::int64_t kReturnToleranceMicroseconds = 10000;      // a return this close is left
+// After a return: the song a new stream is given until it is heard, how often its delay is
+// asked meanwhile, for how long at most, and how far off the clock its place may stay.
+inline constexpr std::int64_t kReturnAheadMicroseconds = 100000;
+inline constexpr std::int64_t kReturnPollMicroseconds = 5000;
+inline constexpr std::int64_t kReturnListenMicroseconds = 1000000;
+inline constexpr std::int64_t kReturnToleranceMicroseconds = 10000;
 
 // Writes buffer to the device one period at a time (the last write of a pass asks only for
 // the frames that remain; a trailing partial frame is never written), starting again at
@@ -138,9 +144,12 @@ inline constexpr std::int64_t kReturnToleranceMicroseconds = 10000;      // a re
 // opens, playing goes on at the frame the clock gives (rate frames a second), with one line.
 // The clock counts from the moment frame 0 was heard, taken from the device's delay after
 // each write that finds more heard than the one before (the time of the first write while
-// the device cannot say). The frame written on the return is the one to be heard after the
-// delay the device had before it went away; once the new stream is heard, a place more than
-// kReturnToleranceMicroseconds off the clock's is mended by one jump. Any other error clears loop and tries to recover;
+// the device cannot say). A new stream has an empty buffer and plays its first frame after
+// its own start-up, not after the old stream's delay: it gets the frame the clock gives at
+// the return and, until it is heard (a second at most), no more than
+// kReturnAheadMicroseconds of song, its delay asked every kReturnPollMicroseconds; once it
+// is heard, a place more than kReturnToleranceMicroseconds off the clock's is mended by one
+// jump. Any other error clears loop and tries to recover;
 // on the third failure of the same period in a row the loop gives up. An empty buffer ends
 // at once. Allocates nothing and copies nothing outside the reports.
 TWriteLoopEnd RunWriteLoop(IPCMWriter& pcm, std::span<const std::uint8_t> buffer, std::uint64_t periodFrames,

@@ -1,7 +1,8 @@
 // Tests of the player's write loop and worker thread over a recording stand-in for the PCM
 // calls and a clock that moves only when the loop writes or waits: the exact bytes handed to
 // the device, looping, short last writes, underruns and their bounded warnings, a device
-// that goes away and comes back (where the song goes on), persistent errors, empty buffers,
+// that goes away and comes back (where the song goes on, by the clock of what is heard),
+// persistent errors, empty buffers,
 // the refusals while playing, the suspended start and the worker's stack. Depends on GoogleTest, kelvo_audio and POSIX threads.
 #include <pthread.h>
 
@@ -66,11 +67,13 @@ class TRecordingPCM final : public IPCMWriter {
     std::deque<int> ReopenScript;  // results of Reopen, in order; with nothing scripted it opens
     std::vector<std::int64_t> Reopens;  // when each Reopen came
     std::uint64_t ReopenPeriod = 0;     // the period a reopened device has (0: unchanged)
-    // A stream plays its first frame LagFrames after its first write and keeps that delay
-    // (nothing: the device cannot say its delay); a reopened one lags ReopenLagFrames.
+    // A stream plays its first frame LagFrames after its first write, then one frame in
+    // each 44100th of a second (nothing: the device cannot say its delay); a reopened one
+    // lags ReopenLagFrames.
     std::optional<std::int64_t> LagFrames;
     std::int64_t ReopenLagFrames = 0;
     std::int64_t StreamTaken = 0;  // frames the current stream took
+    std::int64_t StreamStart = 0;  // the time of its first write
   };
 
   explicit TRecordingPCM(TShared& shared) : Shared(shared) {}
@@ -89,6 +92,7 @@ class TRecordingPCM final : public IPCMWriter {
         result = Shared.Script.front();
         Shared.Script.pop_front();
       }
+      if (Shared.StreamTaken == 0) Shared.StreamStart = Shared.Now;
       if (result > 0) Shared.StreamTaken += result;
       if (result > 0 && !Shared.OutOfBounds) Shared.Taken.insert(Shared.Taken.end(), frames, frames + result * kFrameBytes);
       Shared.Now += result > 0 ? result * 1000000 / 44100 : Shared.FailedWriteMicroseconds;
@@ -111,7 +115,8 @@ class TRecordingPCM final : public IPCMWriter {
   std::optional<std::int64_t> Delay() override {
     std::lock_guard<std::mutex> lock(Shared.Mutex);
     if (!Shared.LagFrames) return std::nullopt;
-    return std::min(Shared.StreamTaken, *Shared.LagFrames);
+    const auto played = static_cast<std::int64_t>(FramesAt(Shared.Now - Shared.StreamStart, 44100)) - *Shared.LagFrames;
+    return Shared.StreamTaken - std::clamp<std::int64_t>(played, 0, Shared.StreamTaken);
   }
   int Reopen(std::uint64_t& periodFrames) override {
     std::lock_guard<std::mutex> lock(Shared.Mutex);
@@ -432,13 +437,13 @@ TEST(WriteLoop, AGoneDeviceIsSaidOnceOpenedAgainFourTimesASecondAndPlaysOnWhereT
 
 TEST(WriteLoop, TheClockCountsFromTheFirstFrameHeardAndAReturnLandsThere) {
   // The device plays its first frame half a second after the first write; it goes away
-  // after 2 s of writing and comes back at the fifth opening with a stream that lags only
-  // 50 ms. Ten seconds of song, looping.
+  // after 2 s of writing and comes back at the fifth opening with a stream that starts
+  // playing 0.2 s after its first write. Ten seconds of song, looping.
   const TBytes bytes = Pattern(441000 * kFrameBytes);
   TRecordingPCM::TShared shared;
   const std::int64_t started = shared.Now;
   shared.LagFrames = 22050;
-  shared.ReopenLagFrames = 2205;
+  shared.ReopenLagFrames = 8820;
   shared.Script.assign(88200 / 441, 441);
   shared.Script.push_back(-ENODEV);
   shared.ReopenScript.assign(4, -EHOSTDOWN);
@@ -453,31 +458,37 @@ TEST(WriteLoop, TheClockCountsFromTheFirstFrameHeardAndAReturnLandsThere) {
   std::lock_guard<std::mutex> lock(shared.Mutex);
   ASSERT_EQ(shared.Reopens.size(), 5u);
   EXPECT_FALSE(shared.OutOfBounds);
-  // The frame of the song a write starts with is heard after the stream's delay; from the
-  // first write that finds the new stream heard on, that is the frame the clock gives for
-  // then, counted from the first frame heard (half a second after the first write).
-  const std::int64_t heardStart = started + 500000;
-  auto heardPlace = [&](const TWrite& w) {
-    return static_cast<std::ptrdiff_t>(FramesAt(w.At + 50000 - heardStart, 44100) % 441000 * kFrameBytes);
-  };
+  // When the first frame of each write after the return is heard, and the place of the song
+  // the clock gives then, counting from the first frame heard (0.5 s after the first write).
   const std::size_t resumed = 88200 / 441 + 1;
-  ASSERT_GT(shared.Writes.size(), resumed + 2205 / 441 + 2);
+  ASSERT_GT(shared.Writes.size(), resumed + 100);
+  const std::int64_t heardStart = started + 500000;
+  std::int64_t heardAt = shared.Writes[resumed].At + 200000;
   std::size_t jumps = 0;
   std::size_t firstAtPlace = 0;
-  for (std::size_t i = resumed + 1; i < shared.Writes.size(); ++i) {
+  for (std::size_t i = resumed; i < shared.Writes.size(); ++i) {
+    const TWrite& w = shared.Writes[i];
+    const auto place = static_cast<std::ptrdiff_t>(FramesAt(heardAt - heardStart, 44100) % 441000 * kFrameBytes);
+    if (firstAtPlace == 0 && w.Offset == place) firstAtPlace = i;
+    if (firstAtPlace != 0) {
+      EXPECT_EQ(w.Offset, place) << "write " << i;
+    }
+    heardAt += static_cast<std::int64_t>(w.Frames) * 1000000 / 44100;
     const TWrite& before = shared.Writes[i - 1];
     const std::ptrdiff_t next = before.Offset + static_cast<std::ptrdiff_t>(before.Frames) * kFrameBytes;
-    if (shared.Writes[i].Offset != next % static_cast<std::ptrdiff_t>(bytes.size())) ++jumps;
-    if (firstAtPlace == 0 && shared.Writes[i].Offset == heardPlace(shared.Writes[i])) firstAtPlace = i;
+    if (i > resumed && w.Offset != next % static_cast<std::ptrdiff_t>(bytes.size())) ++jumps;
   }
-  // One jump, as soon as the new stream is heard (after its 50 ms), and the song stays there.
+  // One jump, once the new stream is heard (0.2 s after its first write; until then it is
+  // given only a tenth of a second of song, a poll at a time), and the song stays there.
   EXPECT_EQ(jumps, 1u);
-  EXPECT_LE(firstAtPlace, resumed + 2205 / 441 + 1) << output;
-  for (std::size_t i = std::max<std::size_t>(firstAtPlace, resumed + 1); i < shared.Writes.size(); ++i) {
-    ASSERT_EQ(shared.Writes[i].Offset, heardPlace(shared.Writes[i])) << "write " << i;
-  }
-  EXPECT_NE(output.find("[uALSA] INFO: the sound device is back after 1.2 s; the song goes on at "), std::string::npos)
-      << output;
+  ASSERT_NE(firstAtPlace, 0u) << output;
+  EXPECT_LE(shared.Writes[firstAtPlace].At - shared.Writes[resumed].At, 200000 + kReturnPollMicroseconds);
+  EXPECT_LE(firstAtPlace - resumed, 11u);
+  EXPECT_TRUE(std::all_of(shared.Sleeps.begin() + 5, shared.Sleeps.end(),
+                          [](std::int64_t sleep) { return sleep == kReturnPollMicroseconds; }));
+  EXPECT_EQ(output,
+            "[uALSA] WARNING: the sound device went away (No such device); opening it again four times a second\n"
+            "[uALSA] INFO: the sound device is back after 1.2 s; the song goes on at 2.8 s\n");
 }
 
 TEST(WriteLoop, AGoneDeviceThatComesBackOnlyAfterTheSongsEndEndsPlayingThere) {
