@@ -216,6 +216,9 @@ TWriteLoopEnd RunWriteLoop(IPCMWriter& pcm, std::span<const std::uint8_t> buffer
       if (prepared < 0 || ++underrunsInARow >= kUncuredUnderruns) {
         gone = prepared < 0 ? prepared : -EPIPE;
       } else {
+        // A stream prepared again plays after its own start-up: a return not yet heard is
+        // mended once this one is.
+        if (returned) heardBefore = static_cast<std::int64_t>(pass * songFrames + position / bytesPerFrame);
         continue;
       }
     } else if (result == -ESTRPIPE) {

@@ -130,7 +130,7 @@ inline constexpr std::int64_t kReopenIntervalMicroseconds = 250000;      // four
 inline constexpr std::int64_t kStillGoneLineMicroseconds = 10000000;     // a line every ten seconds
 // After a return: the song a new stream is given until it is heard, how often its delay is
 // asked meanwhile, for how long at most, and how far off the clock its place may stay.
-inline constexpr std::int64_t kReturnAheadMicroseconds = 100000;
+inline constexpr std::int64_t kReturnAheadMicroseconds = 200000;
 inline constexpr std::int64_t kReturnPollMicroseconds = 5000;
 inline constexpr std::int64_t kReturnListenMicroseconds = 1000000;
 inline constexpr std::int64_t kReturnToleranceMicroseconds = 10000;
@@ -146,10 +146,11 @@ inline constexpr std::int64_t kReturnToleranceMicroseconds = 10000;
 // each write that finds more heard than the one before (the time of the first write while
 // the device cannot say). A new stream has an empty buffer and plays its first frame after
 // its own start-up, not after the old stream's delay: it gets the frame the clock gives at
-// the return and, until it is heard (a second at most), no more than
-// kReturnAheadMicroseconds of song, its delay asked every kReturnPollMicroseconds; once it
-// is heard, a place more than kReturnToleranceMicroseconds off the clock's is mended by one
-// jump. Any other error clears loop and tries to recover;
+// the return and, until it is heard (a second at most; a stream prepared again after an
+// underrun must be heard anew), no more than kReturnAheadMicroseconds of song, its delay
+// asked every kReturnPollMicroseconds; once it is heard, a place more than
+// kReturnToleranceMicroseconds off the clock's is mended by one jump. Any other error
+// clears loop and tries to recover;
 // on the third failure of the same period in a row the loop gives up. An empty buffer ends
 // at once. Allocates nothing and copies nothing outside the reports.
 TWriteLoopEnd RunWriteLoop(IPCMWriter& pcm, std::span<const std::uint8_t> buffer, std::uint64_t periodFrames,
