@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstdio>
 #include <optional>
 #include <string_view>
@@ -22,6 +23,13 @@ constexpr int kFailuresBeforeGivingUp = 3;
 // Underruns in a row, with no frame taken between them, that show preparing does not cure
 // the device: it went away (a sound server that died answers every write so).
 constexpr int kUncuredUnderruns = 3;
+
+// The time frames take to play at rate frames a second; whole seconds and the rest apart,
+// as in FramesAt, so no run time overflows.
+std::int64_t MicrosecondsFor(std::uint64_t frames, unsigned int rate) {
+  if (rate == 0) return 0;
+  return static_cast<std::int64_t>(frames / rate * 1000000 + frames % rate * 1000000 / rate);
+}
 
 std::string Seconds(std::int64_t microseconds) {
   char text[32];
@@ -42,6 +50,12 @@ int TALSAWriter::Recover(int error) { return snd_pcm_recover(PCM, error, 1); }
 std::int64_t TALSAWriter::FramesToBytes(std::int64_t frames) { return snd_pcm_frames_to_bytes(PCM, frames); }
 
 const char* TALSAWriter::StrError(int error) { return snd_strerror(error); }
+
+std::optional<std::int64_t> TALSAWriter::Delay() {
+  snd_pcm_sframes_t frames = 0;
+  if (PCM == nullptr || snd_pcm_delay(PCM, &frames) < 0) return std::nullopt;
+  return frames;
+}
 
 int TALSAWriter::Reopen(std::uint64_t& periodFrames) {
   if (PCM != nullptr) snd_pcm_close(PCM);
@@ -75,6 +89,12 @@ std::uint64_t FramesAt(std::int64_t elapsedMicroseconds, unsigned int rate) {
   const auto elapsed = static_cast<std::uint64_t>(std::max<std::int64_t>(elapsedMicroseconds, 0));
   // Whole seconds and the rest apart: no overflow for any run time.
   return elapsed / 1000000 * rate + elapsed % 1000000 * rate / 1000000;
+}
+
+std::optional<std::int64_t> HeardOrigin(std::int64_t nowMicroseconds, std::uint64_t written, std::int64_t delayFrames,
+                                        unsigned int rate) {
+  if (rate == 0 || delayFrames < 0 || static_cast<std::uint64_t>(delayFrames) >= written) return std::nullopt;
+  return nowMicroseconds - MicrosecondsFor(written - static_cast<std::uint64_t>(delayFrames), rate);
 }
 
 std::optional<std::uint64_t> SongFrameAt(std::int64_t elapsedMicroseconds, unsigned int rate,
@@ -119,14 +139,62 @@ TWriteLoopEnd RunWriteLoop(IPCMWriter& pcm, std::span<const std::uint8_t> buffer
   if (length < bytesPerFrame) return TWriteLoopEnd::Finished;
   const std::uint64_t songFrames = length / bytesPerFrame;
 
-  const std::int64_t start = clock.NowMicroseconds();
+  // The clock of the song counts from the moment frame 0 was heard: the time of the first
+  // write until the device's delay tells better.
+  std::int64_t origin = clock.NowMicroseconds();
+  std::int64_t heardBefore = 0;  // the most frames (over all passes) known heard in this stream
+  bool returned = false;         // the device came back and its new stream was not heard yet
+  std::int64_t returnedAt = 0;
   std::uint64_t pass = 0;
   std::size_t position = 0;
+
+  // Asks the device what is heard; returns its delay. A stream that was heard further than
+  // before plays (it does not fill its buffer, start, or stall), so it dates frame 0. The
+  // first time the stream after a return is heard, a place off the clock's by more than the
+  // tolerance (a new stream plays after its own start-up) jumps once to the clock's.
+  auto listen = [&]() -> std::optional<std::int64_t> {
+    const std::optional<std::int64_t> delay = pcm.Delay();
+    if (!delay) return delay;
+    const std::int64_t now = clock.NowMicroseconds();
+    const std::uint64_t written = pass * songFrames + position / bytesPerFrame;
+    const std::optional<std::int64_t> heardOrigin = HeardOrigin(now, written, *delay, rate);
+    const std::int64_t heard = static_cast<std::int64_t>(written) - *delay;
+    if (!heardOrigin || heard <= heardBefore) return delay;
+    heardBefore = heard;
+    if (!returned) {
+      origin = *heardOrigin;
+      return delay;
+    }
+    returned = false;
+    if (std::abs(*heardOrigin - origin) <= kReturnToleranceMicroseconds) return delay;
+    const std::int64_t target = static_cast<std::int64_t>(FramesAt(now - origin, rate)) + *delay;
+    const auto place = static_cast<std::uint64_t>(std::max<std::int64_t>(target, 0));
+    if (!loop.load() && place / songFrames > pass) {
+      position = length;  // past the end of a song that does not loop
+      return delay;
+    }
+    pass = place / songFrames;
+    position = Narrow<std::size_t>(place % songFrames * bytesPerFrame);
+    heardBefore = static_cast<std::int64_t>(place);
+    return delay;
+  };
+
   int failures = 0;
   int underrunsInARow = 0;
   TLineLimiter underrunLines;
   TLineLimiter errorLines;
   while (position < length || loop.load()) {
+    if (returned) {
+      // Until the stream after a return is heard (for a second at most), it is given only
+      // kReturnAheadMicroseconds of song, so that mending its place is heard soon.
+      const std::optional<std::int64_t> delay = listen();
+      const bool ahead = delay && *delay > 0 &&
+                         MicrosecondsFor(static_cast<std::uint64_t>(*delay), rate) >= kReturnAheadMicroseconds;
+      if (returned && ahead && clock.NowMicroseconds() - returnedAt < kReturnListenMicroseconds) {
+        clock.SleepMicroseconds(kReturnPollMicroseconds);
+        continue;
+      }
+    }
     if (position >= length) {
       position = 0;
       ++pass;
@@ -148,6 +216,9 @@ TWriteLoopEnd RunWriteLoop(IPCMWriter& pcm, std::span<const std::uint8_t> buffer
       if (prepared < 0 || ++underrunsInARow >= kUncuredUnderruns) {
         gone = prepared < 0 ? prepared : -EPIPE;
       } else {
+        // A stream prepared again plays after its own start-up: a return not yet heard is
+        // mended once this one is.
+        if (returned) heardBefore = static_cast<std::int64_t>(pass * songFrames + position / bytesPerFrame);
         continue;
       }
     } else if (result == -ESTRPIPE) {
@@ -182,16 +253,17 @@ TWriteLoopEnd RunWriteLoop(IPCMWriter& pcm, std::span<const std::uint8_t> buffer
       for (;;) {
         clock.SleepMicroseconds(kReopenIntervalMicroseconds);
         const std::int64_t now = clock.NowMicroseconds();
-        if (!SongFrameAt(now - start, rate, songFrames, loop.load(), pass)) return TWriteLoopEnd::Finished;
+        if (!SongFrameAt(now - origin, rate, songFrames, loop.load(), pass)) return TWriteLoopEnd::Finished;
         const int error = pcm.Reopen(periodFrames);
         if (error >= 0 && periodFrames > 0) {
-          // The place the song would have reached had it never stopped.
+          // The place the song would have reached had it never stopped (a new stream plays
+          // its first frame soon; listen mends the place once it is heard).
           const std::int64_t back = clock.NowMicroseconds();
-          frame = SongFrameAt(back - start, rate, songFrames, loop.load(), pass);
+          frame = SongFrameAt(back - origin, rate, songFrames, loop.load(), pass);
           if (!frame) return TWriteLoopEnd::Finished;
           WriteLine("[uALSA] INFO: the sound device is back after " + Seconds(back - goneAt) +
                     "; the song goes on at " + Seconds(static_cast<std::int64_t>(*frame * 1000000 / rate)));
-          pass = std::max(pass, FramesAt(back - start, rate) / songFrames);
+          pass = FramesAt(back - origin, rate) / songFrames;
           break;
         }
         if (now - lastLine >= kStillGoneLineMicroseconds) {
@@ -201,6 +273,9 @@ TWriteLoopEnd RunWriteLoop(IPCMWriter& pcm, std::span<const std::uint8_t> buffer
         }
       }
       position = Narrow<std::size_t>(*frame * bytesPerFrame);
+      heardBefore = static_cast<std::int64_t>(pass * songFrames + *frame);
+      returned = true;
+      returnedAt = clock.NowMicroseconds();
       failures = 0;
       underrunsInARow = 0;
       continue;
@@ -210,6 +285,7 @@ TWriteLoopEnd RunWriteLoop(IPCMWriter& pcm, std::span<const std::uint8_t> buffer
     // A device never takes more than it was offered; the position stays inside the buffer.
     const auto taken = std::min(static_cast<std::uint64_t>(result), frames);
     position += Narrow<std::size_t>(pcm.FramesToBytes(static_cast<std::int64_t>(taken)));
+    if (taken > 0) listen();
   }
   return TWriteLoopEnd::Finished;
 }

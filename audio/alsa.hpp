@@ -2,8 +2,9 @@
 // thread of its own, optionally looping. The device is opened and configured at
 // construction; PlayBuffer starts the worker. A device or sound server that goes away while
 // playing is opened again, at most four times a second, and the song goes on at the place
-// the clock gives, as if it had never stopped. Every warning of the worker is written at
-// most once a second. The write loop reaches the device only through IPCMWriter and keeps
+// the clock gives, as if it had never stopped; the clock counts from when the first frame
+// was heard (the device's delay tells), not from when it was written. Every warning of the
+// worker is written at most once a second. The write loop reaches the device only through IPCMWriter and keeps
 // time through IPlaybackClock, so it also runs against stand-ins.
 #pragma once
 
@@ -34,7 +35,7 @@ struct TALSAConfig {
 // samples as signed 16-bit little-endian frames (the one format the player writes).
 TALSAConfig SongConfig(std::string_view device, const TWAV& song);
 
-// The PCM calls the write loop makes (snd_pcm_writei, _prepare, _recover,
+// The PCM calls the write loop makes (snd_pcm_writei, _prepare, _recover, _delay,
 // _frames_to_bytes, snd_strerror, and opening the device again).
 class IPCMWriter {
  public:
@@ -45,6 +46,8 @@ class IPCMWriter {
   virtual int Recover(int error) = 0;
   virtual std::int64_t FramesToBytes(std::int64_t frames) = 0;
   virtual const char* StrError(int error) = 0;
+  // The frames written but not yet heard, or nothing when the device cannot say now.
+  virtual std::optional<std::int64_t> Delay() = 0;
   // Closes the device and opens the same one again with the same parameters, silently;
   // 0 with periodFrames set to its period, or a negative error code.
   virtual int Reopen(std::uint64_t& periodFrames) = 0;
@@ -66,6 +69,7 @@ class TALSAWriter final : public IPCMWriter {
   int Recover(int error) override;
   std::int64_t FramesToBytes(std::int64_t frames) override;
   const char* StrError(int error) override;
+  std::optional<std::int64_t> Delay() override;
   int Reopen(std::uint64_t& periodFrames) override;
 
  private:
@@ -109,6 +113,12 @@ std::optional<std::uint64_t> SongFrameAt(std::int64_t elapsedMicroseconds, unsig
 // The frames that play in elapsedMicroseconds at rate frames a second (none before 0).
 std::uint64_t FramesAt(std::int64_t elapsedMicroseconds, unsigned int rate);
 
+// When frame 0 of the song was heard, from a write: at nowMicroseconds the device had been
+// given `written` frames (counted over all passes) of which delayFrames were not yet heard.
+// Nothing while no frame has been heard yet (the device still fills its buffer or starts).
+std::optional<std::int64_t> HeardOrigin(std::int64_t nowMicroseconds, std::uint64_t written, std::int64_t delayFrames,
+                                        unsigned int rate);
+
 // At most one line a second: Allow says whether a line may be written now and, when it may,
 // sets held to how many were held back since the last one.
 class TLineLimiter {
@@ -123,6 +133,12 @@ class TLineLimiter {
 
 inline constexpr std::int64_t kReopenIntervalMicroseconds = 250000;      // four tries a second
 inline constexpr std::int64_t kStillGoneLineMicroseconds = 10000000;     // a line every ten seconds
+// After a return: the song a new stream is given until it is heard, how often its delay is
+// asked meanwhile, for how long at most, and how far off the clock its place may stay.
+inline constexpr std::int64_t kReturnAheadMicroseconds = 200000;
+inline constexpr std::int64_t kReturnPollMicroseconds = 5000;
+inline constexpr std::int64_t kReturnListenMicroseconds = 1000000;
+inline constexpr std::int64_t kReturnToleranceMicroseconds = 10000;
 
 // Writes buffer to the device one period at a time (the last write of a pass asks only for
 // the frames that remain; a trailing partial frame is never written), starting again at
@@ -130,8 +146,16 @@ inline constexpr std::int64_t kStillGoneLineMicroseconds = 10000000;     // a li
 // again; its warning is written at most once a second. A device that goes away (DeviceGone,
 // or three underruns in a row that preparing does not cure) is reported once, then opened
 // again every kReopenIntervalMicroseconds with one further line every ten seconds; once it
-// opens, playing goes on at the frame the clock gives for the time since the first write
-// (rate frames a second), with one line. Any other error clears loop and tries to recover;
+// opens, playing goes on at the frame the clock gives (rate frames a second), with one line.
+// The clock counts from the moment frame 0 was heard, taken from the device's delay after
+// each write that finds more heard than the one before (the time of the first write while
+// the device cannot say). A new stream has an empty buffer and plays its first frame after
+// its own start-up, not after the old stream's delay: it gets the frame the clock gives at
+// the return and, until it is heard (a second at most; a stream prepared again after an
+// underrun must be heard anew), no more than kReturnAheadMicroseconds of song, its delay
+// asked every kReturnPollMicroseconds; once it is heard, a place more than
+// kReturnToleranceMicroseconds off the clock's is mended by one jump. Any other error
+// clears loop and tries to recover;
 // on the third failure of the same period in a row the loop gives up. An empty buffer ends
 // at once. Allocates nothing and copies nothing outside the reports.
 TWriteLoopEnd RunWriteLoop(IPCMWriter& pcm, std::span<const std::uint8_t> buffer, std::uint64_t periodFrames,

@@ -1,8 +1,9 @@
 // Tests of the player's write loop and worker thread over a recording stand-in for the PCM
 // calls and a clock that moves only when the loop writes or waits: the exact bytes handed to
 // the device, looping, short last writes, underruns and their bounded warnings, a device
-// that goes away and comes back (where the song goes on), persistent errors, empty buffers,
-// the refusals while playing, the suspended start and the worker's stack.
+// that goes away and comes back (where the song goes on, by the clock of what is heard),
+// persistent errors, empty buffers, the refusals while playing, the suspended start and the
+// worker's stack.
 #include <pthread.h>
 
 #include <gtest/gtest.h>
@@ -37,6 +38,7 @@ constexpr std::int64_t kFrameBytes = 4;  // 16-bit stereo
 struct TWrite {
   std::ptrdiff_t Offset;  // from the start of the buffer being played
   std::uint64_t Frames;   // frames asked for
+  std::int64_t At;        // the clock when it came
 };
 
 // Records every write (the bytes the device took and where they came from) and answers
@@ -65,6 +67,13 @@ class TRecordingPCM final : public IPCMWriter {
     std::deque<int> ReopenScript;  // results of Reopen, in order; with nothing scripted it opens
     std::vector<std::int64_t> Reopens;  // when each Reopen came
     std::uint64_t ReopenPeriod = 0;     // the period a reopened device has (0: unchanged)
+    // A stream plays its first frame LagFrames after its first write, then one frame in
+    // each 44100th of a second (nothing: the device cannot say its delay); a reopened one
+    // lags ReopenLagFrames.
+    std::optional<std::int64_t> LagFrames;
+    std::int64_t ReopenLagFrames = 0;
+    std::int64_t StreamTaken = 0;  // frames the current stream took
+    std::int64_t StreamStart = 0;  // the time of its first write
   };
 
   explicit TRecordingPCM(TShared& shared) : Shared(shared) {}
@@ -77,12 +86,14 @@ class TRecordingPCM final : public IPCMWriter {
       const std::ptrdiff_t offset = frames - Shared.Base;
       const auto bytes = static_cast<std::ptrdiff_t>(count) * kFrameBytes;
       if (offset < 0 || offset + bytes > static_cast<std::ptrdiff_t>(Shared.Length)) Shared.OutOfBounds = true;
-      Shared.Writes.push_back({offset, count});
+      Shared.Writes.push_back({offset, count, Shared.Now});
       result = static_cast<std::int64_t>(count);
       if (!Shared.Script.empty()) {
         result = Shared.Script.front();
         Shared.Script.pop_front();
       }
+      if (Shared.StreamTaken == 0) Shared.StreamStart = Shared.Now;
+      if (result > 0) Shared.StreamTaken += result;
       if (result > 0 && !Shared.OutOfBounds) Shared.Taken.insert(Shared.Taken.end(), frames, frames + result * kFrameBytes);
       Shared.Now += result > 0 ? result * 1000000 / 44100 : Shared.FailedWriteMicroseconds;
     }
@@ -101,6 +112,12 @@ class TRecordingPCM final : public IPCMWriter {
   }
   std::int64_t FramesToBytes(std::int64_t frames) override { return frames * kFrameBytes; }
   const char* StrError(int error) override { return std::strerror(-error); }
+  std::optional<std::int64_t> Delay() override {
+    std::lock_guard<std::mutex> lock(Shared.Mutex);
+    if (!Shared.LagFrames) return std::nullopt;
+    const auto played = static_cast<std::int64_t>(FramesAt(Shared.Now - Shared.StreamStart, 44100)) - *Shared.LagFrames;
+    return Shared.StreamTaken - std::clamp<std::int64_t>(played, 0, Shared.StreamTaken);
+  }
   int Reopen(std::uint64_t& periodFrames) override {
     std::lock_guard<std::mutex> lock(Shared.Mutex);
     Shared.Reopens.push_back(Shared.Now);
@@ -110,6 +127,10 @@ class TRecordingPCM final : public IPCMWriter {
       Shared.ReopenScript.pop_front();
     }
     if (result == 0 && Shared.ReopenPeriod > 0) periodFrames = Shared.ReopenPeriod;
+    if (result == 0 && Shared.LagFrames) {
+      Shared.LagFrames = Shared.ReopenLagFrames;
+      Shared.StreamTaken = 0;
+    }
     return result;
   }
 
@@ -334,6 +355,12 @@ TEST(WriteLoop, SongFrameByTheClock) {
   EXPECT_EQ(SongFrameAt(3000000, 44100, 100000, false, 0), std::nullopt);
   EXPECT_EQ(SongFrameAt(3000000, 44100, 100000, false, 1), 32300u);
   EXPECT_EQ(SongFrameAt(1000000, 44100, 0, true, 0), std::nullopt);
+  // Frame 0 was heard when the frames written less those still delayed began to play;
+  // nothing while none is heard yet, or the device says less than nothing.
+  EXPECT_EQ(HeardOrigin(5000000, 88200 + 4410, 4410, 44100), 3000000);
+  EXPECT_EQ(HeardOrigin(5000000, 4410, 4410, 44100), std::nullopt);
+  EXPECT_EQ(HeardOrigin(5000000, 4410, 8820, 44100), std::nullopt);
+  EXPECT_EQ(HeardOrigin(5000000, 4410, -1, 44100), std::nullopt);
 }
 
 namespace {
@@ -406,6 +433,62 @@ TEST(WriteLoop, AGoneDeviceIsSaidOnceOpenedAgainFourTimesASecondAndPlaysOnWhereT
               "[uALSA] INFO: the sound device is back after 11.5 s; the song goes on at 3.5 s\n")
         << output;
   }
+}
+
+TEST(WriteLoop, TheClockCountsFromTheFirstFrameHeardAndAReturnLandsThere) {
+  // The device plays its first frame half a second after the first write; it goes away
+  // after 2 s of writing and comes back at the fifth opening with a stream that starts
+  // playing 0.2 s after its first write. Ten seconds of song, looping.
+  const TBytes bytes = Pattern(441000 * kFrameBytes);
+  TRecordingPCM::TShared shared;
+  const std::int64_t started = shared.Now;
+  shared.LagFrames = 22050;
+  shared.ReopenLagFrames = 8820;
+  shared.Script.assign(88200 / 441, 441);
+  shared.Script.push_back(-ENODEV);
+  shared.ReopenScript.assign(4, -EHOSTDOWN);
+  std::atomic<bool> loop{true};
+  shared.AfterWrite = [&] {
+    std::lock_guard<std::mutex> lock(shared.Mutex);
+    if (shared.Taken.size() >= 6 * 44100 * kFrameBytes) loop.store(false);
+  };
+  std::string output;
+  EXPECT_EQ(RunCaptured(shared, bytes, 441, loop, output), TWriteLoopEnd::Finished);
+
+  std::lock_guard<std::mutex> lock(shared.Mutex);
+  ASSERT_EQ(shared.Reopens.size(), 5u);
+  EXPECT_FALSE(shared.OutOfBounds);
+  // When the first frame of each write after the return is heard, and the place of the song
+  // the clock gives then, counting from the first frame heard (0.5 s after the first write).
+  const std::size_t resumed = 88200 / 441 + 1;
+  ASSERT_GT(shared.Writes.size(), resumed + 100);
+  const std::int64_t heardStart = started + 500000;
+  std::int64_t heardAt = shared.Writes[resumed].At + 200000;
+  std::size_t jumps = 0;
+  std::size_t firstAtPlace = 0;
+  for (std::size_t i = resumed; i < shared.Writes.size(); ++i) {
+    const TWrite& w = shared.Writes[i];
+    const auto place = static_cast<std::ptrdiff_t>(FramesAt(heardAt - heardStart, 44100) % 441000 * kFrameBytes);
+    if (firstAtPlace == 0 && w.Offset == place) firstAtPlace = i;
+    if (firstAtPlace != 0) {
+      EXPECT_EQ(w.Offset, place) << "write " << i;
+    }
+    heardAt += static_cast<std::int64_t>(w.Frames) * 1000000 / 44100;
+    const TWrite& before = shared.Writes[i - 1];
+    const std::ptrdiff_t next = before.Offset + static_cast<std::ptrdiff_t>(before.Frames) * kFrameBytes;
+    if (i > resumed && w.Offset != next % static_cast<std::ptrdiff_t>(bytes.size())) ++jumps;
+  }
+  // One jump, once the new stream is heard (0.2 s after its first write; until then it is
+  // given only kReturnAheadMicroseconds of song, a poll at a time), and the song stays there.
+  EXPECT_EQ(jumps, 1u);
+  ASSERT_NE(firstAtPlace, 0u) << output;
+  EXPECT_LE(shared.Writes[firstAtPlace].At - shared.Writes[resumed].At, 200000 + kReturnPollMicroseconds);
+  EXPECT_LE(firstAtPlace - resumed, static_cast<std::size_t>(kReturnAheadMicroseconds / 10000 + 1));
+  EXPECT_TRUE(std::all_of(shared.Sleeps.begin() + 5, shared.Sleeps.end(),
+                          [](std::int64_t sleep) { return sleep == kReturnPollMicroseconds; }));
+  EXPECT_EQ(output,
+            "[uALSA] WARNING: the sound device went away (No such device); opening it again four times a second\n"
+            "[uALSA] INFO: the sound device is back after 1.2 s; the song goes on at 2.8 s\n");
 }
 
 TEST(WriteLoop, AGoneDeviceThatComesBackOnlyAfterTheSongsEndEndsPlayingThere) {
