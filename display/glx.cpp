@@ -118,6 +118,8 @@ TKelvoDisplay::TKelvoDisplay() {
 
   Context = glXCreateContext(XDisplay, VisualInfo, nullptr, True);
   if (Context == nullptr) FatalLine("[uGLX] ERROR: cannot create a GLX context", kExitAssertion);
+  // The visual is described inside the window and the context now; Xlib's copy goes.
+  XFree(VisualInfo);
   CheckGLError("glx-create-context");
   WriteLine("[uGLX] INFO: created glx context");
 
