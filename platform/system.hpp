@@ -1,0 +1,15 @@
+// uPlatform: the facts of the system the demo was built for that portable code writes into
+// its log lines: the unit names of the window and sound backends. The build chooses one
+// system and passes its header as KELVO_SYSTEM_HEADER (platform/<system>/system.hpp), so a
+// new system brings a header of its own and no portable file changes.
+#pragma once
+
+#include <string_view>
+
+#include KELVO_SYSTEM_HEADER
+
+// Every system header defines, as inline constexpr std::string_view:
+//   kSystemName    "linux", "windows", ...
+//   kDisplayUnit   the unit that writes the window's and GL context's lines ("uGLX")
+//   kAudioUnit     the unit that writes the player's lines ("uALSA")
+static_assert(!kSystemName.empty() && !kDisplayUnit.empty() && !kAudioUnit.empty());
