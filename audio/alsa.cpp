@@ -15,6 +15,7 @@
 
 #include "base/fatal.hpp"
 #include "base/loglines.hpp"
+#include "platform/clock.hpp"
 
 namespace {
 
@@ -72,14 +73,9 @@ int TALSAWriter::Reopen(std::uint64_t& periodFrames) {
   return 0;
 }
 
-std::int64_t TSteadyPlaybackClock::NowMicroseconds() {
-  return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
+std::int64_t TSteadyPlaybackClock::NowMicroseconds() { return MonotonicMicroseconds(); }
 
-void TSteadyPlaybackClock::SleepMicroseconds(std::int64_t duration) {
-  std::this_thread::sleep_for(std::chrono::microseconds(duration));
-}
+void TSteadyPlaybackClock::SleepMicroseconds(std::int64_t duration) { ::SleepMicroseconds(duration); }
 
 bool DeviceGone(int error) {
   return error == -ENODEV || error == -EBADFD || error == -EIO || error == -ESTRPIPE || error == -EPIPE;

@@ -16,9 +16,9 @@
 #include <string>
 #include <string_view>
 
-#include "audio/thread.hpp"
 #include "audio/wav.hpp"
 #include "base/dynarray.hpp"
+#include "platform/thread.hpp"
 
 // ALSA's opaque handles, as <alsa/asoundlib.h> declares them.
 typedef struct _snd_pcm snd_pcm_t;

@@ -1,23 +1,10 @@
-// uTextFiles: the executable's folder and whole-file reads (see files.hpp).
+// uTextFiles: whole-file reads (see files.hpp).
 #include "base/files.hpp"
 
-#include <unistd.h>
-
-#include <cerrno>
-#include <climits>
 #include <fstream>
 #include <system_error>
 
 #include "base/fatal.hpp"
-
-std::string ExecutableDirectory() {
-  std::string path(PATH_MAX, '\0');
-  ssize_t length = readlink("/proc/self/exe", path.data(), path.size());
-  if (length <= 0) FatalLine("Cannot find the executable's path (/proc/self/exe)", kExitAssertion);
-  path.resize(static_cast<std::size_t>(length));
-  std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
-}
 
 std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);

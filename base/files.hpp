@@ -1,5 +1,4 @@
-// uTextFiles: the files every unit reads the same way: the running executable's own folder
-// (where the temporary files go first), a file read whole (nothing when it cannot be read
+// uTextFiles: the files every unit reads the same way: a file read whole (nothing when it cannot be read
 // to its end) and little-endian fields read from bytes.
 #pragma once
 
@@ -10,9 +9,6 @@
 #include <span>
 #include <string>
 #include <vector>
-
-// The directory that holds the running executable, with its trailing '/'.
-std::string ExecutableDirectory();
 
 // The bytes of a whole file, or nothing when it cannot be opened or read to its end.
 std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::filesystem::path& path);

@@ -35,11 +35,12 @@
 #include <string_view>
 #include <vector>
 
-#include "base/loglines.hpp"
-#include "base/clock.hpp"
 #include "base/dynarray.hpp"
 #include "base/files.hpp"
+#include "base/loglines.hpp"
 #include "base/renderer.hpp"
+#include "platform/clock.hpp"
+#include "platform/image.hpp"
 #include "demo/greeting.hpp"
 #include "store/store.hpp"
 #include "store/tempfile.hpp"
@@ -330,7 +331,7 @@ double NowMs() {
     if (NowMs() - lastFrame >= 16) {
       lastFrame = NowMs();
       ++frames;
-      DrawHarbour(floor, harbour, static_cast<double>(GetTickCount64()));
+      DrawHarbour(floor, harbour, static_cast<double>(TickMilliseconds()));
     }
     if (NowMs() - lastReport >= 1000) {
       lastReport = NowMs();

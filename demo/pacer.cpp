@@ -1,6 +1,8 @@
 // uPacer: frame pacing with a clock seam (see pacer.hpp).
 #include "demo/pacer.hpp"
 
+#include "platform/clock.hpp"
+
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -9,8 +11,7 @@
 #include "base/fatal.hpp"
 
 double TWallClock::NowMs() {
-  auto now = std::chrono::system_clock::now().time_since_epoch();
-  return static_cast<double>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+  return WallMilliseconds();
 }
 
 std::int64_t ElapsedMs(double from, double to) {

@@ -1,12 +1,10 @@
 // uPictureDecoder: the picture decoding thread (see picturedecoder.hpp).
 #include "display/picturedecoder.hpp"
 
-#include <sys/resource.h>
-#include <unistd.h>
-
 #include <utility>
 
 #include "base/fatal.hpp"
+#include "platform/thread.hpp"
 
 TPictureDecoder::TPictureDecoder(std::vector<TResourceEntry> entries, std::int32_t maxTextureSize, bool withThread)
     : Entries(std::move(entries)), MaxTextureSize(maxTextureSize), Pictures(Entries.size()), Taken(Entries.size(), false) {
@@ -24,7 +22,7 @@ TPictureDecoder::~TPictureDecoder() {
 
 void TPictureDecoder::Work() {
   // Background work: where the machine is busy, the main thread's own work goes first.
-  setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kDecoderNice);
+  SetCurrentThreadPriority(TThreadPriority::Background);
   for (;;) {
     std::size_t index = 0;
     {

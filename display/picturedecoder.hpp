@@ -20,10 +20,6 @@
 #include "display/bmp.hpp"
 #include "store/store.hpp"
 
-// How much nicer than the main thread the decoding thread is (where both want the same
-// processor, the thread gets about a quarter of it).
-inline constexpr int kDecoderNice = 5;
-
 class TPictureDecoder {
  public:
   // Starts decoding; the entries' bytes must stay mapped while the decoder lives. Without

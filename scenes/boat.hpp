@@ -42,5 +42,5 @@ class TBoatRenderer : public TSceneRenderer {
   // when the end count is 0 (in the first Render).
   std::int64_t Count = 0;
   std::int64_t EndCount = 0;
-  TTickSource Ticks = GetTickCount64;
+  TTickSource Ticks = TickMilliseconds;
 };

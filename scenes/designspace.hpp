@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "base/renderer.hpp"
-#include "base/clock.hpp"
+#include "platform/clock.hpp"
 
 struct TDesignPoint {
   double X = 0;
@@ -21,7 +21,7 @@ struct TDesignQuad {
   double Top = 0;
 };
 
-// Where a renderer reads the tick count (milliseconds); GetTickCount64 unless a test fixes it.
+// Where a renderer reads the tick count (milliseconds); TickMilliseconds unless a test fixes it.
 using TTickSource = std::uint64_t (*)();
 
 // glPushMatrix and glOrtho(0, 1920, 0, 1080, -1, 1) on the current (projection) matrix.

@@ -42,5 +42,5 @@ class TSunRenderer : public TSceneRenderer {
   void Render() override;
 
   TTexture Texture;
-  TTickSource Ticks = GetTickCount64;
+  TTickSource Ticks = TickMilliseconds;
 };

@@ -23,5 +23,5 @@ class TWaterRenderer : public TSceneRenderer {
 
   TTexture Texture;
   double WaterLine = 0;
-  TTickSource Ticks = GetTickCount64;
+  TTickSource Ticks = TickMilliseconds;
 };

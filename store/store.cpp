@@ -1,10 +1,6 @@
 // uStore: reading the embedded resource store and streaming its entries (see store.hpp).
 #include "store/store.hpp"
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <lz4.h>
 #include <zstd.h>
@@ -16,6 +12,7 @@
 
 #include "base/fatal.hpp"
 #include "base/dynarray.hpp"
+#include "platform/image.hpp"
 #include "store/layout.hpp"
 
 namespace {
@@ -238,67 +235,40 @@ TStoreParse ParseStore(std::span<const std::uint8_t> blob) {
   return result;
 }
 
-std::optional<TResourceStore> TResourceStore::Open(const std::string& path, std::string& error) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    error = "cannot open " + path + ": " + std::strerror(errno);
-    return std::nullopt;
-  }
-  struct stat info {};
-  if (fstat(fd, &info) != 0 || info.st_size <= 0) {
-    close(fd);
-    error = "cannot read " + path;
-    return std::nullopt;
-  }
-  auto length = static_cast<std::size_t>(info.st_size);
-  void* mapped = mmap(nullptr, length, PROT_READ, MAP_PRIVATE, fd, 0);
-  close(fd);
-  if (mapped == MAP_FAILED) {
-    error = "cannot map " + path + ": " + std::strerror(errno);
-    return std::nullopt;
-  }
+std::optional<TResourceStore> TResourceStore::Open(std::optional<TMappedFile> file, std::string& error) {
+  if (!file) return std::nullopt;
   TResourceStore store;
-  store.File = {static_cast<const std::uint8_t*>(mapped), length};
+  store.File = file->Bytes();
   auto section = FindElfSection(store.File, kStoreSectionName, error);
-  if (!section) {
-    munmap(mapped, length);
-    return std::nullopt;
-  }
+  if (!section) return std::nullopt;
   store.Where = *section;
   auto parsed = ParseStore(store.File.subspan(static_cast<std::size_t>(section->Offset),
                                               static_cast<std::size_t>(section->Size)));
   if (!parsed.Ok()) {
-    munmap(mapped, length);
     error = parsed.Error;
     return std::nullopt;
   }
   store.Entries = std::move(parsed.Entries);
+  // The entries view into the mapping, which stays for the life of the process.
+  store.Mapping = new TMappedFile(std::move(*file));
   return store;
+}
+
+std::optional<TResourceStore> TResourceStore::Open(const std::string& path, std::string& error) {
+  return Open(TMappedFile::Open(path, error), error);
 }
 
 TResourceStore TResourceStore::OpenSelf() {
   std::string error;
-  auto store = Open("/proc/self/exe", error);
+  auto store = Open(TMappedFile::OpenSelf(error), error);
   if (!store) FatalLine("[uStore] ERROR: " + error, kExitAssertion);
   return std::move(*store);
 }
 
 const TResourceEntry& TResourceStore::Entry(std::size_t index) const { return Entries[CheckIndex(index, Entries.size())]; }
 
-void TResourceStore::Release(std::size_t index) const {
-  const TResourceEntry& entry = Entry(index);
-  const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
-  const auto begin = reinterpret_cast<std::uintptr_t>(entry.Bytes.data());
-  const auto end = begin + entry.Bytes.size();
-  // Only the pages that hold nothing but this entry: its neighbours may still be read.
-  const std::uintptr_t first = (begin + page - 1) / page * page;
-  const std::uintptr_t last = end / page * page;
-  if (first < last) madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
-}
+void TResourceStore::Release(std::size_t index) const { Mapping->Release(Entry(index).Bytes); }
 
 void TResourceStore::Prefetch() const {
-  const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
-  const auto begin = reinterpret_cast<std::uintptr_t>(File.data() + Where.Offset) / page * page;
-  const auto end = reinterpret_cast<std::uintptr_t>(File.data() + Where.Offset + Where.Size);
-  madvise(reinterpret_cast<void*>(begin), end - begin, MADV_WILLNEED);
+  Mapping->Prefetch(File.subspan(static_cast<std::size_t>(Where.Offset), static_cast<std::size_t>(Where.Size)));
 }

@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "base/verdict.hpp"
+#include "platform/image.hpp"
 #include "store/elf.hpp"
 
 // A plain value at a byte offset (the store and ELF headers are little-endian, as is the
@@ -145,7 +146,11 @@ class TResourceStore {
   void Prefetch() const;
 
  private:
+  // Opens the store inside a mapped executable (nothing when it could not be mapped).
+  static std::optional<TResourceStore> Open(std::optional<TMappedFile> file, std::string& error);
+
   std::span<const std::uint8_t> File;
+  const TMappedFile* Mapping = nullptr;  // never unmapped: the entries view into it
   TElfSection Where;
   std::vector<TResourceEntry> Entries;
 };

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "base/fatal.hpp"
-#include "base/files.hpp"
+#include "platform/image.hpp"
 
 namespace {
 
