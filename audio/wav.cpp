@@ -2,11 +2,9 @@
 // loading of the embedded song through a temporary file (see wav.hpp).
 #include "audio/wav.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <cerrno>
 #include <cstring>
 
@@ -44,25 +42,14 @@ std::size_t TWAVMemorySource::Read(void* buffer, std::size_t count) {
 }
 
 std::size_t TWAVFileSource::Read(void* buffer, std::size_t count) {
-  auto* out = static_cast<std::uint8_t*>(buffer);
-  std::size_t done = 0;
-  // One read call for a regular file; the loop only continues after a partial read.
-  while (done < count) {
-    ssize_t n = read(Fd, out + done, count - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<std::size_t>(n);
-  }
+  const std::size_t done = ReadAt(Offset, buffer, count);
+  Offset += done;
   return done;
 }
 
 std::optional<std::uint64_t> TWAVFileSource::Remaining() {
-  struct stat info {};
-  if (fstat(Fd, &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
-  off_t position = lseek(Fd, 0, SEEK_CUR);
-  if (position < 0) return std::nullopt;
-  if (position >= info.st_size) return 0;
-  return static_cast<std::uint64_t>(info.st_size - position);
+  if (!FileSize) return std::nullopt;
+  return *FileSize > Offset ? *FileSize - Offset : 0;
 }
 
 TWAVParse ParseWAV(IWAVSource& source) {
@@ -112,16 +99,27 @@ TWAVParse ParseWAVBytes(std::span<const std::uint8_t> bytes) {
 }
 
 bool TWAV::LoadFromFile(const std::string& path) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  TWAVFileSource source(fd);
-  TWAVParse parse = ParseWAV(source);
-  close(fd);
+  std::ifstream in(PathFromUtf8(path), std::ios::binary);
+  if (!in) return false;
+  std::error_code error;
+  const std::uintmax_t size = std::filesystem::file_size(PathFromUtf8(path), error);
+  TWAVFileSource source(
+      [&in](std::uint64_t offset, void* buffer, std::size_t count) -> std::size_t {
+        in.clear();
+        in.seekg(static_cast<std::streamoff>(offset));
+        in.read(static_cast<char*>(buffer), static_cast<std::streamsize>(count));
+        return static_cast<std::size_t>(in.gcount());
+      },
+      error ? std::nullopt : std::optional<std::uint64_t>(size));
+  Load(ParseWAV(source));
+  return true;
+}
+
+void TWAV::Load(const TWAVParse& parse) {
   if (!parse.Ok()) AssertionFailed(parse.Error, kUnit, parse.Line);
   RiffHeader = parse.RiffHeader;
   FmtChunk = parse.FmtChunk;
   Data = parse.Data;
-  return true;
 }
 
 void TWAV::LoadFromResourceLazinessHack(const TResourceEntry& entry) {
@@ -140,9 +138,12 @@ void TWAV::LoadThroughTemporaryFile(std::span<const std::uint8_t> bytes, const s
 void TWAV::LoadThroughTemporaryFile(const TResourceEntry& entry, TTemporaryFile& file) {
   WriteLine(std::string(kSongTempFilePrefix) + file.Path());
   file.WriteEntry(entry);
-  // Read back through the descriptor: the very bytes just written, whatever the name
-  // leads to by now.
-  Assert(LoadFromFile(file.ReadPath()), "failed to load tmp wav", kUnit, 226);
+  // Read back through the open file: the very bytes just written, whatever the name leads
+  // to by now.
+  TWAVFileSource source(
+      [&file](std::uint64_t offset, void* buffer, std::size_t count) { return file.ReadAt(offset, buffer, count); },
+      file.Size());
+  Load(ParseWAV(source));
   // Its name went when it was made; closing it frees the file.
   file.Remove();
 }

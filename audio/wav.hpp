@@ -7,10 +7,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "base/dynarray.hpp"
 #include "store/store.hpp"
@@ -65,16 +67,21 @@ class TWAVMemorySource final : public IWAVSource {
   std::size_t Position = 0;
 };
 
-// An open file descriptor as a source (not owned). A read error counts as the end of data.
+// A file as a source: its bytes read at increasing offsets through readAt (fewer than asked
+// only at its end; a read error counts as the end of data), and its size where it is known.
 class TWAVFileSource final : public IWAVSource {
  public:
-  explicit TWAVFileSource(int fd) : Fd(fd) {}
+  using TReadAt = std::function<std::size_t(std::uint64_t offset, void* buffer, std::size_t count)>;
+  TWAVFileSource(TReadAt readAt, std::optional<std::uint64_t> size) : ReadAt(std::move(readAt)), FileSize(size) {}
   std::size_t Read(void* buffer, std::size_t count) override;
-  // Known for regular files: their size less the current offset.
   std::optional<std::uint64_t> Remaining() override;
+  // How far the parser has read.
+  std::uint64_t Position() const { return Offset; }
 
  private:
-  int Fd;
+  TReadAt ReadAt;
+  std::optional<std::uint64_t> FileSize;
+  std::uint64_t Offset = 0;
 };
 
 // The outcome of a parse: the fields and samples, or the failed check with the line number
@@ -109,4 +116,8 @@ class TWAV {
   TRiffHeader RiffHeader;
   TFmtChunk FmtChunk;
   TUInt8DynArray Data;
+
+ private:
+  // Takes the parsed fields; a failed parse ends the demo with its report.
+  void Load(const TWAVParse& parse);
 };

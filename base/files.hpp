@@ -8,7 +8,13 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
+
+// A path given in UTF-8 (the demo's paths are UTF-8 on every system).
+inline std::filesystem::path PathFromUtf8(std::string_view text) {
+  return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
 
 // The bytes of a whole file, or nothing when it cannot be opened or read to its end.
 std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::filesystem::path& path);

@@ -188,18 +188,16 @@ void BuildAtlas(TFloor& floor, const TResourceEntry& entry) {
 // Writes the song to a file, reads its samples back with one read into one allocation of
 // exactly their length, deletes the file.
 void SongRoundTrip(TFloor& floor, const TResourceEntry& song, std::string_view fileName) {
-  // The same exclusive creation, read-back through the descriptor and guarded removal as
+  // The same exclusive creation, read-back through the open file and guarded removal as
   // kelvo's song.
   TTemporaryFile file = TTemporaryFile::Create(fileName, "floor");
   file.WriteEntry(song);
-  const int fd = open(file.ReadPath().c_str(), O_RDONLY | O_CLOEXEC);
   std::uint8_t header[44];
-  if (fd < 0 || read(fd, header, sizeof header) != static_cast<ssize_t>(sizeof header)) Fail("cannot read " + file.Path());
+  if (file.ReadAt(0, header, sizeof header) != sizeof header) Fail("cannot read " + file.Path());
   std::uint32_t length;
   std::memcpy(&length, header + 40, 4);
   floor.Song = static_cast<std::uint8_t*>(std::malloc(length));
-  if (floor.Song == nullptr || read(fd, floor.Song, length) != static_cast<ssize_t>(length)) Fail("short song");
-  close(fd);
+  if (floor.Song == nullptr || file.ReadAt(sizeof header, floor.Song, length) != length) Fail("short song");
   file.Remove();
 }
 

@@ -47,8 +47,14 @@ class TPlatformFile {
   std::size_t ReadAt(std::uint64_t offset, void* buffer, std::size_t count) const;
   // The file's size through the open handle.
   std::uint64_t Size() const;
+  // A name by which a library that opens files by name reaches this very file, where the
+  // system has one ("/proc/self/fd/N" on Linux); empty where it has none, and such a
+  // library is given ReadAt instead.
+  std::string LibraryPath() const;
   // Closes the handle; the file goes with it. Later calls do nothing.
   void Close();
+  // The system's own handle (null when closed), for that system's tests alone.
+  const TFileHandle* SystemHandle() const { return Handle_; }
 
  private:
   TFileHandle* Handle_ = nullptr;

@@ -1,5 +1,5 @@
 // uFont: the glyph atlas of the embedded font. The font goes to a temporary file beside the
-// executable (FreeType opens it through this process's descriptor of it), the 256 glyphs of the codes 0 to 255 are
+// executable (FreeType reads it through this process's open handle of it), the 256 glyphs of the codes 0 to 255 are
 // rendered with the light auto-hinter into a zeroed RGBA buffer cell by cell, the file is
 // deleted again and the buffer is uploaded as one GL texture. Any FreeType failure, and a
 // GL whose textures are too small for the atlas, end the demo with one line (status 217)
@@ -53,6 +53,14 @@ void RequireFreeType(FT_Error error, TTemporaryFile& fontFile, const std::string
   if (error != 0) FontFailure(fontFile, step + " failed: " + FreeTypeErrorText(error));
 }
 
+// FreeType's reads of the temporary font file, through the open handle.
+unsigned long ReadFontFile(FT_Stream stream, unsigned long offset, unsigned char* buffer, unsigned long count) {
+  const auto* file = static_cast<const TTemporaryFile*>(stream->descriptor.pointer);
+  // A seek alone (count 0) succeeds within the file.
+  if (count == 0) return offset <= stream->size ? 0 : 1;
+  return static_cast<unsigned long>(file->ReadAt(offset, buffer, count));
+}
+
 // The face's line height in whole pixels.
 std::int64_t LineHeight(FT_Face face) { return static_cast<std::int64_t>(face->size->metrics.height) >> 6; }
 
@@ -100,8 +108,22 @@ TTextureAtlas GenerateTextureAtlasBMP(const TResourceEntry& resource, std::int32
   FT_Library library = nullptr;
   FT_Face face = nullptr;
   RequireFreeType(FT_Init_FreeType(&library), fontFile, "FT_Init_FreeType");
-  // FreeType opens the very file written above, whatever its name leads to by now.
-  RequireFreeType(FT_New_Face(library, fontFile.ReadPath().c_str(), 0, &face), fontFile,
+  // FreeType reads the very file written above, whatever its name leads to by now: by the
+  // name the system gives the open file, or through its handle where there is none.
+  FT_StreamRec stream{};
+  FT_Open_Args openArgs{};
+  const std::string libraryPath = fontFile.File().LibraryPath();
+  if (!libraryPath.empty()) {
+    openArgs.flags = FT_OPEN_PATHNAME;
+    openArgs.pathname = const_cast<char*>(libraryPath.c_str());
+  } else {
+    stream.size = Narrow<unsigned long>(fontFile.Size());
+    stream.descriptor.pointer = &fontFile;
+    stream.read = ReadFontFile;
+    openArgs.flags = FT_OPEN_STREAM;
+    openArgs.stream = &stream;
+  }
+  RequireFreeType(FT_Open_Face(library, &openArgs, 0, &face), fontFile,
                   "FT_New_Face on \"" + fontFile.Path() + "\"");
   RequireFreeType(FT_Set_Char_Size(face, 0, static_cast<FT_F26Dot6>(size) * 64, kDotsPerInch, kDotsPerInch),
                   fontFile, "FT_Set_Char_Size with " + std::to_string(size) + " points");

@@ -214,10 +214,15 @@ TEST(WavFile, LoadsAndLeavesTheTrailingChunksUnread) {
 
   int fd = open(path.c_str(), O_RDONLY);
   ASSERT_GE(fd, 0);
-  TWAVFileSource source(fd);
+  TWAVFileSource source(
+      [fd](std::uint64_t offset, void* buffer, std::size_t count) {
+        const ssize_t n = pread(fd, buffer, count, static_cast<off_t>(offset));
+        return n > 0 ? static_cast<std::size_t>(n) : 0;
+      },
+      fs::file_size(path));
   TWAVParse parse = ParseWAV(source);
   ASSERT_TRUE(parse.Ok()) << parse.Error;
-  EXPECT_EQ(lseek(fd, 0, SEEK_CUR), static_cast<off_t>(44 + samples.size()));
+  EXPECT_EQ(source.Position(), 44 + samples.size());
   close(fd);
 
   TWAV wav;

@@ -288,7 +288,8 @@ TEST(StoreCodecs, ATemporaryFileTakesAnEntryWholeAndGoesWhenItIsDamaged) {
   {
     TTemporaryFile file = TTemporaryFile::CreateAt(path.string(), "uTest");
     file.WriteEntry(parsed.Entries.at(0));
-    const TBytes written = ReadBytes(file.ReadPath());
+    TBytes written(static_cast<std::size_t>(file.Size()));
+    written.resize(file.ReadAt(0, written.data(), written.size()));
     EXPECT_EQ(written, original);
   }
   EXPECT_FALSE(std::filesystem::exists(path));

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "base/fatal.hpp"
+#include "platform/linux/tempfile.hpp"
 #include "store/tempfile.hpp"
 #include "tests/support/fatal_expect.hpp"
 #include "tests/support/files.hpp"
@@ -36,6 +37,13 @@ namespace {
 using TBytes = std::vector<std::uint8_t>;
 
 TBytes Bytes(const std::string& text) { return TBytes(text.begin(), text.end()); }
+
+// What the open file holds, read through its handle.
+std::string Contents(const TTemporaryFile& file) {
+  std::string text(static_cast<std::size_t>(file.Size()), '\0');
+  text.resize(file.ReadAt(0, text.data(), text.size()));
+  return text;
+}
 
 bool Exists(const fs::path& path) {
   struct stat info {};
@@ -90,12 +98,11 @@ TEST(TemporaryFile, APlantedLinkIsRemovedAndNeverWrittenThrough) {
   // The names went as soon as the files were open; the files live on their descriptors.
   EXPECT_EQ(Entries(folder), std::vector<std::string>{});
   struct stat there {};
-  ASSERT_EQ(stat(file.ReadPath().c_str(), &there), 0);
+  ASSERT_EQ(fstat(DescriptorOf(file.File()), &there), 0);
   EXPECT_TRUE(S_ISREG(there.st_mode));
   EXPECT_EQ(there.st_mode & 0777, 0600u);
   EXPECT_EQ(there.st_nlink, 0u);
-  EXPECT_EQ(ReadAll(file.ReadPath()), "first second");
-  EXPECT_EQ(file.ReadPath().rfind("/proc/self/fd/", 0), 0u);
+  EXPECT_EQ(Contents(file), "first second");
 
   file.Remove();
   dangling.Remove();
@@ -116,7 +123,7 @@ TEST(TemporaryFile, APlantedFileIsReplacedNotAppendedToOrEmptied) {
     TTemporaryFile file = TTemporaryFile::CreateAt((folder / kName).string(), "uTest");
     file.Write(Bytes("new"));
     EXPECT_FALSE(Exists(folder / kName));
-    EXPECT_EQ(ReadAll(file.ReadPath()), "new");
+    EXPECT_EQ(Contents(file), "new");
   }  // the destructor closes it
   EXPECT_EQ(ReadAll((outside / "other-name").string()), std::string(1000, 'o'));
   EXPECT_EQ(fs::hard_link_count(outside / "other-name"), 1u);
@@ -152,8 +159,8 @@ TEST(TemporaryFile, TwoAtOneNameEachReadsItsOwnAndRemovesNothingElse) {
   TTemporaryFile second = TTemporaryFile::CreateAt(path, "uTest");
   second.Write(Bytes("second"));
   first.Write(Bytes("half-written"));
-  EXPECT_EQ(ReadAll(first.ReadPath()), "first, half-written");
-  EXPECT_EQ(ReadAll(second.ReadPath()), "second");
+  EXPECT_EQ(Contents(first), "first, half-written");
+  EXPECT_EQ(Contents(second), "second");
   EXPECT_FALSE(Exists(path));
 
   // Something put at the name by someone else after that stays.
@@ -161,7 +168,7 @@ TEST(TemporaryFile, TwoAtOneNameEachReadsItsOwnAndRemovesNothingElse) {
   first.Remove();
   TTemporaryFile moved = std::move(second);
   second.Remove();  // the moved-from object owns nothing any more
-  EXPECT_EQ(ReadAll(moved.ReadPath()), "second");
+  EXPECT_EQ(Contents(moved), "second");
   moved.Remove();
   EXPECT_EQ(ReadAll(path), "someone else's");
 }
@@ -296,7 +303,7 @@ TChildOutcome CreateAsUser(const TUser& user, const std::string& path, const TEn
     TTemporaryFile file = TTemporaryFile::CreateAt(path, "uTest");
     file.Write(Bytes("private bytes"));
     WriteLine("path: " + file.Path());
-    WriteLine("read: " + ReadAll(file.ReadPath()));
+    WriteLine("read: " + Contents(file));
     const fs::path folder = fs::path(file.Path()).parent_path();
     file.Remove();
     WriteLine(std::string("after: ") + (Exists(file.Path()) ? "file left" : "file gone") + ", " +
