@@ -19,7 +19,8 @@
 #include "tests/support/xclient.hpp"
 #include "display/glx.hpp"
 
-#include <X11/Xlib.h>
+// Last: the Linux window's own state, with Xlib's headers.
+#include "platform/linux/window.hpp"
 // Xlib's macro Status would rename the fields of that name in the test support; these tests
 // use no Xlib Status.
 #undef Status
@@ -153,8 +154,9 @@ TEST(Display, OnlyAGoneWindowAfterMappingEndsTheRunQuietly) {
       XErrorHandler handler = XSetErrorHandler(nullptr);
       XSetErrorHandler(handler);
       std::printf("handing over\n");
-      XErrorEvent error = ErrorOn(display.Connection(), c.OtherWindow ? display.RootId() : display.WindowId(), c.Code);
-      handler(display.Connection(), &error);
+      const TWindowState& state = display.Window().State();
+      XErrorEvent error = ErrorOn(state.Connection, c.OtherWindow ? state.Root : state.Window, c.Code);
+      handler(state.Connection, &error);
       std::printf("handler returned\n");
       std::fflush(stdout);
       _exit(3);
@@ -182,16 +184,17 @@ TEST(Display, NamesTheWindowBeforeItIsMapped) {
   // reads the window's properties back, each as "NAME TYPE FORMAT VALUE".
   TChildOutcome outcome = RunInChild([] {
     TKelvoDisplay display;
-    XSync(display.Connection(), False);
+    const TWindowState& state = display.Window().State();
+    XSync(state.Connection, False);
     TXClient client;
     std::ostringstream out;
-    out << "unmapped " << client.Unmapped(display.WindowId()) << "\n";
+    out << "unmapped " << client.Unmapped(state.Window) << "\n";
     char host[HOST_NAME_MAX + 1] = {};
     gethostname(host, sizeof(host) - 1);
     out << "self " << getpid() << " " << host << "\n";
     for (const char* name : {"WM_NAME", "_NET_WM_NAME", "WM_CLASS", "WM_CLIENT_MACHINE", "_NET_WM_PID",
                              "_NET_WM_BYPASS_COMPOSITOR", "_NET_WM_STATE"}) {
-      std::optional<TWindowPropertyValue> value = client.Property(display.WindowId(), name);
+      std::optional<TWindowPropertyValue> value = client.Property(state.Window, name);
       out << name << " ";
       if (!value) {
         out << "missing\n";
@@ -237,7 +240,7 @@ TEST(Display, SetsUpTheStateTheRunReliesOn) {
   glGetIntegerv(GL_BLEND_DST, &destination);
   EXPECT_EQ(source, GL_SRC_ALPHA);
   EXPECT_EQ(destination, GL_ONE_MINUS_SRC_ALPHA);
-  EXPECT_TRUE(display->Mapped);
+  EXPECT_TRUE(display->Mapped());
   EXPECT_EQ(display->WindowWidth, 1920);
   EXPECT_EQ(display->WindowHeight, 1080);
 }
