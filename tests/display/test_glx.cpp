@@ -229,6 +229,52 @@ TEST(Display, NamesTheWindowBeforeItIsMapped) {
   EXPECT_TRUE(properties["_NET_WM_STATE"].starts_with("ATOM 32 ")) << outcome.Output;
 }
 
+TEST(Display, OnlyTheWindowManagersCloseRequestIsACloseRequest) {
+  // The window names WM_DELETE_WINDOW in WM_PROTOCOLS; of the client messages a second
+  // client sends it, another protocol's is an ordinary event and the delete request is the
+  // close request, taken in the order they came, after a key press that came first.
+  TChildOutcome outcome = RunInChild([] {
+    TKelvoDisplay display;
+    const TWindowState& state = display.Window().State();
+    XSync(state.Connection, False);
+    TXClient client;
+    Display* other = client.Connection();
+    std::optional<TWindowPropertyValue> protocols = client.Property(state.Window, "WM_PROTOCOLS");
+    const Atom deleteWindow = XInternAtom(other, "WM_DELETE_WINDOW", False);
+    std::printf("protocols %s\n", protocols && protocols->Numbers == std::vector<long>{static_cast<long>(deleteWindow)}
+                                      ? "delete" : "other");
+    auto send = [&](const char* protocol) {
+      XEvent event{};
+      event.xclient.type = ClientMessage;
+      event.xclient.window = state.Window;
+      event.xclient.message_type = XInternAtom(other, "WM_PROTOCOLS", False);
+      event.xclient.format = 32;
+      event.xclient.data.l[0] = static_cast<long>(XInternAtom(other, protocol, False));
+      XSendEvent(other, state.Window, False, NoEventMask, &event);
+    };
+    XEvent key{};
+    key.xkey.type = KeyPress;
+    key.xkey.window = state.Window;
+    key.xkey.keycode = 38;
+    XSendEvent(other, state.Window, False, KeyPressMask, &key);
+    send("WM_TAKE_FOCUS");
+    send("WM_DELETE_WINDOW");
+    XSync(other, False);
+    // Until the close request (a window manager's own events may come before the key).
+    for (TWindowEvent event = TWindowEvent::Nothing; event != TWindowEvent::CloseRequested;) {
+      event = display.NextEvent();
+      if (event == TWindowEvent::Other) std::printf("other\n");
+      if (event == TWindowEvent::Escape || event == TWindowEvent::WindowGone) std::printf("escape or gone\n");
+    }
+    std::printf("close\n");
+    std::fflush(stdout);
+  }, 20);
+  ASSERT_TRUE(outcome.Returned) << outcome.Output;
+  EXPECT_NE(outcome.Output.find("protocols delete\n"), std::string::npos) << outcome.Output;
+  EXPECT_TRUE(outcome.Output.ends_with("other\nother\nclose\n")) << outcome.Output;
+  EXPECT_EQ(outcome.Output.find("escape or gone"), std::string::npos) << outcome.Output;
+}
+
 TEST(Display, SetsUpTheStateTheRunReliesOn) {
   TKelvoDisplay* display = nullptr;
   ASSERT_NO_FATAL_FAILURE(display = TestDisplay());
