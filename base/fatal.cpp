@@ -1,9 +1,8 @@
 // uFatal: failure reports and process end (see fatal.hpp).
 #include "base/fatal.hpp"
 
-#include <unistd.h>
-
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 void WriteLine(std::string_view line) {
@@ -16,7 +15,8 @@ void WriteLine(std::string_view line) {
 
 void Terminate(int status) {
   std::fflush(stdout);
-  _exit(status);
+  // At once: no exit handlers, no destructors of static objects (C's _Exit).
+  std::_Exit(status);
 }
 
 void FatalLine(std::string_view line, int status) {

@@ -1,15 +1,13 @@
 // uLogLines: the log lines that mark the demo's progress, written by the units that reach
-// each point and waited for by the tests, the benchmarks and the tools.
+// each point and waited for by the tests, the benchmarks and the tools. The lines of the
+// system's window (the GL set-up done, the window mapped) are the platform's
+// (platform/loglines.hpp, made from platform/<system>/loglines.txt).
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
-// The window is mapped: set-up is over and the frame loop begins.
-inline constexpr std::string_view kMappedWindowLine = "[uGLX] INFO: Mapped Window";
-// The window and its GL context are set up.
-inline constexpr std::string_view kGLSetupDoneLine = "[uGLX] INFO: GL(X) setup done";
 // One scene renderer is registered with the engine.
 inline constexpr std::string_view kRegisteredRendererLine = "[uKelvo] INFO: registered renderer";
 // The song and the font go through temporary files; these prefixes come before the path.

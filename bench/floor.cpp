@@ -38,6 +38,7 @@
 #include "base/dynarray.hpp"
 #include "base/files.hpp"
 #include "base/loglines.hpp"
+#include "platform/loglines.hpp"
 #include "base/renderer.hpp"
 #include "platform/clock.hpp"
 #include "platform/image.hpp"

@@ -36,6 +36,7 @@
 #include "bench/process.hpp"
 #include "bench/report.hpp"
 #include "base/loglines.hpp"
+#include "platform/loglines.hpp"
 #include "store/store.hpp"
 
 namespace {

@@ -1,6 +1,7 @@
 // The benchmark's arithmetic (see measure.hpp).
 #include "bench/measure.hpp"
 #include "base/loglines.hpp"
+#include "platform/loglines.hpp"
 
 #include <algorithm>
 #include <charconv>

@@ -13,7 +13,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "base/loglines.hpp"
+#include "platform/loglines.hpp"
 #include "tools/child_process.hpp"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <string_view>
 
-#include "base/loglines.hpp"
+#include "platform/loglines.hpp"
 
 std::string Fixed(double value, int digits) {
   std::ostringstream text;

@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <string_view>
+#include <utility>
 
 #include "demo/greeting.hpp"
 #include "demo/kelvo.hpp"
@@ -42,17 +43,21 @@ void ParseDeviceArgument(std::string& deviceName, std::span<const char* const> a
 }
 
 void AssembleScenes(TKelvo& kelvo) {
+  AssembleScenes(TSceneHost{[&kelvo](std::string_view name) { return kelvo.GetTexture(name); },
+                            [&kelvo]() -> const TTextureAtlas& { return kelvo.FontAtlas; },
+                            [&kelvo](IRendererRef renderer) { kelvo.RegisterRenderer(std::move(renderer)); }});
+}
+
+void AssembleScenes(const TSceneHost& host) {
   std::int32_t scene = 0;
   for (int page = 1; page <= kPictureCount; ++page) {
-    kelvo.RegisterRenderer(
-        std::make_shared<TBackgroundRenderer>(scene, kelvo.GetTexture("arte" + std::to_string(page))));
-    kelvo.RegisterRenderer(std::make_shared<TVoidRenderer>(scene, kPictureSeconds));
+    host.RegisterRenderer(std::make_shared<TBackgroundRenderer>(scene, host.GetTexture("arte" + std::to_string(page))));
+    host.RegisterRenderer(std::make_shared<TVoidRenderer>(scene, kPictureSeconds));
     ++scene;
   }
-  kelvo.RegisterRenderer(std::make_shared<TBackgroundRenderer>(scene, kelvo.GetTexture("background")));
-  kelvo.RegisterRenderer(std::make_shared<TSunRenderer>(scene, kelvo.GetTexture("sun")));
-  kelvo.RegisterRenderer(std::make_shared<TBoatRenderer>(scene, 1000000, kelvo.GetTexture("boat")));
-  kelvo.RegisterRenderer(std::make_shared<TWaterRenderer>(scene, -2.0, kelvo.GetTexture("water")));
-  kelvo.RegisterRenderer(
-      std::make_shared<TScrollerRenderer>(scene, ToLatin1(GreetingText), 1, kelvo.FontAtlas));
+  host.RegisterRenderer(std::make_shared<TBackgroundRenderer>(scene, host.GetTexture("background")));
+  host.RegisterRenderer(std::make_shared<TSunRenderer>(scene, host.GetTexture("sun")));
+  host.RegisterRenderer(std::make_shared<TBoatRenderer>(scene, 1000000, host.GetTexture("boat")));
+  host.RegisterRenderer(std::make_shared<TWaterRenderer>(scene, -2.0, host.GetTexture("water")));
+  host.RegisterRenderer(std::make_shared<TScrollerRenderer>(scene, ToLatin1(GreetingText), 1, host.FontAtlas()));
 }

@@ -3,8 +3,14 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
+#include <string_view>
+
+#include "base/renderer.hpp"
+#include "display/bmp.hpp"
+#include "text/font.hpp"
 
 class TKelvo;
 
@@ -23,3 +29,12 @@ inline constexpr double kPictureSeconds = 0.25;
 
 // Creates and registers the renderers of scenes 0 to 16 in their fixed order.
 void AssembleScenes(TKelvo& kelvo);
+
+// What the scene table is built from and handed to: the textures by name, the font atlas
+// (read when the scroller is made) and the list the renderers are registered with, in order.
+struct TSceneHost {
+  std::function<TTexture(std::string_view name)> GetTexture;
+  std::function<const TTextureAtlas&()> FontAtlas;
+  std::function<void(IRendererRef renderer)> RegisterRenderer;
+};
+void AssembleScenes(const TSceneHost& host);

@@ -130,8 +130,9 @@ void TKelvo::Run() {
       std::fwrite(report.data(), 1, report.size(), stdout);
       std::fflush(stdout);
     }
-    const TDisplayEvent event = Display.NextEvent();
-    if (event == TDisplayEvent::Escape || event == TDisplayEvent::WindowGone) Terminate(kExitOk);
+    const TWindowEvent event = Display.NextEvent();
+    if (event == TWindowEvent::Escape || event == TWindowEvent::CloseRequested || event == TWindowEvent::WindowGone)
+      Terminate(kExitOk);
     if (pass.Finished) Terminate(kExitOk);
   }
 }

@@ -1,6 +1,7 @@
 // uKelvo: the engine. Owns the window, the texture registry, the font atlas, the song, the
 // audio player and the scene renderers; loads every embedded resource (Init) and runs the
-// frame loop (Run) until Escape, the window's destruction or the 86th frame-rate report.
+// frame loop (Run) until Escape, a close request, the window's destruction or the 86th
+// frame-rate report.
 #pragma once
 
 #include <cstdint>

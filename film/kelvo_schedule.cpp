@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "base/loglines.hpp"
+#include "platform/loglines.hpp"
 #include "demo/entry.hpp"
 #include "demo/pacer.hpp"
 #include "film/schedule.hpp"

@@ -5,11 +5,14 @@
 // buffered) is made current on the calling thread, which from then on makes every GL call.
 // The frame loop maps it once, reads its size each frame, swaps the buffers and takes one
 // event per pass without waiting. Each system writes its own set-up lines, under its own
-// unit (kDisplayUnit); every failure ends the demo with its line and status.
+// unit (kDisplayUnit); every failure ends the demo with its line and status. A GL error is
+// worded in the system's GL utility library's words where that library is installed.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <string_view>
 
 // What the frame loop needs to know of the window's events.
 enum class TWindowEvent {
@@ -47,3 +50,18 @@ class TPlatformWindow {
   std::unique_ptr<TWindowState> State_;
   bool Mapped_ = false;
 };
+
+// The system's GL utility library's words for a GL error code (GLU's gluErrorString), or
+// null where that library is not installed or has no words for the code. The library is
+// opened only when an error is worded, so the demo runs where it is missing; library names
+// another file to open instead of the system's own (for the tests).
+const char* GLUErrorWords(unsigned int error, const char* library = nullptr);
+
+// "<label>: GL ERROR: <GLU's words>" where GLU (the system's, or the library named) has
+// words for the code; else the code's name ("GL_INVALID_ENUM"), or "unknown error 0x<code>"
+// for a code without one.
+std::string GLErrorLine(std::string_view label, unsigned int error, const char* gluLibrary = nullptr);
+
+// Looks at one pending GL error; if there is one, writes its line and ends the demo with
+// status 200.
+void CheckGLError(std::string_view label);

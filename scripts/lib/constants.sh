@@ -1,13 +1,16 @@
-# The demo's figures that the scripts need, taken from the demo's own code rather than
-# written again here (sourced by scripts/headless, scripts/desktops and scripts/film).
+# The demo's figures that the scripts need, taken from where the demo's own build takes them
+# rather than written again here (sourced by scripts/headless, scripts/desktops, scripts/film
+# and scripts/lib/distro-check.sh).
 
-# kelvo_log_line NAME: the log line the C++ constant NAME of base/loglines.hpp holds (for
-# example kMappedWindowLine); fails when there is no such constant. Read from the source,
-# so the harness needs no build to know what to wait for.
+# kelvo_log_line NAME [SYSTEM]: the log line NAME (for example kMappedWindowLine) of the
+# system's backends (linux unless named), from platform/SYSTEM/loglines.txt, the file the
+# build makes the demo's header of; fails when the file names no such line. Read from the
+# source, so the harness needs no build to know what to wait for.
 kelvo_log_line() {
   local root line
   root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-  line=$(sed -n "s/^inline constexpr std::string_view $1 = \"\\(.*\\)\";\$/\\1/p" "$root/base/loglines.hpp")
+  [[ $1 =~ ^k[A-Za-z0-9]+$ ]] || return 1
+  line=$(sed -n "s/^$1=//p" "$root/platform/${2:-linux}/loglines.txt" 2>/dev/null | head -n 1)
   [ -n "$line" ] || return 1
   printf '%s\n' "$line"
 }

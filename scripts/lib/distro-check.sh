@@ -13,7 +13,10 @@
 # screenshot and the demo's output stay in OUTDIR. Exit status 0 when the run passed.
 set -uo pipefail
 zip=$1 out=$2
-readonly kMappedLine='[uGLX] INFO: Mapped Window'
+# The line the demo writes once its window is mapped, read from the checkout the root sees.
+source "$(dirname "${BASH_SOURCE[0]}")/constants.sh"
+kMappedLine=$(kelvo_log_line kMappedWindowLine) || { echo "distro-check: no mapped-window line" >&2; exit 1; }
+readonly kMappedLine
 # The sky between the lighthouse and the sun, above the town: still in every frame of the
 # harbour (the boat, the sun, the water and the greeting move elsewhere).
 readonly kSky=1000x270+450+60

@@ -5,6 +5,7 @@
 
 #include "bench/measure.hpp"
 #include "base/loglines.hpp"
+#include "platform/loglines.hpp"
 
 namespace {
 

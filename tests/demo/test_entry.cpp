@@ -2,10 +2,18 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <typeinfo>
 #include <vector>
 
 #include "demo/entry.hpp"
+#include "demo/greeting.hpp"
+#include "scenes/background.hpp"
+#include "scenes/boat.hpp"
+#include "scenes/sun.hpp"
+#include "scenes/voidrenderer.hpp"
+#include "scenes/water.hpp"
 #include "tests/support/fatal_expect.hpp"
+#include "text/scroller.hpp"
 
 namespace {
 
@@ -59,6 +67,54 @@ TEST(Banner, ElevenLinesStartingWithTheHint) {
   EXPECT_EQ(lines[6].rfind("      -> ", 0), 0u);
   EXPECT_EQ(lines[8].rfind("    ", 0), 0u);
   EXPECT_EQ(lines[9].rfind("      -> ", 0), 0u);
+}
+
+// The scene table with its literal values: each renderer's class, scene and arguments in
+// registration order (every texture stands in under the name it was asked for).
+TEST(SceneTable, ThirtySevenRenderersInOrderWithTheirScenesAndArguments) {
+  std::vector<std::string> asked;
+  std::vector<IRendererRef> registered;
+  TTextureAtlas atlas;
+  atlas.TextureName = 77;
+  AssembleScenes(TSceneHost{[&](std::string_view name) {
+                              asked.emplace_back(name);
+                              TTexture texture;
+                              texture.Name = std::string(name);
+                              return texture;
+                            },
+                            [&]() -> const TTextureAtlas& { return atlas; },
+                            [&](IRendererRef renderer) { registered.push_back(std::move(renderer)); }});
+  ASSERT_EQ(registered.size(), 37u);
+  auto is = [&](std::size_t i, const std::type_info& type, std::int32_t scene) {
+    ASSERT_EQ(typeid(*registered[i]), type) << "renderer " << i;
+    EXPECT_EQ(registered[i]->GetScene(), scene) << "renderer " << i;
+  };
+  std::vector<std::string> names;
+  for (std::int32_t page = 0; page < 16; ++page) {
+    const std::string name = "arte" + std::to_string(page + 1);
+    names.push_back(name);
+    ASSERT_NO_FATAL_FAILURE(is(2 * page, typeid(TBackgroundRenderer), page));
+    EXPECT_EQ(static_cast<TBackgroundRenderer&>(*registered[2 * page]).Texture.Name, name);
+    ASSERT_NO_FATAL_FAILURE(is(2 * page + 1, typeid(TVoidRenderer), page));
+    EXPECT_EQ(static_cast<TVoidRenderer&>(*registered[2 * page + 1]).Duration, 0.25);
+  }
+  ASSERT_NO_FATAL_FAILURE(is(32, typeid(TBackgroundRenderer), 16));
+  EXPECT_EQ(static_cast<TBackgroundRenderer&>(*registered[32]).Texture.Name, "background");
+  ASSERT_NO_FATAL_FAILURE(is(33, typeid(TSunRenderer), 16));
+  EXPECT_EQ(static_cast<TSunRenderer&>(*registered[33]).Texture.Name, "sun");
+  ASSERT_NO_FATAL_FAILURE(is(34, typeid(TBoatRenderer), 16));
+  EXPECT_EQ(static_cast<TBoatRenderer&>(*registered[34]).Texture.Name, "boat");
+  EXPECT_EQ(static_cast<TBoatRenderer&>(*registered[34]).EndCount, 1000000);
+  ASSERT_NO_FATAL_FAILURE(is(35, typeid(TWaterRenderer), 16));
+  EXPECT_EQ(static_cast<TWaterRenderer&>(*registered[35]).Texture.Name, "water");
+  EXPECT_EQ(static_cast<TWaterRenderer&>(*registered[35]).WaterLine, -2.0);
+  ASSERT_NO_FATAL_FAILURE(is(36, typeid(TScrollerRenderer), 16));
+  const auto& scroller = static_cast<TScrollerRenderer&>(*registered[36]);
+  EXPECT_EQ(scroller.Text, ToLatin1(GreetingText));
+  EXPECT_EQ(scroller.Speed, 1);
+  EXPECT_EQ(scroller.Atlas.TextureName, 77);
+  for (const char* name : {"background", "sun", "boat", "water"}) names.emplace_back(name);
+  EXPECT_EQ(asked, names);
 }
 
 }  // namespace

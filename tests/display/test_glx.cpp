@@ -19,7 +19,8 @@
 #include "tests/support/xclient.hpp"
 #include "display/glx.hpp"
 
-#include <X11/Xlib.h>
+// Last: the Linux window's own state, with Xlib's headers.
+#include "platform/linux/window.hpp"
 // Xlib's macro Status would rename the fields of that name in the test support; these tests
 // use no Xlib Status.
 #undef Status
@@ -153,8 +154,9 @@ TEST(Display, OnlyAGoneWindowAfterMappingEndsTheRunQuietly) {
       XErrorHandler handler = XSetErrorHandler(nullptr);
       XSetErrorHandler(handler);
       std::printf("handing over\n");
-      XErrorEvent error = ErrorOn(display.Connection(), c.OtherWindow ? display.RootId() : display.WindowId(), c.Code);
-      handler(display.Connection(), &error);
+      const TWindowState& state = display.Window().State();
+      XErrorEvent error = ErrorOn(state.Connection, c.OtherWindow ? state.Root : state.Window, c.Code);
+      handler(state.Connection, &error);
       std::printf("handler returned\n");
       std::fflush(stdout);
       _exit(3);
@@ -182,16 +184,17 @@ TEST(Display, NamesTheWindowBeforeItIsMapped) {
   // reads the window's properties back, each as "NAME TYPE FORMAT VALUE".
   TChildOutcome outcome = RunInChild([] {
     TKelvoDisplay display;
-    XSync(display.Connection(), False);
+    const TWindowState& state = display.Window().State();
+    XSync(state.Connection, False);
     TXClient client;
     std::ostringstream out;
-    out << "unmapped " << client.Unmapped(display.WindowId()) << "\n";
+    out << "unmapped " << client.Unmapped(state.Window) << "\n";
     char host[HOST_NAME_MAX + 1] = {};
     gethostname(host, sizeof(host) - 1);
     out << "self " << getpid() << " " << host << "\n";
     for (const char* name : {"WM_NAME", "_NET_WM_NAME", "WM_CLASS", "WM_CLIENT_MACHINE", "_NET_WM_PID",
                              "_NET_WM_BYPASS_COMPOSITOR", "_NET_WM_STATE"}) {
-      std::optional<TWindowPropertyValue> value = client.Property(display.WindowId(), name);
+      std::optional<TWindowPropertyValue> value = client.Property(state.Window, name);
       out << name << " ";
       if (!value) {
         out << "missing\n";
@@ -226,6 +229,52 @@ TEST(Display, NamesTheWindowBeforeItIsMapped) {
   EXPECT_TRUE(properties["_NET_WM_STATE"].starts_with("ATOM 32 ")) << outcome.Output;
 }
 
+TEST(Display, OnlyTheWindowManagersCloseRequestIsACloseRequest) {
+  // The window names WM_DELETE_WINDOW in WM_PROTOCOLS; of the client messages a second
+  // client sends it, another protocol's is an ordinary event and the delete request is the
+  // close request, taken in the order they came, after a key press that came first.
+  TChildOutcome outcome = RunInChild([] {
+    TKelvoDisplay display;
+    const TWindowState& state = display.Window().State();
+    XSync(state.Connection, False);
+    TXClient client;
+    Display* other = client.Connection();
+    std::optional<TWindowPropertyValue> protocols = client.Property(state.Window, "WM_PROTOCOLS");
+    const Atom deleteWindow = XInternAtom(other, "WM_DELETE_WINDOW", False);
+    std::printf("protocols %s\n", protocols && protocols->Numbers == std::vector<long>{static_cast<long>(deleteWindow)}
+                                      ? "delete" : "other");
+    auto send = [&](const char* protocol) {
+      XEvent event{};
+      event.xclient.type = ClientMessage;
+      event.xclient.window = state.Window;
+      event.xclient.message_type = XInternAtom(other, "WM_PROTOCOLS", False);
+      event.xclient.format = 32;
+      event.xclient.data.l[0] = static_cast<long>(XInternAtom(other, protocol, False));
+      XSendEvent(other, state.Window, False, NoEventMask, &event);
+    };
+    XEvent key{};
+    key.xkey.type = KeyPress;
+    key.xkey.window = state.Window;
+    key.xkey.keycode = 38;
+    XSendEvent(other, state.Window, False, KeyPressMask, &key);
+    send("WM_TAKE_FOCUS");
+    send("WM_DELETE_WINDOW");
+    XSync(other, False);
+    // Until the close request (a window manager's own events may come before the key).
+    for (TWindowEvent event = TWindowEvent::Nothing; event != TWindowEvent::CloseRequested;) {
+      event = display.NextEvent();
+      if (event == TWindowEvent::Other) std::printf("other\n");
+      if (event == TWindowEvent::Escape || event == TWindowEvent::WindowGone) std::printf("escape or gone\n");
+    }
+    std::printf("close\n");
+    std::fflush(stdout);
+  }, 20);
+  ASSERT_TRUE(outcome.Returned) << outcome.Output;
+  EXPECT_NE(outcome.Output.find("protocols delete\n"), std::string::npos) << outcome.Output;
+  EXPECT_TRUE(outcome.Output.ends_with("other\nother\nclose\n")) << outcome.Output;
+  EXPECT_EQ(outcome.Output.find("escape or gone"), std::string::npos) << outcome.Output;
+}
+
 TEST(Display, SetsUpTheStateTheRunReliesOn) {
   TKelvoDisplay* display = nullptr;
   ASSERT_NO_FATAL_FAILURE(display = TestDisplay());
@@ -237,7 +286,7 @@ TEST(Display, SetsUpTheStateTheRunReliesOn) {
   glGetIntegerv(GL_BLEND_DST, &destination);
   EXPECT_EQ(source, GL_SRC_ALPHA);
   EXPECT_EQ(destination, GL_ONE_MINUS_SRC_ALPHA);
-  EXPECT_TRUE(display->Mapped);
+  EXPECT_TRUE(display->Mapped());
   EXPECT_EQ(display->WindowWidth, 1920);
   EXPECT_EQ(display->WindowHeight, 1080);
 }

@@ -213,14 +213,33 @@ TEST_F(HarbourScene, LitCopyCoversTheSilhouetteWhenTheSunIsAtRest) {
   EXPECT_EQ(black, 0);
 }
 
-TEST_F(HarbourScene, WaterLineAtOrBelowTheBottomEdgeShowsNoWater) {
-  gTick = 0;
+TEST_F(HarbourScene, WaterStepsBeforeItDrawsAndShowsNothingAtOrBelowTheBottomEdge) {
   TBackgroundRenderer background(16, Background);
   TWaterRenderer water(16, -4.5, Water);
   water.Ticks = FixedTick;
+  gTick = 0;
   background.Render();
   water.Render();
   EXPECT_TRUE(PixelIs({1000, 0}, kGrey));
+  // A line on the bottom edge: the very first Render steps it (up by 1/550 at t = 1571,
+  // down at t = 4712) and draws the stepped line, so rising shows one row of water and
+  // sinking none.
+  for (auto [tick, watered] : {std::pair{1571u, true}, std::pair{4712u, false}}) {
+    SCOPED_TRACE(tick);
+    gTick = tick;
+    BeginTestFrame();
+    TWaterRenderer edge(16, -4, Water);
+    edge.Ticks = FixedTick;
+    background.Render();
+    edge.Render();
+    EXPECT_EQ(edge.WaterLine, NextWaterLine(-4, tick));
+    if (watered) {
+      EXPECT_FALSE(PixelIs({1000, 0}, kGrey));
+    } else {
+      EXPECT_TRUE(PixelIs({1000, 0}, kGrey));
+    }
+    EXPECT_TRUE(PixelIs({1000, 1.5}, kGrey));
+  }
 }
 
 TEST_F(HarbourScene, BoatCountIsComparedNeverAdvanced) {

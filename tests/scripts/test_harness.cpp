@@ -6,7 +6,7 @@
 // The window tests use harness_window_probe, a stand-in client for the demo's window.
 #include <gtest/gtest.h>
 
-#include "base/loglines.hpp"
+#include "platform/loglines.hpp"
 #include "demo/pacer.hpp"
 #include "film/vclock.hpp"
 #include "base/files.hpp"
@@ -256,13 +256,15 @@ TEST(HarnessScript, WithoutWindowManagerTheWindowKeepsItsSize) {
 }
 
 TEST(HarnessScript, TheScriptsWaitForTheLineTheDemoWrites) {
-  // The shell scripts cannot include the demo's header: they read the line from it, and the
-  // film its figures from kelvo-schedule. Both must come out as the demo's code has them.
-  for (const char* script : {"scripts/headless", "scripts/desktops"}) {
+  // The shell scripts cannot include the demo's header: they read the line from the file
+  // the header is made of, and the film its figures from kelvo-schedule. Both must come out
+  // as the demo's code has them, and no script holds a copy of the line.
+  for (const char* script : {"scripts/headless", "scripts/desktops", "scripts/lib/distro-check.sh"}) {
     const std::optional<std::vector<std::uint8_t>> bytes = ReadWholeFile(std::string(KELVO_SOURCE_DIR) + "/" + script);
     ASSERT_TRUE(bytes) << script;
     const std::string text(bytes->begin(), bytes->end());
     EXPECT_NE(text.find("kMappedLine=$(kelvo_log_line kMappedWindowLine)"), std::string::npos) << script;
+    EXPECT_EQ(text.find(kMappedWindowLine), std::string::npos) << script << " holds a copy of the line";
   }
   const std::string constants = std::string(KELVO_SOURCE_DIR) + "/scripts/lib/constants.sh";
   auto run = [](const std::string& script) {

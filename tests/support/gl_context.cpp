@@ -5,9 +5,9 @@
 
 #include <GL/gl.h>
 #include <GL/glext.h>
-#include <X11/Xlib.h>
 
 #include "display/glx.hpp"
+#include "platform/linux/window.hpp"
 
 #include <chrono>
 #include <cstdlib>
@@ -25,7 +25,7 @@ TKelvoDisplay* TestDisplay() {
   display->MapWindow();
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   do {
-    XSync(display->Connection(), False);
+    XSync(display->Window().State().Connection, False);
     display->UpdateWindowSize();
     if (display->WindowWidth > 1 && display->WindowHeight > 1) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));

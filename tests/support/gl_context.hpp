@@ -8,7 +8,8 @@
 
 #include "display/bmp.hpp"
 
-// Xlib's macros clash with GoogleTest's names: tests include display/glx.hpp after gtest.
+// The Linux tests that reach the window's X state include platform/linux/window.hpp (Xlib's
+// macros clash with GoogleTest's names) after gtest and the others.
 class TKelvoDisplay;
 
 struct TRGBA {

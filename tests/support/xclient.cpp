@@ -169,6 +169,19 @@ void TXClient::DestroyWindow(TXWindow id) {
   XDestroyWindow(Display_, id);
 }
 
+void TXClient::RequestClose(TXWindow id) {
+  XEvent event{};
+  event.xclient.type = ClientMessage;
+  event.xclient.window = id;
+  event.xclient.message_type = XInternAtom(Display_, "WM_PROTOCOLS", False);
+  event.xclient.format = 32;
+  event.xclient.data.l[0] = static_cast<long>(XInternAtom(Display_, "WM_DELETE_WINDOW", False));
+  event.xclient.data.l[1] = CurrentTime;
+  TErrorTrap trap(Display_);
+  XSendEvent(Display_, id, False, NoEventMask, &event);
+  XSync(Display_, False);
+}
+
 std::optional<TWindowSize> TXClient::WindowSize(TXWindow id) {
   XWindowAttributes attributes{};
   TErrorTrap trap(Display_);

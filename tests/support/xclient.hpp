@@ -76,6 +76,10 @@ class TXClient {
   // Destroys another client's window (that client then gets DestroyNotify).
   void DestroyWindow(TXWindow id);
 
+  // Asks the window to close as a window manager does on Alt-F4: a WM_PROTOCOLS client
+  // message naming WM_DELETE_WINDOW, sent to the window itself.
+  void RequestClose(TXWindow id);
+
   // The window's current size; empty when the window does not exist (any more).
   std::optional<TWindowSize> WindowSize(TXWindow id);
 

@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "audio/alsa.hpp"
-#include "base/loglines.hpp"
+#include "platform/loglines.hpp"
 #include "tests/support/fatal_expect.hpp"
 #include "tests/support/harness.hpp"
 #include "tests/support/xclient.hpp"

@@ -1,5 +1,5 @@
-// The built demo end to end under the headless harness: its start-up log, the three ways a
-// run ends, stores with missing or broken entries, what the screen shows, and a run
+// The built demo end to end under the headless harness: its start-up log, the ways a run
+// ends, stores with missing or broken entries, what the screen shows, and a run
 // without a window manager.
 #include <gtest/gtest.h>
 
@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "base/loglines.hpp"
+#include "platform/loglines.hpp"
 #include "base/files.hpp"
 #include "tests/support/harness.hpp"
 #include "tests/support/pictures.hpp"
@@ -171,6 +172,28 @@ TEST(Demo, EscapeEndsTheRunAndOtherKeysDoNot) {
   TExitResult result = demo.WaitExit(10s);
   EXPECT_TRUE(result.Exited);
   EXPECT_EQ(result.Code, 0);
+}
+
+TEST(Demo, ACloseRequestEndsTheRunLikeEscape) {
+  // The window manager's close (Alt-F4 under openbox): the demo ends with 0 and writes
+  // nothing on stderr (without taking part in WM_DELETE_WINDOW the window manager would
+  // kill its connection: status 1 and Xlib's "connection broken").
+  ASSERT_NO_FATAL_FAILURE(RequireHarness());
+  TXClient x;
+  TScratch scratch;
+  const std::string errors = (scratch.Path / "stderr.txt").string();
+  TDemoProcess demo("bash", {"-c", "exec \"$0\" 2>\"$1\"", kDemo, errors});
+  ASSERT_TRUE(demo.WaitForLine(kMappedWindowLine, kStartup)) << demo.Output();
+  auto window = x.FindClientWindow(10s, demo.Pid());
+  ASSERT_TRUE(window);
+  std::this_thread::sleep_for(500ms);
+  x.RequestClose(*window);
+  TExitResult result = demo.WaitExit(10s);
+  EXPECT_TRUE(result.Exited) << demo.Output();
+  EXPECT_EQ(result.Code, 0) << demo.Output();
+  std::optional<std::vector<std::uint8_t>> stderrBytes = ReadWholeFile(errors);
+  ASSERT_TRUE(stderrBytes);
+  EXPECT_EQ(std::string(stderrBytes->begin(), stderrBytes->end()), "");
 }
 
 TEST(Demo, AWindowDestroyedByAnotherClientEndsTheRunCleanly) {

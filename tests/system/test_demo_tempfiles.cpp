@@ -24,6 +24,7 @@
 
 #include "base/files.hpp"
 #include "base/loglines.hpp"
+#include "platform/loglines.hpp"
 #include "tests/support/harness.hpp"
 #include "tests/support/files.hpp"
 

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "base/loglines.hpp"
+#include "platform/loglines.hpp"
 #include "tests/support/harness.hpp"
 
 using namespace std::chrono_literals;

@@ -28,7 +28,7 @@
 #include <string>
 #include <vector>
 
-#include "base/loglines.hpp"
+#include "platform/loglines.hpp"
 #include "base/files.hpp"
 #include "tests/system/sanitizer_logs.hpp"
 #include "tests/support/harness.hpp"

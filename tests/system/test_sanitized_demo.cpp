@@ -6,7 +6,7 @@
 #include <chrono>
 #include <string>
 
-#include "base/loglines.hpp"
+#include "platform/loglines.hpp"
 #include "tests/system/sanitizer_logs.hpp"
 #include "tests/support/harness.hpp"
 #include "tests/support/xclient.hpp"
