@@ -36,6 +36,7 @@
 #include "bench/process.hpp"
 #include "bench/report.hpp"
 #include "base/loglines.hpp"
+#include "platform/system.hpp"
 #include "store/store.hpp"
 
 namespace {

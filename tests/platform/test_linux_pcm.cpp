@@ -1,8 +1,9 @@
 // Tests of the sound output on Linux: each step of the player's device set-up that ALSA
-// refuses ends the demo with that step's own line and status 110. The device is ALSA's
-// "null" PCM (no sound server needed); the one call of the case is made to fail by the
-// definitions below, which stand before libasound's for the program's own calls and pass
-// every other call on to it.
+// refuses ends the demo with that step's own line and status 110; what each result of a
+// write becomes for the player's loop; the warning for a device at another rate. The device
+// is ALSA's "null" PCM (no sound server needed); the one call of a case is made to fail by
+// the definitions below, which stand before libasound's for the program's own calls and
+// pass every other call on to it.
 #include <alsa/asoundlib.h>
 #include <dlfcn.h>
 
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "audio/alsa.hpp"
+#include "platform/linux/pcm.hpp"
 #include "tests/support/fatal_expect.hpp"
 
 namespace {
@@ -96,4 +98,44 @@ TEST(PlayerSetUp, EachRefusedStepEndsWithItsOwnLineAndStatus110) {
       EXPECT_EQ(outcome.Status, 110);
     }
   }
+}
+
+TEST(ALSAOutput, EachWriteResultBecomesTheOutcomeTheLoopUnderstands) {
+  struct TCase {
+    std::int64_t Result;
+    TPCMResult Outcome;
+    std::uint64_t Frames;
+    std::string Words;
+  };
+  const std::vector<TCase> cases = {
+      {0, TPCMResult::Written, 0, ""},
+      {441, TPCMResult::Written, 441, ""},
+      {-EPIPE, TPCMResult::Underrun, 0, ""},
+      {-ESTRPIPE, TPCMResult::Suspended, 0, ""},
+      {-ENODEV, TPCMResult::DeviceGone, 0, "No such device"},
+      {-EBADFD, TPCMResult::DeviceGone, 0, "File descriptor in bad state"},
+      {-EIO, TPCMResult::DeviceGone, 0, "Input/output error"},
+      {-EINVAL, TPCMResult::Failed, 0, "Invalid argument"},
+      {-EAGAIN, TPCMResult::Failed, 0, "Resource temporarily unavailable"},
+      {-EBUSY, TPCMResult::Failed, 0, "Device or resource busy"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Result);
+    const TPCMOutcome outcome = WriteOutcome(c.Result);
+    EXPECT_EQ(outcome.Result, c.Outcome);
+    EXPECT_EQ(outcome.Frames, c.Frames);
+    EXPECT_EQ(outcome.Error, c.Words);
+  }
+  // The words of the lines for a device that stays suspended or keeps running dry.
+  TPCMDevice device = OpenPCMDevice({"null", 44100, 2}, false);
+  ASSERT_EQ(device.Failure, "");
+  EXPECT_EQ(device.Output->SuspendedWords(), "Streams pipe error");
+  EXPECT_EQ(device.Output->UnderrunWords(), "Broken pipe");
+  EXPECT_EQ(device.Output->FrameBytes(), 4u);
+}
+
+TEST(ALSAOutput, RateOtherThanTheSongsIsReported) {
+  EXPECT_EQ(RateMismatchWarning(44100, 44100), std::nullopt);
+  EXPECT_EQ(RateMismatchWarning(48000, 44100),
+            "[uALSA] WARNING: device plays at 48000 Hz, not 44100 Hz; a plug device (plughw:...) converts");
 }
