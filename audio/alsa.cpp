@@ -37,9 +37,6 @@ std::string Seconds(std::int64_t microseconds) {
   return text;
 }
 
-// A line of the player: "[<unit>] <text>".
-std::string PlayerLine(std::string_view text) { return "[" + std::string(kAudioUnit) + "] " + std::string(text); }
-
 // Writes the line when its limiter allows it, with the count of those held back.
 void LimitedLine(TLineLimiter& limiter, std::int64_t now, std::string_view line) {
   std::uint64_t held = 0;
@@ -134,7 +131,7 @@ class TWriteLoop {
           break;
       }
       if (next == TNext::GiveUp) {
-        WriteLine(PlayerLine("ERROR: giving up playback"));
+        WriteLine(AudioLine("ERROR: giving up playback"));
         return TWriteLoopEnd::GaveUp;
       }
       if (next == TNext::Reconnect && !Reconnect()) return TWriteLoopEnd::Finished;
@@ -247,7 +244,7 @@ class TWriteLoop {
   // Any other error: said at most once a second; looping ends, the device recovers, and the
   // same period is tried again, three times at most.
   TNext HandleError(const std::string& words) {
-    LimitedLine(ErrorLines, Clock.NowMicroseconds(), PlayerLine("ERROR: Can't write to PCM device: " + words));
+    LimitedLine(ErrorLines, Clock.NowMicroseconds(), AudioLine("ERROR: Can't write to PCM device: " + words));
     Loop.store(false);
     PCM.Recover();
     return ++Failures >= kFailuresBeforeGivingUp ? TNext::GiveUp : TNext::WriteAgain;
@@ -257,7 +254,8 @@ class TWriteLoop {
   // every ten seconds, until it plays (true, the position at the clock's frame) or the song
   // (not looping) would have ended (false).
   bool Reconnect() {
-    WriteLine(PlayerLine("WARNING: the sound device went away (" + GoneWords + "); opening it again four times a second"));
+    WriteLine(
+        AudioLine("WARNING: the sound device went away (" + GoneWords + "); opening it again four times a second"));
     const std::int64_t goneAt = Clock.NowMicroseconds();
     std::int64_t lastLine = goneAt;
     std::optional<std::uint64_t> frame;
@@ -272,13 +270,13 @@ class TWriteLoop {
         const std::int64_t back = Clock.NowMicroseconds();
         frame = SongFrameAt(back - Origin, Rate, SongFrames, Loop.load(), Pass);
         if (!frame) return false;
-        WriteLine(PlayerLine("INFO: the sound device is back after " + Seconds(back - goneAt) +
+        WriteLine(AudioLine("INFO: the sound device is back after " + Seconds(back - goneAt) +
                              "; the song goes on at " + Seconds(static_cast<std::int64_t>(*frame * 1000000 / Rate))));
         Pass = FramesAt(back - Origin, Rate) / SongFrames;
         break;
       }
       if (now - lastLine >= kStillGoneLineMicroseconds) {
-        WriteLine(PlayerLine("WARNING: the sound device is still away after " + Seconds(now - goneAt) + " (" +
+        WriteLine(AudioLine("WARNING: the sound device is still away after " + Seconds(now - goneAt) + " (" +
                              failure.value_or("it has no period") + ")"));
         lastLine = now;
       }
@@ -320,7 +318,7 @@ TWriteLoopEnd RunWriteLoop(IPCMOutput& pcm, std::span<const std::uint8_t> buffer
                            std::atomic<bool>& loop, IPlaybackClock& clock, unsigned int rate) {
   const std::uint64_t frameBytes = pcm.FrameBytes();
   if (frameBytes == 0 || periodFrames == 0) {
-    WriteLine(PlayerLine("ERROR: giving up playback"));
+    WriteLine(AudioLine("ERROR: giving up playback"));
     return TWriteLoopEnd::GaveUp;
   }
   // Less than one frame is nothing to play, looped or not.
@@ -329,7 +327,7 @@ TWriteLoopEnd RunWriteLoop(IPCMOutput& pcm, std::span<const std::uint8_t> buffer
 }
 
 TALSA::TALSA(TALSAConfig& config) : TThread(kPlaybackStackSize), Clock(std::make_unique<TSteadyPlaybackClock>()) {
-  WriteLine(PlayerLine("using audio device: " + config.Device + "; samplerate: " + std::to_string(config.SampleRate) +
+  WriteLine(AudioLine("using audio device: " + config.Device + "; samplerate: " + std::to_string(config.SampleRate) +
                        "; channels: " + std::to_string(config.Channels) + "; format: " + PCMFormatName()));
   Assert(config.Format == PCMFormatCode(), "the player writes S16 little-endian samples only", "uALSA", __LINE__);
   TPCMDevice device = OpenPCMDevice({config.Device, Narrow<unsigned int>(config.SampleRate), config.Channels}, true);
@@ -340,7 +338,7 @@ TALSA::TALSA(TALSAConfig& config) : TThread(kPlaybackStackSize), Clock(std::make
   Output = std::move(device.Output);
 
   Buffer = TUInt8DynArray();
-  WriteLine(PlayerLine("INFO: ALSA setup done"));
+  WriteLine(AudioLine("INFO: ALSA setup done"));
   Running.store(false);
 }
 
@@ -360,11 +358,11 @@ TALSA::~TALSA() {
 
 bool TALSA::PlayBuffer(TUInt8DynArray buffer, bool loop) {
   if (Running.load()) {
-    WriteLine(PlayerLine("ERROR: PlayBuffer called whilst thread not finished."));
+    WriteLine(AudioLine("ERROR: PlayBuffer called whilst thread not finished."));
     return false;
   }
   if (Resumed()) {
-    WriteLine(PlayerLine("ERROR: PlayBuffer called after playback finished; a player plays once."));
+    WriteLine(AudioLine("ERROR: PlayBuffer called after playback finished; a player plays once."));
     return false;
   }
   Buffer = std::move(buffer);
@@ -375,14 +373,14 @@ bool TALSA::PlayBuffer(TUInt8DynArray buffer, bool loop) {
 
 void TALSA::Start() {
   if (Running.load()) {
-    WriteLine(PlayerLine("ERROR: Start called whilst thread not finished."));
+    WriteLine(AudioLine("ERROR: Start called whilst thread not finished."));
     return;
   }
   if (Resumed()) {
-    WriteLine(PlayerLine("ERROR: Start called after playback finished; a player plays once."));
+    WriteLine(AudioLine("ERROR: Start called after playback finished; a player plays once."));
     return;
   }
-  if (Buffer.Empty()) WriteLine(PlayerLine("WARNING: pcm buffer is empty!"));
+  if (Buffer.Empty()) WriteLine(AudioLine("WARNING: pcm buffer is empty!"));
   Running.store(true);
   Resume();
 }

@@ -17,7 +17,15 @@
 //   kUnderrunCause the system's word for why the device ran dry, in the underrun line ("-EPIPE")
 static_assert(!kSystemName.empty() && !kDisplayUnit.empty() && !kAudioUnit.empty() && !kUnderrunCause.empty());
 
+// A line of the player, the system's sound unit: "[uALSA] <text>" on Linux.
+inline std::string AudioLine(std::string_view text) {
+  std::string line;
+  line.reserve(kAudioUnit.size() + text.size() + 3);
+  line.append("[").append(kAudioUnit).append("] ").append(text);
+  return line;
+}
+
 // The player's warning of an underrun that restarting the device cured, which the benchmark
 // counts: "[uALSA] WARNING: Buffer underrun during playback (-EPIPE)" on Linux.
-inline const std::string kUnderrunLine = "[" + std::string(kAudioUnit) + "] WARNING: Buffer underrun during playback (" +
-                                         std::string(kUnderrunCause) + ")";
+inline const std::string kUnderrunLine =
+    AudioLine("WARNING: Buffer underrun during playback (" + std::string(kUnderrunCause) + ")");

@@ -22,8 +22,6 @@ namespace {
 constexpr snd_pcm_format_t kFormat = SND_PCM_FORMAT_S16_LE;
 static_assert(SND_PCM_FORMAT_S16 == kFormat, "a little-endian system");
 
-std::string PlayerLine(std::string_view text) { return "[" + std::string(kAudioUnit) + "] " + std::string(text); }
-
 // One ALSA playback stream: its handle, the hardware parameters every opening reuses, the
 // request it is opened again with, and the error of the last failed write (for Recover).
 struct TALSAState {
@@ -53,10 +51,10 @@ std::string Configure(TALSAState& state, unsigned int& rate, std::uint64_t& peri
   error = snd_pcm_open(&state.PCM, request.Device.c_str(), SND_PCM_STREAM_PLAYBACK, 0);
   if (error < 0) {
     state.PCM = nullptr;
-    return PlayerLine("ERROR: can't open PCM Device \"" + request.Device + "\": " + snd_strerror(error));
+    return AudioLine("ERROR: can't open PCM Device \"" + request.Device + "\": " + snd_strerror(error));
   }
   snd_pcm_t* pcm = state.PCM;
-  auto failed = [&](std::string_view what) { return PlayerLine("ERROR: " + std::string(what) + snd_strerror(error)); };
+  auto failed = [&](std::string_view what) { return AudioLine("ERROR: " + std::string(what) + snd_strerror(error)); };
   snd_pcm_hw_params_any(pcm, state.HWParams);
   error = snd_pcm_hw_params_set_access(pcm, state.HWParams, SND_PCM_ACCESS_RW_INTERLEAVED);
   if (error < 0) return failed("Can't set interleaved mode: ");
@@ -150,7 +148,7 @@ TPCMOutcome WriteOutcome(std::int64_t result) {
 
 std::optional<std::string> RateMismatchWarning(unsigned int deviceRate, unsigned int songRate) {
   if (deviceRate == songRate) return std::nullopt;
-  return PlayerLine("WARNING: device plays at " + std::to_string(deviceRate) + " Hz, not " + std::to_string(songRate) +
+  return AudioLine("WARNING: device plays at " + std::to_string(deviceRate) + " Hz, not " + std::to_string(songRate) +
                     " Hz; a plug device (plughw:...) converts");
 }
 
