@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "platform/clock.hpp"
+#include "platform/system.hpp"
 
 namespace {
 
@@ -75,7 +76,7 @@ class TNullPCMOutput final : public IPCMOutput {
 TPCMDevice OpenNullPCMDevice(const TPCMRequest& request, std::uint64_t periodFrames) {
   TPCMDevice device;
   if (request.Rate == 0 || request.Channels == 0 || periodFrames == 0) {
-    device.Failure = "the null sound device needs a rate, channels and a period";
+    device.Failure = AudioLine("ERROR: the null sound device needs a rate, channels and a period");
     return device;
   }
   device.Output = std::make_unique<TNullPCMOutput>(request.Rate, request.Channels, periodFrames);
