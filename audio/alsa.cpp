@@ -1,28 +1,27 @@
-// uALSA: device set-up, the write loop and the player's worker thread (see alsa.hpp).
+// uALSA: the write loop and the player's worker thread (see alsa.hpp). The device itself,
+// its set-up lines and its errors are the platform's (platform/pcm.hpp); here every write
+// ends in an outcome, and the loop's steps below decide what follows it.
 #include "audio/alsa.hpp"
 
-#include <alsa/asoundlib.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <chrono>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <string_view>
-#include <thread>
 #include <utility>
 
 #include "base/fatal.hpp"
 #include "base/loglines.hpp"
 #include "platform/clock.hpp"
+#include "platform/system.hpp"
 
 namespace {
 
 // A period that fails this many times in a row ends playback.
 constexpr int kFailuresBeforeGivingUp = 3;
-// Underruns in a row, with no frame taken between them, that show preparing does not cure
-// the device: it went away (a sound server that died answers every write so).
+// Underruns (or suspensions) in a row, with no frame taken between them, that show
+// restarting (or resuming) does not cure the device: it went away (a sound server that died
+// answers every write so).
 constexpr int kUncuredUnderruns = 3;
 
 // The time frames take to play at rate frames a second; whole seconds and the rest apart,
@@ -38,48 +37,17 @@ std::string Seconds(std::int64_t microseconds) {
   return text;
 }
 
+// Writes the line when its limiter allows it, with the count of those held back.
+void LimitedLine(TLineLimiter& limiter, std::int64_t now, std::string_view line) {
+  std::uint64_t held = 0;
+  if (limiter.Allow(now, held)) WriteLine(WithHeldBack(line, held));
+}
+
 }  // namespace
-
-std::int64_t TALSAWriter::WriteI(const std::uint8_t* frames, std::uint64_t count) {
-  return snd_pcm_writei(PCM, frames, count);
-}
-
-int TALSAWriter::Prepare() { return snd_pcm_prepare(PCM); }
-
-int TALSAWriter::Recover(int error) { return snd_pcm_recover(PCM, error, 1); }
-
-std::int64_t TALSAWriter::FramesToBytes(std::int64_t frames) { return snd_pcm_frames_to_bytes(PCM, frames); }
-
-const char* TALSAWriter::StrError(int error) { return snd_strerror(error); }
-
-std::optional<std::int64_t> TALSAWriter::Delay() {
-  snd_pcm_sframes_t frames = 0;
-  if (PCM == nullptr || snd_pcm_delay(PCM, &frames) < 0) return std::nullopt;
-  return frames;
-}
-
-int TALSAWriter::Reopen(std::uint64_t& periodFrames) {
-  if (PCM != nullptr) snd_pcm_close(PCM);
-  PCM = nullptr;
-  std::uint32_t periodTime = 0;
-  int error = 0;
-  snd_pcm_t* pcm = nullptr;
-  TALSAConfig config = Config;
-  if (!OpenPCMDevice(config, pcm, HWParams, periodFrames, periodTime, error, false).empty()) {
-    if (pcm != nullptr) snd_pcm_close(pcm);
-    return error < 0 ? error : -ENODEV;
-  }
-  PCM = pcm;
-  return 0;
-}
 
 std::int64_t TSteadyPlaybackClock::NowMicroseconds() { return MonotonicMicroseconds(); }
 
 void TSteadyPlaybackClock::SleepMicroseconds(std::int64_t duration) { ::SleepMicroseconds(duration); }
-
-bool DeviceGone(int error) {
-  return error == -ENODEV || error == -EBADFD || error == -EIO || error == -ESTRPIPE || error == -EPIPE;
-}
 
 std::uint64_t FramesAt(std::int64_t elapsedMicroseconds, unsigned int rate) {
   const auto elapsed = static_cast<std::uint64_t>(std::max<std::int64_t>(elapsedMicroseconds, 0));
@@ -114,268 +82,287 @@ bool TLineLimiter::Allow(std::int64_t nowMicroseconds, std::uint64_t& held) {
 
 namespace {
 
-// Writes the line when its limiter allows it, with the count of those held back.
-void LimitedLine(TLineLimiter& limiter, std::int64_t now, std::string_view line) {
-  std::uint64_t held = 0;
-  if (limiter.Allow(now, held)) WriteLine(WithHeldBack(line, held));
-}
+// What the loop does after a write that did not simply take frames.
+enum class TNext {
+  WriteAgain,  // go round again (the same place, or a new one)
+  Reconnect,   // the device went away: open it again
+  GiveUp,      // the same period failed too often
+};
 
-}  // namespace
+// The write loop's state and its steps. The position is a byte offset into the buffer; the
+// song's clock counts from Origin, the moment frame 0 was heard.
+class TWriteLoop {
+ public:
+  TWriteLoop(IPCMOutput& pcm, std::span<const std::uint8_t> buffer, std::uint64_t periodFrames,
+             std::atomic<bool>& loop, IPlaybackClock& clock, unsigned int rate, std::uint64_t frameBytes)
+      : PCM(pcm),
+        Buffer(buffer),
+        PeriodFrames(periodFrames),
+        Loop(loop),
+        Clock(clock),
+        Rate(rate),
+        FrameBytes(frameBytes),
+        SongFrames(buffer.size() / frameBytes),
+        Origin(clock.NowMicroseconds()) {}
 
-TWriteLoopEnd RunWriteLoop(IPCMWriter& pcm, std::span<const std::uint8_t> buffer, std::uint64_t periodFrames,
-                           std::atomic<bool>& loop, IPlaybackClock& clock, unsigned int rate) {
-  const std::int64_t frameBytes = pcm.FramesToBytes(1);
-  if (frameBytes <= 0 || periodFrames == 0) {
-    WriteLine("[uALSA] ERROR: giving up playback");
-    return TWriteLoopEnd::GaveUp;
+  TWriteLoopEnd Run() {
+    while (Position < Buffer.size() || Loop.load()) {
+      if (Returned && HoldAfterReturn()) continue;
+      if (!StartPass()) continue;
+      const std::uint64_t frames = std::min(PeriodFrames, (Buffer.size() - Position) / FrameBytes);
+      const TPCMOutcome outcome = PCM.Write(Buffer.data() + Position, frames);
+      TNext next = TNext::WriteAgain;
+      switch (outcome.Result) {
+        case TPCMResult::Written:
+          Advance(outcome.Frames, frames);
+          continue;
+        case TPCMResult::Underrun:
+          next = HandleUnderrun();
+          break;
+        case TPCMResult::Suspended:
+          next = HandleSuspension();
+          break;
+        case TPCMResult::DeviceGone:
+          GoneWords = outcome.Error;
+          next = TNext::Reconnect;
+          break;
+        case TPCMResult::Failed:
+          next = HandleError(outcome.Error);
+          break;
+      }
+      if (next == TNext::GiveUp) {
+        WriteLine(AudioLine("ERROR: giving up playback"));
+        return TWriteLoopEnd::GaveUp;
+      }
+      if (next == TNext::Reconnect && !Reconnect()) return TWriteLoopEnd::Finished;
+    }
+    return TWriteLoopEnd::Finished;
   }
-  const std::size_t length = buffer.size();
-  const auto bytesPerFrame = static_cast<std::uint64_t>(frameBytes);
-  // Less than one frame is nothing to play, looped or not.
-  if (length < bytesPerFrame) return TWriteLoopEnd::Finished;
-  const std::uint64_t songFrames = length / bytesPerFrame;
 
-  // The clock of the song counts from the moment frame 0 was heard: the time of the first
-  // write until the device's delay tells better.
-  std::int64_t origin = clock.NowMicroseconds();
-  std::int64_t heardBefore = 0;  // the most frames (over all passes) known heard in this stream
-  bool returned = false;         // the device came back and its new stream was not heard yet
-  std::int64_t returnedAt = 0;
-  std::uint64_t pass = 0;
-  std::size_t position = 0;
+ private:
+  // Frames written to the device over all passes.
+  std::uint64_t Written() const { return Pass * SongFrames + Position / FrameBytes; }
 
   // Asks the device what is heard; returns its delay. A stream that was heard further than
   // before plays (it does not fill its buffer, start, or stall), so it dates frame 0. The
   // first time the stream after a return is heard, a place off the clock's by more than the
   // tolerance (a new stream plays after its own start-up) jumps once to the clock's.
-  auto listen = [&]() -> std::optional<std::int64_t> {
-    const std::optional<std::int64_t> delay = pcm.Delay();
+  std::optional<std::int64_t> Listen() {
+    const std::optional<std::int64_t> delay = PCM.Delay();
     if (!delay) return delay;
-    const std::int64_t now = clock.NowMicroseconds();
-    const std::uint64_t written = pass * songFrames + position / bytesPerFrame;
-    const std::optional<std::int64_t> heardOrigin = HeardOrigin(now, written, *delay, rate);
+    const std::int64_t now = Clock.NowMicroseconds();
+    const std::uint64_t written = Written();
+    const std::optional<std::int64_t> heardOrigin = HeardOrigin(now, written, *delay, Rate);
     const std::int64_t heard = static_cast<std::int64_t>(written) - *delay;
-    if (!heardOrigin || heard <= heardBefore) return delay;
-    heardBefore = heard;
-    if (!returned) {
-      origin = *heardOrigin;
+    if (!heardOrigin || heard <= HeardBefore) return delay;
+    HeardBefore = heard;
+    if (!Returned) {
+      Origin = *heardOrigin;
       return delay;
     }
-    returned = false;
-    if (std::abs(*heardOrigin - origin) <= kReturnToleranceMicroseconds) return delay;
-    const std::int64_t target = static_cast<std::int64_t>(FramesAt(now - origin, rate)) + *delay;
-    const auto place = static_cast<std::uint64_t>(std::max<std::int64_t>(target, 0));
-    if (!loop.load() && place / songFrames > pass) {
-      position = length;  // past the end of a song that does not loop
-      return delay;
-    }
-    pass = place / songFrames;
-    position = Narrow<std::size_t>(place % songFrames * bytesPerFrame);
-    heardBefore = static_cast<std::int64_t>(place);
+    Returned = false;
+    if (std::abs(*heardOrigin - Origin) <= kReturnToleranceMicroseconds) return delay;
+    MendPlace(now, *delay);
     return delay;
-  };
-
-  int failures = 0;
-  int underrunsInARow = 0;
-  TLineLimiter underrunLines;
-  TLineLimiter errorLines;
-  while (position < length || loop.load()) {
-    if (returned) {
-      // Until the stream after a return is heard (for a second at most), it is given only
-      // kReturnAheadMicroseconds of song, so that mending its place is heard soon.
-      const std::optional<std::int64_t> delay = listen();
-      const bool ahead = delay && *delay > 0 &&
-                         MicrosecondsFor(static_cast<std::uint64_t>(*delay), rate) >= kReturnAheadMicroseconds;
-      if (returned && ahead && clock.NowMicroseconds() - returnedAt < kReturnListenMicroseconds) {
-        clock.SleepMicroseconds(kReturnPollMicroseconds);
-        continue;
-      }
-    }
-    if (position >= length) {
-      position = 0;
-      ++pass;
-    }
-    const std::uint64_t framesLeft = (length - position) / bytesPerFrame;
-    if (framesLeft == 0) {
-      // Only a partial frame is left: the pass is over.
-      position = length;
-      continue;
-    }
-    const std::uint64_t frames = std::min(periodFrames, framesLeft);
-    const std::int64_t result = pcm.WriteI(buffer.data() + position, frames);
-    int gone = 0;
-    if (result == -EPIPE) {
-      LimitedLine(underrunLines, clock.NowMicroseconds(), kUnderrunLine);
-      // A device that cannot be prepared again, or keeps underrunning however often it is
-      // prepared, went away.
-      const int prepared = pcm.Prepare();
-      if (prepared < 0 || ++underrunsInARow >= kUncuredUnderruns) {
-        gone = prepared < 0 ? prepared : -EPIPE;
-      } else {
-        // A stream prepared again plays after its own start-up: a return not yet heard is
-        // mended once this one is.
-        if (returned) heardBefore = static_cast<std::int64_t>(pass * songFrames + position / bytesPerFrame);
-        continue;
-      }
-    } else if (result == -ESTRPIPE) {
-      // Suspended: resumed where the system allows it, else gone (and so is a device that
-      // is suspended again at once, however often it is resumed).
-      const int recovered = pcm.Recover(-ESTRPIPE);
-      if (recovered >= 0 && ++underrunsInARow < kUncuredUnderruns) continue;
-      gone = -ESTRPIPE;
-    } else if (result < 0 && DeviceGone(Narrow<int>(result))) {
-      gone = Narrow<int>(result);
-    } else if (result < 0) {
-      const int error = Narrow<int>(result);
-      LimitedLine(errorLines, clock.NowMicroseconds(),
-                  std::string("[uALSA] ERROR: Can't write to PCM device: ") + pcm.StrError(error));
-      loop.store(false);
-      pcm.Recover(error);
-      if (++failures >= kFailuresBeforeGivingUp) {
-        WriteLine("[uALSA] ERROR: giving up playback");
-        return TWriteLoopEnd::GaveUp;
-      }
-      continue;
-    }
-
-    if (gone != 0) {
-      // Said once; then the same device is opened again four times a second, with one more
-      // line every ten seconds, until it plays or the song (not looping) would have ended.
-      WriteLine(std::string("[uALSA] WARNING: the sound device went away (") + pcm.StrError(gone) +
-                "); opening it again four times a second");
-      const std::int64_t goneAt = clock.NowMicroseconds();
-      std::int64_t lastLine = goneAt;
-      std::optional<std::uint64_t> frame;
-      for (;;) {
-        clock.SleepMicroseconds(kReopenIntervalMicroseconds);
-        const std::int64_t now = clock.NowMicroseconds();
-        if (!SongFrameAt(now - origin, rate, songFrames, loop.load(), pass)) return TWriteLoopEnd::Finished;
-        const int error = pcm.Reopen(periodFrames);
-        if (error >= 0 && periodFrames > 0) {
-          // The place the song would have reached had it never stopped (a new stream plays
-          // its first frame soon; listen mends the place once it is heard).
-          const std::int64_t back = clock.NowMicroseconds();
-          frame = SongFrameAt(back - origin, rate, songFrames, loop.load(), pass);
-          if (!frame) return TWriteLoopEnd::Finished;
-          WriteLine("[uALSA] INFO: the sound device is back after " + Seconds(back - goneAt) +
-                    "; the song goes on at " + Seconds(static_cast<std::int64_t>(*frame * 1000000 / rate)));
-          pass = FramesAt(back - origin, rate) / songFrames;
-          break;
-        }
-        if (now - lastLine >= kStillGoneLineMicroseconds) {
-          WriteLine("[uALSA] WARNING: the sound device is still away after " + Seconds(now - goneAt) + " (" +
-                    pcm.StrError(error) + ")");
-          lastLine = now;
-        }
-      }
-      position = Narrow<std::size_t>(*frame * bytesPerFrame);
-      heardBefore = static_cast<std::int64_t>(pass * songFrames + *frame);
-      returned = true;
-      returnedAt = clock.NowMicroseconds();
-      failures = 0;
-      underrunsInARow = 0;
-      continue;
-    }
-    failures = 0;
-    if (result > 0) underrunsInARow = 0;
-    // A device never takes more than it was offered; the position stays inside the buffer.
-    const auto taken = std::min(static_cast<std::uint64_t>(result), frames);
-    position += Narrow<std::size_t>(pcm.FramesToBytes(static_cast<std::int64_t>(taken)));
-    if (taken > 0) listen();
-  }
-  return TWriteLoopEnd::Finished;
-}
-
-std::optional<std::string> RateMismatchWarning(unsigned int deviceRate, unsigned int songRate) {
-  if (deviceRate == songRate) return std::nullopt;
-  return "[uALSA] WARNING: device plays at " + std::to_string(deviceRate) + " Hz, not " + std::to_string(songRate) +
-         " Hz; a plug device (plughw:...) converts";
-}
-
-std::string FormatConstantName(std::int32_t format) {
-  // Value 2 has two constant names; the endian-neutral one is printed.
-  if (format == SND_PCM_FORMAT_S16) return "SND_PCM_FORMAT_S16";
-  const char* name = snd_pcm_format_name(static_cast<snd_pcm_format_t>(format));
-  if (name == nullptr) return "SND_PCM_FORMAT_UNKNOWN";
-  return std::string("SND_PCM_FORMAT_") + name;
-}
-
-std::string OpenPCMDevice(TALSAConfig& config, snd_pcm_t*& pcm, snd_pcm_hw_params_t* hwParams,
-                          std::uint64_t& periodSize, std::uint32_t& periodTime, int& error, bool announce) {
-  error = snd_pcm_open(&pcm, config.Device.c_str(), SND_PCM_STREAM_PLAYBACK, 0);
-  if (error < 0) {
-    pcm = nullptr;
-    return "[uALSA] ERROR: can't open PCM Device \"" + config.Device + "\": " + snd_strerror(error);
-  }
-  auto failed = [&](const std::string& what) { return "[uALSA] ERROR: " + what + snd_strerror(error); };
-  snd_pcm_hw_params_any(pcm, hwParams);
-  error = snd_pcm_hw_params_set_access(pcm, hwParams, SND_PCM_ACCESS_RW_INTERLEAVED);
-  if (error < 0) return failed("Can't set interleaved mode: ");
-  error = snd_pcm_hw_params_set_format(pcm, hwParams, static_cast<snd_pcm_format_t>(config.Format));
-  if (error < 0) return failed("Can't set format: ");
-  error = snd_pcm_hw_params_set_channels(pcm, hwParams, config.Channels);
-  if (error < 0) return failed("Can't set channels number: ");
-
-  const auto songRate = Narrow<unsigned int>(config.SampleRate);
-  unsigned int rate = songRate;
-  error = snd_pcm_hw_params_set_rate_near(pcm, hwParams, &rate, nullptr);
-  if (error < 0) return failed("Can't set rate: ");
-  config.SampleRate = Narrow<std::int32_t>(rate);
-  if (std::optional<std::string> warning = RateMismatchWarning(rate, songRate); warning && announce) {
-    WriteLine(*warning);
   }
 
-  error = snd_pcm_hw_params(pcm, hwParams);
-  if (error < 0) return failed("Can't set harware parameters: ");
+  // Moves the position to the frame the clock gives, delay frames ahead of what is heard now
+  // (past the end of a song that does not loop, if it is over).
+  void MendPlace(std::int64_t now, std::int64_t delay) {
+    const std::int64_t target = static_cast<std::int64_t>(FramesAt(now - Origin, Rate)) + delay;
+    const auto place = static_cast<std::uint64_t>(std::max<std::int64_t>(target, 0));
+    if (!Loop.load() && place / SongFrames > Pass) {
+      Position = Buffer.size();
+      return;
+    }
+    Pass = place / SongFrames;
+    Position = Narrow<std::size_t>(place % SongFrames * FrameBytes);
+    HeardBefore = static_cast<std::int64_t>(place);
+  }
 
-  snd_pcm_uframes_t frames = 0;
-  unsigned int time = 0;
-  snd_pcm_hw_params_get_period_size(hwParams, &frames, nullptr);
-  snd_pcm_hw_params_get_period_time(hwParams, &time, nullptr);
-  periodSize = frames;
-  periodTime = time;
-  return {};
+  // Until the stream after a return is heard (for a second at most), it is given only
+  // kReturnAheadMicroseconds of song, so that mending its place is heard soon. True when
+  // it waited a poll instead of writing.
+  bool HoldAfterReturn() {
+    const std::optional<std::int64_t> delay = Listen();
+    const bool ahead = delay && *delay > 0 &&
+                       MicrosecondsFor(static_cast<std::uint64_t>(*delay), Rate) >= kReturnAheadMicroseconds;
+    if (!Returned || !ahead || Clock.NowMicroseconds() - ReturnedAt >= kReturnListenMicroseconds) return false;
+    Clock.SleepMicroseconds(kReturnPollMicroseconds);
+    return true;
+  }
+
+  // At the end of the buffer a new pass begins at byte 0. False when only a partial frame
+  // is left: the pass is over.
+  bool StartPass() {
+    if (Position >= Buffer.size()) {
+      Position = 0;
+      ++Pass;
+    }
+    if ((Buffer.size() - Position) / FrameBytes > 0) return true;
+    Position = Buffer.size();
+    return false;
+  }
+
+  // The device took `taken` of the frames offered (never more than offered: the position
+  // stays inside the buffer).
+  void Advance(std::uint64_t taken, std::uint64_t offered) {
+    Failures = 0;
+    if (taken > 0) UnderrunsInARow = 0;
+    taken = std::min(taken, offered);
+    Position += Narrow<std::size_t>(taken * FrameBytes);
+    if (taken > 0) Listen();
+  }
+
+  // The device ran dry: said at most once a second, restarted, and the same period written
+  // again. A device that cannot be restarted, or keeps running dry however often it is
+  // restarted, went away.
+  TNext HandleUnderrun() {
+    LimitedLine(UnderrunLines, Clock.NowMicroseconds(), kUnderrunLine);
+    if (std::optional<std::string> failure = PCM.Restart()) {
+      GoneWords = std::move(*failure);
+      return TNext::Reconnect;
+    }
+    if (++UnderrunsInARow >= kUncuredUnderruns) {
+      GoneWords = PCM.UnderrunWords();
+      return TNext::Reconnect;
+    }
+    // A restarted stream plays after its own start-up: a return not yet heard is mended
+    // once this one is.
+    if (Returned) HeardBefore = static_cast<std::int64_t>(Written());
+    return TNext::WriteAgain;
+  }
+
+  // Suspended: resumed where the system allows it, else gone (and so is a device that is
+  // suspended again at once, however often it is resumed).
+  TNext HandleSuspension() {
+    if (PCM.Resume() && ++UnderrunsInARow < kUncuredUnderruns) return TNext::WriteAgain;
+    GoneWords = PCM.SuspendedWords();
+    return TNext::Reconnect;
+  }
+
+  // Any other error: said at most once a second; looping ends, the device recovers, and the
+  // same period is tried again, three times at most.
+  TNext HandleError(const std::string& words) {
+    LimitedLine(ErrorLines, Clock.NowMicroseconds(), AudioLine("ERROR: Can't write to PCM device: " + words));
+    Loop.store(false);
+    PCM.Recover();
+    return ++Failures >= kFailuresBeforeGivingUp ? TNext::GiveUp : TNext::WriteAgain;
+  }
+
+  // Said once; then the same device is opened again four times a second, with one more line
+  // every ten seconds, until it plays (true, the position at the clock's frame) or the song
+  // (not looping) would have ended (false).
+  bool Reconnect() {
+    WriteLine(
+        AudioLine("WARNING: the sound device went away (" + GoneWords + "); opening it again four times a second"));
+    const std::int64_t goneAt = Clock.NowMicroseconds();
+    std::int64_t lastLine = goneAt;
+    std::optional<std::uint64_t> frame;
+    for (;;) {
+      Clock.SleepMicroseconds(kReopenIntervalMicroseconds);
+      const std::int64_t now = Clock.NowMicroseconds();
+      if (!SongFrameAt(now - Origin, Rate, SongFrames, Loop.load(), Pass)) return false;
+      const std::optional<std::string> failure = PCM.Reopen(PeriodFrames);
+      if (!failure && PeriodFrames > 0) {
+        // The place the song would have reached had it never stopped (a new stream plays
+        // its first frame soon; Listen mends the place once it is heard).
+        const std::int64_t back = Clock.NowMicroseconds();
+        frame = SongFrameAt(back - Origin, Rate, SongFrames, Loop.load(), Pass);
+        if (!frame) return false;
+        WriteLine(AudioLine("INFO: the sound device is back after " + Seconds(back - goneAt) +
+                             "; the song goes on at " + Seconds(static_cast<std::int64_t>(*frame * 1000000 / Rate))));
+        Pass = FramesAt(back - Origin, Rate) / SongFrames;
+        break;
+      }
+      if (now - lastLine >= kStillGoneLineMicroseconds) {
+        WriteLine(AudioLine("WARNING: the sound device is still away after " + Seconds(now - goneAt) + " (" +
+                             failure.value_or("it has no period") + ")"));
+        lastLine = now;
+      }
+    }
+    Position = Narrow<std::size_t>(*frame * FrameBytes);
+    HeardBefore = static_cast<std::int64_t>(Pass * SongFrames + *frame);
+    Returned = true;
+    ReturnedAt = Clock.NowMicroseconds();
+    Failures = 0;
+    UnderrunsInARow = 0;
+    return true;
+  }
+
+  IPCMOutput& PCM;
+  const std::span<const std::uint8_t> Buffer;
+  std::uint64_t PeriodFrames;
+  std::atomic<bool>& Loop;
+  IPlaybackClock& Clock;
+  const unsigned int Rate;
+  const std::uint64_t FrameBytes;
+  const std::uint64_t SongFrames;
+
+  std::int64_t Origin;           // when frame 0 was heard (the first write's time until known)
+  std::int64_t HeardBefore = 0;  // the most frames (over all passes) known heard in this stream
+  bool Returned = false;         // the device came back and its new stream was not heard yet
+  std::int64_t ReturnedAt = 0;
+  std::uint64_t Pass = 0;
+  std::size_t Position = 0;
+  int Failures = 0;
+  int UnderrunsInARow = 0;
+  std::string GoneWords;  // why the device went away, for the line that says so
+  TLineLimiter UnderrunLines;
+  TLineLimiter ErrorLines;
+};
+
+}  // namespace
+
+TWriteLoopEnd RunWriteLoop(IPCMOutput& pcm, std::span<const std::uint8_t> buffer, std::uint64_t periodFrames,
+                           std::atomic<bool>& loop, IPlaybackClock& clock, unsigned int rate) {
+  const std::uint64_t frameBytes = pcm.FrameBytes();
+  if (frameBytes == 0 || periodFrames == 0) {
+    WriteLine(AudioLine("ERROR: giving up playback"));
+    return TWriteLoopEnd::GaveUp;
+  }
+  // Less than one frame is nothing to play, looped or not.
+  if (buffer.size() < frameBytes) return TWriteLoopEnd::Finished;
+  return TWriteLoop(pcm, buffer, periodFrames, loop, clock, rate, frameBytes).Run();
 }
 
 TALSA::TALSA(TALSAConfig& config) : TThread(kPlaybackStackSize), Clock(std::make_unique<TSteadyPlaybackClock>()) {
-  WriteLine("[uALSA] using audio device: " + config.Device + "; samplerate: " + std::to_string(config.SampleRate) +
-            "; channels: " + std::to_string(config.Channels) + "; format: " + FormatConstantName(config.Format));
-  snd_pcm_hw_params_malloc(&HWParams);
-  // The device as asked for, kept for opening it again after it went away.
-  const TALSAConfig asked = config;
-  int error = 0;
-  const std::string failure = OpenPCMDevice(config, PCM, HWParams, PeriodSize, PeriodTime, error, true);
-  if (!failure.empty()) FatalLine(failure, kExitAudioDevice);
-  SampleRate = Narrow<unsigned int>(config.SampleRate);
-  Writer = std::make_unique<TALSAWriter>(PCM, HWParams, asked);
+  WriteLine(AudioLine("using audio device: " + config.Device + "; samplerate: " + std::to_string(config.SampleRate) +
+                       "; channels: " + std::to_string(config.Channels) + "; format: " + PCMFormatName()));
+  Assert(config.Format == PCMFormatCode(), "the player writes S16 little-endian samples only", "uALSA", __LINE__);
+  TPCMDevice device = OpenPCMDevice({config.Device, Narrow<unsigned int>(config.SampleRate), config.Channels}, true);
+  if (!device.Failure.empty()) FatalLine(device.Failure, kExitAudioDevice);
+  config.SampleRate = Narrow<std::int32_t>(device.Rate);
+  SampleRate = device.Rate;
+  PeriodSize = device.PeriodFrames;
+  Output = std::move(device.Output);
 
   Buffer = TUInt8DynArray();
-  WriteLine("[uALSA] INFO: ALSA setup done");
+  WriteLine(AudioLine("INFO: ALSA setup done"));
   Running.store(false);
 }
 
-TALSA::TALSA(std::unique_ptr<IPCMWriter> writer, std::uint64_t periodSize, unsigned int rate,
+TALSA::TALSA(std::unique_ptr<IPCMOutput> output, std::uint64_t periodSize, unsigned int rate,
              std::unique_ptr<IPlaybackClock> clock)
     : TThread(kPlaybackStackSize),
       PeriodSize(periodSize),
       SampleRate(rate),
-      Writer(std::move(writer)),
+      Output(std::move(output)),
       Clock(std::move(clock)) {}
 
 TALSA::~TALSA() {
   // A looping worker never ends by itself: clearing the flag lets it finish its pass.
   Loop.store(false);
   Finish();
-  if (HWParams != nullptr) snd_pcm_hw_params_free(HWParams);
 }
 
 bool TALSA::PlayBuffer(TUInt8DynArray buffer, bool loop) {
   if (Running.load()) {
-    WriteLine("[uALSA] ERROR: PlayBuffer called whilst thread not finished.");
+    WriteLine(AudioLine("ERROR: PlayBuffer called whilst thread not finished."));
     return false;
   }
   if (Resumed()) {
-    WriteLine("[uALSA] ERROR: PlayBuffer called after playback finished; a player plays once.");
+    WriteLine(AudioLine("ERROR: PlayBuffer called after playback finished; a player plays once."));
     return false;
   }
   Buffer = std::move(buffer);
@@ -386,20 +373,20 @@ bool TALSA::PlayBuffer(TUInt8DynArray buffer, bool loop) {
 
 void TALSA::Start() {
   if (Running.load()) {
-    WriteLine("[uALSA] ERROR: Start called whilst thread not finished.");
+    WriteLine(AudioLine("ERROR: Start called whilst thread not finished."));
     return;
   }
   if (Resumed()) {
-    WriteLine("[uALSA] ERROR: Start called after playback finished; a player plays once.");
+    WriteLine(AudioLine("ERROR: Start called after playback finished; a player plays once."));
     return;
   }
-  if (Buffer.Empty()) WriteLine("[uALSA] WARNING: pcm buffer is empty!");
+  if (Buffer.Empty()) WriteLine(AudioLine("WARNING: pcm buffer is empty!"));
   Running.store(true);
   Resume();
 }
 
 void TALSA::Execute() {
-  RunWriteLoop(*Writer, Buffer.Span(), PeriodSize, Loop, *Clock, SampleRate);
+  RunWriteLoop(*Output, Buffer.Span(), PeriodSize, Loop, *Clock, SampleRate);
   Running.store(false);
 }
 
@@ -408,6 +395,6 @@ TALSAConfig SongConfig(std::string_view device, const TWAV& song) {
   config.Device = device;
   config.SampleRate = Narrow<std::int32_t>(song.FmtChunk.SampleRate);
   config.Channels = song.FmtChunk.NumChannels;
-  config.Format = SND_PCM_FORMAT_S16_LE;
+  config.Format = PCMFormatCode();
   return config;
 }

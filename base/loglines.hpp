@@ -16,9 +16,6 @@ inline constexpr std::string_view kSongTempFilePrefix =
 inline constexpr std::string_view kFontTempFilePrefix =
     "[uFont] GenerateTextureAtlasBMP: Creating temporary font file: ";
 
-// The player's warning of an underrun that preparing the device cured.
-inline constexpr std::string_view kUnderrunLine = "[uALSA] WARNING: Buffer underrun during playback (-EPIPE)";
-
 // A warning that can recur is written at most once a second; the next one written carries
 // the count held back since the last: "<warning> (N more since the last such line)".
 inline constexpr std::string_view kHeldBackSuffix = " more since the last such line)";

@@ -37,6 +37,7 @@
 #include "bench/report.hpp"
 #include "base/loglines.hpp"
 #include "platform/loglines.hpp"
+#include "platform/system.hpp"
 #include "store/store.hpp"
 
 namespace {

@@ -73,6 +73,8 @@ struct TPCMDevice {
 // the request's says so in one warning line.
 TPCMDevice OpenPCMDevice(const TPCMRequest& request, bool announce);
 
-// The name the system gives the sample format in the player's first line
+// The system's code of that sample format (SND_PCM_FORMAT_S16_LE, 2, on ALSA), which the
+// player's configuration carries, and the name the player's first line gives it
 // ("SND_PCM_FORMAT_S16" on ALSA).
+std::int32_t PCMFormatCode();
 std::string PCMFormatName();

@@ -1,16 +1,15 @@
-// Tests of the player's write loop and worker thread over a recording stand-in for the PCM
-// calls and a clock that moves only when the loop writes or waits: the exact bytes handed to
-// the device, looping, short last writes, underruns and their bounded warnings, a device
-// that goes away and comes back (where the song goes on, by the clock of what is heard),
-// persistent errors, empty buffers, the refusals while playing, the suspended start and the
-// worker's stack.
+// Tests of the player's write loop and worker thread over a recording stand-in for the sound
+// output, answering with scripted outcomes, and a clock that moves only when the loop writes
+// or waits: the exact bytes handed to the device, looping, short last writes, underruns and
+// their bounded warnings, a device that goes away and comes back (where the song goes on, by
+// the clock of what is heard), persistent errors, empty buffers, the refusals while playing,
+// the suspended start, the worker's stack, and playing in real time through the null output.
 #include <pthread.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -25,6 +24,8 @@
 
 #include "audio/alsa.hpp"
 #include "base/loglines.hpp"
+#include "platform/null/pcm.hpp"
+#include "platform/system.hpp"
 #include "tests/support/fatal_expect.hpp"
 
 namespace {
@@ -41,9 +42,16 @@ struct TWrite {
   std::int64_t At;        // the clock when it came
 };
 
+// What a write can answer, for the scripts.
+TPCMOutcome Took(std::uint64_t frames) { return {TPCMResult::Written, frames, {}}; }
+const TPCMOutcome kUnderrun{TPCMResult::Underrun, 0, {}};
+const TPCMOutcome kSuspended{TPCMResult::Suspended, 0, {}};
+TPCMOutcome Gone(const char* words) { return {TPCMResult::DeviceGone, 0, words}; }
+TPCMOutcome Failed(const char* words) { return {TPCMResult::Failed, 0, words}; }
+
 // Records every write (the bytes the device took and where they came from) and answers
-// with scripted results; with nothing scripted the device takes every frame offered.
-class TRecordingPCM final : public IPCMWriter {
+// with scripted outcomes; with nothing scripted the device takes every frame offered.
+class TRecordingPCM final : public IPCMOutput {
  public:
   struct TShared {
     std::mutex Mutex;
@@ -51,11 +59,12 @@ class TRecordingPCM final : public IPCMWriter {
     std::size_t Length = 0;
     TBytes Taken;
     std::vector<TWrite> Writes;
-    std::deque<std::int64_t> Script;  // results to give, in order: <0 an error, >=0 frames taken
-    int Prepares = 0;
-    int PrepareResult = 0;  // what every Prepare answers
-    std::vector<int> Recovers;
-    std::optional<int> RecoverResult;  // what every Recover answers (else the error itself)
+    std::deque<TPCMOutcome> Script;  // outcomes to give, in order
+    int Restarts = 0;
+    std::optional<std::string> RestartFailure;  // what every Restart answers
+    std::string LastFailure;                   // the words of the last failed write
+    std::vector<std::string> Recovers;         // the failure each Recover came after
+    bool Resumes = false;                      // whether a suspended device resumes
     bool OutOfBounds = false;
     std::size_t StackSize = 0;
     std::function<void()> AfterWrite;  // runs after each write, outside the lock
@@ -64,7 +73,7 @@ class TRecordingPCM final : public IPCMWriter {
     std::int64_t Now = 1000000;
     std::int64_t FailedWriteMicroseconds = 0;
     std::vector<std::int64_t> Sleeps;
-    std::deque<int> ReopenScript;  // results of Reopen, in order; with nothing scripted it opens
+    std::deque<std::optional<std::string>> ReopenScript;  // what Reopen answers, in order (nothing: it opens)
     std::vector<std::int64_t> Reopens;  // when each Reopen came
     std::uint64_t ReopenPeriod = 0;     // the period a reopened device has (0: unchanged)
     // A stream plays its first frame LagFrames after its first write, then one frame in
@@ -78,8 +87,8 @@ class TRecordingPCM final : public IPCMWriter {
 
   explicit TRecordingPCM(TShared& shared) : Shared(shared) {}
 
-  std::int64_t WriteI(const std::uint8_t* frames, std::uint64_t count) override {
-    std::int64_t result;
+  TPCMOutcome Write(const std::uint8_t* frames, std::uint64_t count) override {
+    TPCMOutcome result = Took(count);
     {
       std::lock_guard<std::mutex> lock(Shared.Mutex);
       RecordStack();
@@ -87,47 +96,53 @@ class TRecordingPCM final : public IPCMWriter {
       const auto bytes = static_cast<std::ptrdiff_t>(count) * kFrameBytes;
       if (offset < 0 || offset + bytes > static_cast<std::ptrdiff_t>(Shared.Length)) Shared.OutOfBounds = true;
       Shared.Writes.push_back({offset, count, Shared.Now});
-      result = static_cast<std::int64_t>(count);
       if (!Shared.Script.empty()) {
         result = Shared.Script.front();
         Shared.Script.pop_front();
       }
+      if (result.Result == TPCMResult::Failed) Shared.LastFailure = result.Error;
+      const auto taken = result.Result == TPCMResult::Written ? static_cast<std::int64_t>(result.Frames) : 0;
       if (Shared.StreamTaken == 0) Shared.StreamStart = Shared.Now;
-      if (result > 0) Shared.StreamTaken += result;
-      if (result > 0 && !Shared.OutOfBounds) Shared.Taken.insert(Shared.Taken.end(), frames, frames + result * kFrameBytes);
-      Shared.Now += result > 0 ? result * 1000000 / 44100 : Shared.FailedWriteMicroseconds;
+      if (taken > 0) Shared.StreamTaken += taken;
+      if (taken > 0 && !Shared.OutOfBounds) Shared.Taken.insert(Shared.Taken.end(), frames, frames + taken * kFrameBytes);
+      Shared.Now += taken > 0 ? taken * 1000000 / 44100 : Shared.FailedWriteMicroseconds;
     }
     if (Shared.AfterWrite) Shared.AfterWrite();
     return result;
   }
-  int Prepare() override {
+  std::uint64_t FrameBytes() const override { return kFrameBytes; }
+  std::optional<std::string> Restart() override {
     std::lock_guard<std::mutex> lock(Shared.Mutex);
-    ++Shared.Prepares;
-    return Shared.PrepareResult;
+    ++Shared.Restarts;
+    return Shared.RestartFailure;
   }
-  int Recover(int error) override {
+  bool Resume() override {
     std::lock_guard<std::mutex> lock(Shared.Mutex);
-    Shared.Recovers.push_back(error);
-    return Shared.RecoverResult.value_or(error);
+    return Shared.Resumes;
   }
-  std::int64_t FramesToBytes(std::int64_t frames) override { return frames * kFrameBytes; }
-  const char* StrError(int error) override { return std::strerror(-error); }
+  // ALSA's words, as the Linux lines carry them.
+  std::string SuspendedWords() const override { return "Streams pipe error"; }
+  std::string UnderrunWords() const override { return "Broken pipe"; }
+  void Recover() override {
+    std::lock_guard<std::mutex> lock(Shared.Mutex);
+    Shared.Recovers.push_back(Shared.LastFailure);
+  }
   std::optional<std::int64_t> Delay() override {
     std::lock_guard<std::mutex> lock(Shared.Mutex);
     if (!Shared.LagFrames) return std::nullopt;
     const auto played = static_cast<std::int64_t>(FramesAt(Shared.Now - Shared.StreamStart, 44100)) - *Shared.LagFrames;
     return Shared.StreamTaken - std::clamp<std::int64_t>(played, 0, Shared.StreamTaken);
   }
-  int Reopen(std::uint64_t& periodFrames) override {
+  std::optional<std::string> Reopen(std::uint64_t& periodFrames) override {
     std::lock_guard<std::mutex> lock(Shared.Mutex);
     Shared.Reopens.push_back(Shared.Now);
-    int result = 0;
+    std::optional<std::string> result;
     if (!Shared.ReopenScript.empty()) {
       result = Shared.ReopenScript.front();
       Shared.ReopenScript.pop_front();
     }
-    if (result == 0 && Shared.ReopenPeriod > 0) periodFrames = Shared.ReopenPeriod;
-    if (result == 0 && Shared.LagFrames) {
+    if (!result && Shared.ReopenPeriod > 0) periodFrames = Shared.ReopenPeriod;
+    if (!result && Shared.LagFrames) {
       Shared.LagFrames = Shared.ReopenLagFrames;
       Shared.StreamTaken = 0;
     }
@@ -279,7 +294,7 @@ TEST(WriteLoop, PlaysOncePartialTakesAndATrailingPartialFrame) {
   // 100 frames and two stray bytes; the device takes less than offered now and then.
   const TBytes bytes = Pattern(100 * kFrameBytes + 2);
   TRecordingPCM::TShared shared;
-  shared.Script = {10, 32, 0, 5};
+  shared.Script = {Took(10), Took(32), Took(0), Took(5)};
   std::atomic<bool> loop{false};
   std::string output;
   EXPECT_EQ(RunCaptured(shared, bytes, 32, loop, output), TWriteLoopEnd::Finished);
@@ -295,13 +310,13 @@ TEST(WriteLoop, PlaysOncePartialTakesAndATrailingPartialFrame) {
 TEST(WriteLoop, UnderrunRewritesTheSamePeriodAfterItsWarning) {
   const TBytes bytes = Pattern(4 * 16 * kFrameBytes);
   TRecordingPCM::TShared shared;
-  shared.Script = {16, -EPIPE, -EPIPE};
+  shared.Script = {Took(16), kUnderrun, kUnderrun};
   std::atomic<bool> loop{false};
   std::string output;
   EXPECT_EQ(RunCaptured(shared, bytes, 16, loop, output), TWriteLoopEnd::Finished);
   // The second underrun comes within the same second: its line is held back.
   EXPECT_EQ(output, "[uALSA] WARNING: Buffer underrun during playback (-EPIPE)\n");
-  EXPECT_EQ(shared.Prepares, 2);
+  EXPECT_EQ(shared.Restarts, 2);
   ASSERT_EQ(shared.Writes.size(), 6u);
   EXPECT_EQ(shared.Writes[1].Offset, shared.Writes[3].Offset);
   EXPECT_EQ(shared.Writes[2].Offset, shared.Writes[3].Offset);
@@ -314,8 +329,8 @@ TEST(WriteLoop, UnderrunWarningsAreWrittenAtMostOnceASecondWithTheCountHeldBack)
   const TBytes bytes = Pattern(40 * 16 * kFrameBytes);
   TRecordingPCM::TShared shared;
   for (int i = 0; i < 40; ++i) {
-    shared.Script.push_back(-EPIPE);
-    shared.Script.push_back(16);
+    shared.Script.push_back(kUnderrun);
+    shared.Script.push_back(Took(16));
   }
   shared.FailedWriteMicroseconds = 100000;
   std::atomic<bool> loop{false};
@@ -368,23 +383,25 @@ namespace {
 // How a device goes away in a case of the gone-device test.
 struct TGoneCase {
   const char* Name;
-  std::deque<std::int64_t> Script;  // the writes from the first failing one on
-  int PrepareResult;
-  const char* Reason;               // the reason the warning gives
-  std::optional<int> RecoverResult = std::nullopt;
+  std::deque<TPCMOutcome> Script;  // the writes from the first failing one on
+  std::optional<std::string> RestartFailure;
+  const char* Reason;  // the reason the warning gives
+  bool Resumes = false;
 };
 
 }  // namespace
 
 TEST(WriteLoop, AGoneDeviceIsSaidOnceOpenedAgainFourTimesASecondAndPlaysOnWhereTheClockIs) {
   const std::vector<TGoneCase> cases = {
-      {"no such device", {-ENODEV}, 0, "No such device"},
-      {"bad descriptor state", {-EBADFD}, 0, "File descriptor in bad state"},
-      {"input/output error", {-EIO}, 0, "Input/output error"},
-      {"suspended, not resumed", {-ESTRPIPE}, 0, "Streams pipe error"},
-      {"suspended again as soon as resumed", {-ESTRPIPE, -ESTRPIPE, -ESTRPIPE}, 0, "Streams pipe error", 0},
-      {"underruns that preparing does not cure", {-EPIPE, -EPIPE, -EPIPE}, 0, "Broken pipe"},
-      {"an underrun that cannot be prepared", {-EPIPE}, -EBADFD, "File descriptor in bad state"},
+      {"no such device", {Gone("No such device")}, std::nullopt, "No such device"},
+      {"bad descriptor state", {Gone("File descriptor in bad state")}, std::nullopt, "File descriptor in bad state"},
+      {"input/output error", {Gone("Input/output error")}, std::nullopt, "Input/output error"},
+      {"suspended, not resumed", {kSuspended}, std::nullopt, "Streams pipe error"},
+      {"suspended again as soon as resumed", {kSuspended, kSuspended, kSuspended}, std::nullopt, "Streams pipe error",
+       true},
+      {"underruns that restarting does not cure", {kUnderrun, kUnderrun, kUnderrun}, std::nullopt, "Broken pipe"},
+      {"an underrun that cannot be restarted", {kUnderrun}, "File descriptor in bad state",
+       "File descriptor in bad state"},
   };
   for (const TGoneCase& gone : cases) {
     SCOPED_TRACE(gone.Name);
@@ -393,11 +410,11 @@ TEST(WriteLoop, AGoneDeviceIsSaidOnceOpenedAgainFourTimesASecondAndPlaysOnWhereT
     const TBytes bytes = Pattern(441000 * kFrameBytes);
     TRecordingPCM::TShared shared;
     const std::int64_t started = shared.Now;
-    shared.Script.assign(88200 / 441, 441);
-    for (std::int64_t result : gone.Script) shared.Script.push_back(result);
-    shared.PrepareResult = gone.PrepareResult;
-    shared.RecoverResult = gone.RecoverResult;
-    shared.ReopenScript.assign(45, -EHOSTDOWN);
+    shared.Script.assign(88200 / 441, Took(441));
+    for (const TPCMOutcome& outcome : gone.Script) shared.Script.push_back(outcome);
+    shared.RestartFailure = gone.RestartFailure;
+    shared.Resumes = gone.Resumes;
+    shared.ReopenScript.assign(45, "Host is down");
     shared.ReopenPeriod = 100;
     std::atomic<bool> loop{true};
     shared.AfterWrite = [&] {
@@ -444,9 +461,9 @@ TEST(WriteLoop, TheClockCountsFromTheFirstFrameHeardAndAReturnLandsThere) {
   const std::int64_t started = shared.Now;
   shared.LagFrames = 22050;
   shared.ReopenLagFrames = 8820;
-  shared.Script.assign(88200 / 441, 441);
-  shared.Script.push_back(-ENODEV);
-  shared.ReopenScript.assign(4, -EHOSTDOWN);
+  shared.Script.assign(88200 / 441, Took(441));
+  shared.Script.push_back(Gone("No such device"));
+  shared.ReopenScript.assign(4, "Host is down");
   std::atomic<bool> loop{true};
   shared.AfterWrite = [&] {
     std::lock_guard<std::mutex> lock(shared.Mutex);
@@ -495,8 +512,8 @@ TEST(WriteLoop, AGoneDeviceThatComesBackOnlyAfterTheSongsEndEndsPlayingThere) {
   // Not looping, one second of song; the device is away for good.
   const TBytes bytes = Pattern(44100 * kFrameBytes);
   TRecordingPCM::TShared shared;
-  shared.Script = {441, -ENODEV};
-  shared.ReopenScript.assign(1000, -ENODEV);
+  shared.Script = {Took(441), Gone("No such device")};
+  shared.ReopenScript.assign(1000, "No such device");
   std::atomic<bool> loop{false};
   std::string output;
   EXPECT_EQ(RunCaptured(shared, bytes, 441, loop, output), TWriteLoopEnd::Finished);
@@ -509,7 +526,7 @@ TEST(WriteLoop, UnderrunsThatPreparingCuresAreNotAGoneDevice) {
   // Two underruns in a row, a period, two more: always cured.
   const TBytes bytes = Pattern(4 * 16 * kFrameBytes);
   TRecordingPCM::TShared shared;
-  shared.Script = {-EPIPE, -EPIPE, 16, -EPIPE, -EPIPE};
+  shared.Script = {kUnderrun, kUnderrun, Took(16), kUnderrun, kUnderrun};
   std::atomic<bool> loop{false};
   std::string output;
   EXPECT_EQ(RunCaptured(shared, bytes, 16, loop, output), TWriteLoopEnd::Finished);
@@ -521,7 +538,7 @@ TEST(WriteLoop, UnderrunsThatPreparingCuresAreNotAGoneDevice) {
 TEST(WriteLoop, PersistentErrorEndsTheWorkerAfterThreeTries) {
   const TBytes bytes = Pattern(64 * kFrameBytes);
   TRecordingPCM::TShared shared;
-  shared.Script.assign(100, -EINVAL);
+  shared.Script.assign(100, Failed("Invalid argument"));
   std::atomic<bool> loop{true};
   std::string output;
   EXPECT_EQ(RunCaptured(shared, bytes, 16, loop, output), TWriteLoopEnd::GaveUp);
@@ -530,7 +547,7 @@ TEST(WriteLoop, PersistentErrorEndsTheWorkerAfterThreeTries) {
             "[uALSA] ERROR: Can't write to PCM device: Invalid argument\n"
             "[uALSA] ERROR: giving up playback\n");
   EXPECT_EQ(shared.Writes.size(), 3u);
-  EXPECT_EQ(shared.Recovers, (std::vector<int>{-EINVAL, -EINVAL, -EINVAL}));
+  EXPECT_EQ(shared.Recovers, std::vector<std::string>(3, "Invalid argument"));
   EXPECT_FALSE(loop.load());
 }
 
@@ -539,7 +556,8 @@ TEST(WriteLoop, ErrorClearsLoopingAndOnlyConsecutiveFailuresCount) {
   // normally, but looping is off after the first error.
   const TBytes bytes = Pattern(4 * 16 * kFrameBytes);
   TRecordingPCM::TShared shared;
-  shared.Script = {-EINVAL, -EINVAL, 16, -EBUSY, -EINVAL};
+  shared.Script = {Failed("Invalid argument"), Failed("Invalid argument"), Took(16), Failed("Device or resource busy"),
+                   Failed("Invalid argument")};
   std::atomic<bool> loop{true};
   std::string output;
   EXPECT_EQ(RunCaptured(shared, bytes, 16, loop, output), TWriteLoopEnd::Finished);
@@ -669,8 +687,19 @@ TEST(Player, DestroyingAPlayerThatStillLoopsEndsTheLoopAndReturns) {
   EXPECT_TRUE(outcome.Returned) << "status " << outcome.Status << ", signal " << outcome.Signal;
 }
 
-TEST(Player, RateOtherThanTheSongsIsReported) {
-  EXPECT_EQ(RateMismatchWarning(44100, 44100), std::nullopt);
-  EXPECT_EQ(RateMismatchWarning(48000, 44100),
-            "[uALSA] WARNING: device plays at 48000 Hz, not 44100 Hz; a plug device (plughw:...) converts");
+TEST(Player, PlaysInRealTimeThroughTheNullOutput) {
+  // A quarter second of song through an output without a device that plays in real time:
+  // the worker ends once the last period is in the output's buffer (four periods of 10 ms),
+  // so after about 0.21 s, not at once.
+  const TBytes bytes = Pattern(11025 * kFrameBytes);
+  TPCMDevice device = OpenNullPCMDevice({"null", 44100, 2}, 441);
+  ASSERT_EQ(device.Failure, "");
+  ASSERT_EQ(device.Rate, 44100u);
+  TALSA player(std::move(device.Output), device.PeriodFrames, device.Rate);
+  const auto started = std::chrono::steady_clock::now();
+  ASSERT_TRUE(player.PlayBuffer(ToArray(bytes), false));
+  ASSERT_TRUE(WaitUntil([&] { return !player.Running.load(); }));
+  const auto took = std::chrono::steady_clock::now() - started;
+  EXPECT_GE(took, 200ms);
+  EXPECT_LT(took, 2s);
 }
