@@ -1,0 +1,92 @@
+# Wine for the Windows programs' runs (sourced by scripts/wine and by the Windows tests):
+# a fresh Wine prefix in a private temporary folder, programs run in it, and afterwards
+# the prefix gone with every process that ran in it (its wineserver included), so that
+# nothing of one run reaches the next and nothing is left behind.
+#
+#   kelvo_wine_prefix_new     makes the prefix and boots it; exports WINEPREFIX,
+#                             KELVO_WINE_DIR (the private folder it lives in), WINEDEBUG,
+#                             WINEDLLOVERRIDES and WINEARCH; sets kelvo_wine_boot_seconds.
+#   kelvo_wine_run PROGRAM [ARG...]
+#                             runs a Windows program in it; the status is the program's.
+#   kelvo_wine_prefix_remove  stops the prefix's wineserver and everything that runs in the
+#                             prefix, then removes the folder; does nothing without one.
+#   kelvo_wine_processes      the process ids of what runs in the current prefix.
+#
+# The prefix has no desktop integration (winemenubuilder is off: no menu entries or file
+# associations for the user's desktop) and asks for no Mono or Gecko (mscoree and mshtml
+# are disabled, so no download prompt); Wine's debug channels are silent. Its wineserver
+# stays up until the prefix is removed, so that programs run one after another do not
+# each boot the prefix's services again. Wine's sound goes through winepulse to the
+# PulseAudio server that PULSE_SERVER names (scripts/headless exports it, for PipeWire too).
+
+readonly kKelvoWineOverrides="mscoree,mshtml=;winemenubuilder.exe=d"
+
+# Seconds (with milliseconds) since START, a value of EPOCHREALTIME.
+kelvo_wine_seconds_since() {
+  local now=$EPOCHREALTIME
+  awk -v a="$1" -v b="$now" 'BEGIN { printf "%.1f", b - a }'
+}
+
+kelvo_wine_prefix_new() {
+  local started=$EPOCHREALTIME
+  command -v wine >/dev/null && command -v wineserver >/dev/null ||
+    { echo "wine: Wine is missing; run scripts/install-deps windows" >&2; return 1; }
+  KELVO_WINE_DIR=$(mktemp -d "${TMPDIR:-/tmp}/kelvo-wine.XXXXXX") || return 1
+  chmod 700 "$KELVO_WINE_DIR"
+  export KELVO_WINE_DIR WINEPREFIX=$KELVO_WINE_DIR/prefix WINEARCH=win64 WINEDEBUG=-all
+  export WINEDLLOVERRIDES=$kKelvoWineOverrides
+  mkdir "$WINEPREFIX"
+  # A persistent server first (-p: it waits for no client), so that the services that
+  # the boot starts stay up for the programs that follow.
+  wineserver -p || { kelvo_wine_prefix_remove; return 1; }
+  if ! wine wineboot --init </dev/null >"$KELVO_WINE_DIR/boot.log" 2>&1 ||
+     [ ! -d "$WINEPREFIX/drive_c/windows/system32" ]; then
+    tail -n 5 "$KELVO_WINE_DIR/boot.log" >&2
+    echo "wine: the prefix could not be made" >&2
+    kelvo_wine_prefix_remove
+    return 1
+  fi
+  kelvo_wine_boot_seconds=$(kelvo_wine_seconds_since "$started")
+}
+
+kelvo_wine_run() {
+  [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ] || { echo "wine: no prefix (kelvo_wine_prefix_new)" >&2; return 125; }
+  wine "$@"
+}
+
+# Every Wine process whose environment names this prefix: the server, the services and the
+# programs (Wine passes WINEPREFIX on to all of them; the scripts around them, which have
+# it too, are no Wine executables).
+kelvo_wine_processes() {
+  local entry pid exe
+  [ -n "${WINEPREFIX:-}" ] || return 0
+  for entry in /proc/[0-9]*/environ; do
+    pid=${entry#/proc/}
+    pid=${pid%/environ}
+    exe=$(readlink "/proc/$pid/exe" 2>/dev/null) || continue
+    case "${exe##*/}" in wine*) ;; *) continue ;; esac
+    tr '\0' '\n' <"$entry" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && echo "$pid"
+  done
+  return 0
+}
+
+kelvo_wine_prefix_remove() {
+  local tenths pids
+  [ -n "${KELVO_WINE_DIR:-}" ] || return 0
+  if [ -d "$WINEPREFIX" ]; then
+    # -k ends every process of the prefix and then the server itself.
+    wineserver -k 2>/dev/null
+    for ((tenths = 0; tenths < 100; tenths++)); do
+      pids=$(kelvo_wine_processes)
+      [ -z "$pids" ] && break
+      sleep 0.1
+    done
+    if [ -n "$pids" ]; then
+      echo "wine: killing what is left of the prefix: $(echo $pids)" >&2
+      # shellcheck disable=SC2086
+      kill -KILL $pids 2>/dev/null
+    fi
+  fi
+  rm -rf "$KELVO_WINE_DIR"
+  unset KELVO_WINE_DIR WINEPREFIX
+}
