@@ -38,7 +38,12 @@ kelvo_wine_prefix_new() {
   mkdir "$WINEPREFIX"
   # A persistent server first (-p: it waits for no client), so that the services that
   # the boot starts stay up for the programs that follow.
-  wineserver -p || { kelvo_wine_prefix_remove; return 1; }
+  # It keeps no descriptor of the caller's (a pipe held open would keep a reader waiting).
+  wineserver -p </dev/null >"$KELVO_WINE_DIR/server.log" 2>&1 || {
+    cat "$KELVO_WINE_DIR/server.log" >&2
+    kelvo_wine_prefix_remove
+    return 1
+  }
   if ! wine wineboot --init </dev/null >"$KELVO_WINE_DIR/boot.log" 2>&1 ||
      [ ! -d "$WINEPREFIX/drive_c/windows/system32" ]; then
     tail -n 5 "$KELVO_WINE_DIR/boot.log" >&2
