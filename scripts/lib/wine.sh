@@ -15,11 +15,14 @@
 # The prefix has no desktop integration (winemenubuilder is off: no menu entries or file
 # associations for the user's desktop) and asks for no Mono or Gecko (mscoree and mshtml
 # are disabled, so no download prompt); Wine's debug channels are silent. Its wineserver
-# stays up until the prefix is removed, so that programs run one after another do not
-# each boot the prefix's services again. Wine's sound goes through winepulse to the
+# stays up for half a minute after the last program ended (rather than Debian's default of
+# none), so that programs run one after another do not each boot the prefix's services
+# again; even a caller killed before it could remove the prefix leaves no Wine process
+# running for longer than that. Wine's sound goes through winepulse to the
 # PulseAudio server that PULSE_SERVER names (scripts/headless exports it, for PipeWire too).
 
 readonly kKelvoWineOverrides="mscoree,mshtml=;winemenubuilder.exe=d"
+readonly kKelvoWineLingerSeconds=30
 
 # Seconds (with milliseconds) since START, a value of EPOCHREALTIME.
 kelvo_wine_seconds_since() {
@@ -36,10 +39,10 @@ kelvo_wine_prefix_new() {
   export KELVO_WINE_DIR WINEPREFIX=$KELVO_WINE_DIR/prefix WINEARCH=win64 WINEDEBUG=-all
   export WINEDLLOVERRIDES=$kKelvoWineOverrides
   mkdir "$WINEPREFIX"
-  # A persistent server first (-p: it waits for no client), so that the services that
-  # the boot starts stay up for the programs that follow.
-  # It keeps no descriptor of the caller's (a pipe held open would keep a reader waiting).
-  wineserver -p </dev/null >"$KELVO_WINE_DIR/server.log" 2>&1 || {
+  # The server first, lingering after its last program, so that the services that the
+  # boot starts stay up for the programs that follow. It keeps no descriptor of the
+  # caller's (a pipe held open would keep a reader waiting).
+  wineserver -p"$kKelvoWineLingerSeconds" </dev/null >"$KELVO_WINE_DIR/server.log" 2>&1 || {
     cat "$KELVO_WINE_DIR/server.log" >&2
     kelvo_wine_prefix_remove
     return 1
@@ -61,16 +64,23 @@ kelvo_wine_run() {
 
 # Every Wine process whose environment names this prefix: the server, the services and the
 # programs (Wine passes WINEPREFIX on to all of them; the scripts around them, which have
-# it too, are no Wine executables).
+# it too, are no Wine executables). The environments are read with bash's own mapfile and
+# only the few processes that name the prefix cost a readlink: starting a process per
+# process on the machine would take seconds on a busy one.
 kelvo_wine_processes() {
-  local entry pid exe
+  local entry pid exe vars var found
   [ -n "${WINEPREFIX:-}" ] || return 0
   for entry in /proc/[0-9]*/environ; do
     pid=${entry#/proc/}
     pid=${pid%/environ}
+    { mapfile -d '' -t vars <"$entry"; } 2>/dev/null || continue
+    found=
+    for var in "${vars[@]}"; do
+      [ "$var" = "WINEPREFIX=$WINEPREFIX" ] && { found=1; break; }
+    done
+    [ -n "$found" ] || continue
     exe=$(readlink "/proc/$pid/exe" 2>/dev/null) || continue
-    case "${exe##*/}" in wine*) ;; *) continue ;; esac
-    tr '\0' '\n' <"$entry" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && echo "$pid"
+    case "${exe##*/}" in wine*) echo "$pid" ;; esac
   done
   return 0
 }
