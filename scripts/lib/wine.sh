@@ -3,7 +3,8 @@
 # the prefix gone with every process that ran in it (its wineserver included), so that
 # nothing of one run reaches the next and nothing is left behind.
 #
-#   kelvo_wine_prefix_new     makes the prefix and boots it; exports WINEPREFIX,
+#   kelvo_wine_prefix_new     makes the prefix: a private copy of one booted once for this
+#                             Wine and user (kept in $KELVO_CACHE/wine); exports WINEPREFIX,
 #                             KELVO_WINE_DIR (the private folder it lives in), WINEDEBUG,
 #                             WINEDLLOVERRIDES and WINEARCH; sets kelvo_wine_boot_seconds.
 #   kelvo_wine_run PROGRAM [ARG...]
@@ -30,30 +31,74 @@ kelvo_wine_seconds_since() {
   awk -v a="$1" -v b="$now" 'BEGIN { printf "%.1f", b - a }'
 }
 
+# The cache folder of booted prefixes: $KELVO_CACHE/wine, KELVO_CACHE defaulting to
+# /var/cache/kelvo where that is writable and ${XDG_CACHE_HOME:-~/.cache}/kelvo otherwise.
+kelvo_wine_cache() {
+  local cache=${KELVO_CACHE:-}
+  if [ -z "$cache" ]; then
+    if mkdir -p /var/cache/kelvo 2>/dev/null && [ -w /var/cache/kelvo ]; then
+      cache=/var/cache/kelvo
+    else
+      cache=${XDG_CACHE_HOME:-$HOME/.cache}/kelvo
+    fi
+  fi
+  echo "$cache/wine"
+}
+
+# Prints the folder of a prefix booted once for this Wine, this user and these settings,
+# booting it when missing (wineboot writes some 700 MB and takes 10 to 40 s; a copy of the
+# result takes a second). It is booted aside and renamed when complete, after its server
+# has ended and written the registry; older ones go.
+kelvo_wine_template() {
+  local cache key dir
+  cache=$(kelvo_wine_cache)
+  key=$( { wine --version; id -un; echo "$kKelvoWineOverrides"; } | sha256sum | cut -c1-16)
+  dir=$cache/prefix-$key
+  [ -f "$dir/.kelvo-complete" ] && { echo "$dir"; return 0; }
+  mkdir -p "$cache" || return 1
+  (
+    flock 9
+    [ -f "$dir/.kelvo-complete" ] && exit 0
+    boot=$(mktemp -d "$cache/.boot.XXXXXX") || exit 1
+    trap 'WINEPREFIX=$boot/prefix wineserver -k 2>/dev/null; rm -rf "$boot"' EXIT
+    if ! WINEPREFIX=$boot/prefix DISPLAY= wine wineboot --init </dev/null >"$boot/boot.log" 2>&1 ||
+       ! WINEPREFIX=$boot/prefix wineserver -w ||
+       [ ! -d "$boot/prefix/drive_c/windows/system32" ]; then
+      tail -n 5 "$boot/boot.log" >&2
+      echo "wine: the prefix could not be booted" >&2
+      exit 1
+    fi
+    touch "$boot/prefix/.kelvo-complete"
+    rm -rf "$cache"/prefix-*
+    mv "$boot/prefix" "$dir"
+  ) 9>"$cache/lock" || return 1
+  echo "$dir"
+}
+
 kelvo_wine_prefix_new() {
-  local started=$EPOCHREALTIME
+  local started=$EPOCHREALTIME template
   command -v wine >/dev/null && command -v wineserver >/dev/null ||
     { echo "wine: Wine is missing; run scripts/install-deps windows" >&2; return 1; }
+  export WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES=$kKelvoWineOverrides
+  unset WINEPREFIX
+  template=$(kelvo_wine_template) || return 1
   KELVO_WINE_DIR=$(mktemp -d "${TMPDIR:-/tmp}/kelvo-wine.XXXXXX") || return 1
   chmod 700 "$KELVO_WINE_DIR"
-  export KELVO_WINE_DIR WINEPREFIX=$KELVO_WINE_DIR/prefix WINEARCH=win64 WINEDEBUG=-all
-  export WINEDLLOVERRIDES=$kKelvoWineOverrides
-  mkdir "$WINEPREFIX"
-  # The server first, lingering after its last program, so that the services that the
-  # boot starts stay up for the programs that follow. It keeps no descriptor of the
+  export KELVO_WINE_DIR WINEPREFIX=$KELVO_WINE_DIR/prefix
+  # A copy of its own: nothing a program does in it reaches the booted one or another run.
+  if ! cp -a "$template" "$WINEPREFIX" || ! rm "$WINEPREFIX/.kelvo-complete"; then
+    echo "wine: the booted prefix could not be copied" >&2
+    kelvo_wine_prefix_remove
+    return 1
+  fi
+  # The server first, lingering after its last program, so that the services the first
+  # program starts stay up for the programs that follow. It keeps no descriptor of the
   # caller's (a pipe held open would keep a reader waiting).
   wineserver -p"$kKelvoWineLingerSeconds" </dev/null >"$KELVO_WINE_DIR/server.log" 2>&1 || {
     cat "$KELVO_WINE_DIR/server.log" >&2
     kelvo_wine_prefix_remove
     return 1
   }
-  if ! wine wineboot --init </dev/null >"$KELVO_WINE_DIR/boot.log" 2>&1 ||
-     [ ! -d "$WINEPREFIX/drive_c/windows/system32" ]; then
-    tail -n 5 "$KELVO_WINE_DIR/boot.log" >&2
-    echo "wine: the prefix could not be made" >&2
-    kelvo_wine_prefix_remove
-    return 1
-  fi
   kelvo_wine_boot_seconds=$(kelvo_wine_seconds_since "$started")
 }
 
