@@ -31,18 +31,11 @@ kelvo_wine_seconds_since() {
   awk -v a="$1" -v b="$now" 'BEGIN { printf "%.1f", b - a }'
 }
 
-# The cache folder of booted prefixes: $KELVO_CACHE/wine, KELVO_CACHE defaulting to
-# /var/cache/kelvo where that is writable and ${XDG_CACHE_HOME:-~/.cache}/kelvo otherwise.
+source "$(dirname "${BASH_SOURCE[0]}")/cache.sh"
+
+# The cache folder of booted prefixes.
 kelvo_wine_cache() {
-  local cache=${KELVO_CACHE:-}
-  if [ -z "$cache" ]; then
-    if mkdir -p /var/cache/kelvo 2>/dev/null && [ -w /var/cache/kelvo ]; then
-      cache=/var/cache/kelvo
-    else
-      cache=${XDG_CACHE_HOME:-$HOME/.cache}/kelvo
-    fi
-  fi
-  echo "$cache/wine"
+  echo "$(kelvo_cache_dir)/wine"
 }
 
 # Prints the folder of a prefix booted once for this Wine, this user and these settings,
@@ -91,14 +84,21 @@ kelvo_wine_prefix_new() {
     kelvo_wine_prefix_remove
     return 1
   fi
-  # The server first, lingering after its last program, so that the services the first
-  # program starts stay up for the programs that follow. It keeps no descriptor of the
-  # caller's (a pipe held open would keep a reader waiting).
+  # The server first, lingering after its last program, so that the services stay up for
+  # the programs that follow; then the services, started by wineboot. Neither keeps a
+  # descriptor of the caller's: services started by the first program would inherit its
+  # output, and a reader of that pipe (CTest) would wait for them to end.
   wineserver -p"$kKelvoWineLingerSeconds" </dev/null >"$KELVO_WINE_DIR/server.log" 2>&1 || {
     cat "$KELVO_WINE_DIR/server.log" >&2
     kelvo_wine_prefix_remove
     return 1
   }
+  if ! wine wineboot </dev/null >"$KELVO_WINE_DIR/boot.log" 2>&1; then
+    tail -n 5 "$KELVO_WINE_DIR/boot.log" >&2
+    echo "wine: the prefix's services did not start" >&2
+    kelvo_wine_prefix_remove
+    return 1
+  fi
   kelvo_wine_boot_seconds=$(kelvo_wine_seconds_since "$started")
 }
 
