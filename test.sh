@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing (build, harness, tests and film packages; never removing
-# anything), builds everything and runs every test under the headless harness (Xvfb +
+# Installs what is missing (build, harness, tests, film and windows packages; never
+# removing anything), builds everything and runs every test under the headless harness (Xvfb +
 # openbox + the machine's sound server, PipeWire or PulseAudio). Exits non-zero on any failure.
 #   ./test.sh                 all tests
 #   ./test.sh -L full-run     only the tests with that CTest label (any ctest arguments pass through)
@@ -19,7 +19,7 @@ if [ "${1:-}" = --sanitize ]; then
   export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
   export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 fi
-scripts/install-deps build harness tests film
+scripts/install-deps build harness tests film windows
 cmake -S . -B "$build" "${cmake_args[@]}"
 cmake --build "$build" -j"$(nproc)"
 scripts/headless ctest --test-dir "$build" --output-on-failure -j2 "$@"

@@ -133,8 +133,16 @@ TEST(PackagePlan, ABareServerGetsPipeWiresSetAndOnlyWhatThePurposesNeed) {
   EXPECT_TRUE(build.Installs("libcairo2-dev"));
   EXPECT_TRUE(build.Installs("fonts-dejavu-core"));
   // Running on a display needs no harness, no sound server of its own and no test packages.
-  for (const char* package : {"xvfb", "openbox", "pulseaudio", "pipewire", "libgtest-dev", "libxtst-dev", "clang"})
+  for (const char* package : {"xvfb", "openbox", "pulseaudio", "pipewire", "libgtest-dev", "libxtst-dev", "clang",
+                              "wine64", "g++-mingw-w64-x86-64-posix"})
     EXPECT_FALSE(build.Installs(package)) << package << "\n" << build.Output;
+  // The Windows build: the posix-threads cross compiler (std::thread), 64-bit Wine, and what
+  // fetches and unpacks Debian's sources of the libraries and of GoogleTest.
+  TPlan windows = machine.Plan({}, kDebianConflicts, "auto", "build windows");
+  ASSERT_EQ(windows.Status, 0) << windows.Output;
+  for (const char* package : {"g++-mingw-w64-x86-64-posix", "binutils-mingw-w64-x86-64", "wine", "wine64",
+                              "dpkg-dev", "googletest", "cmake"})
+    EXPECT_TRUE(windows.Installs(package)) << package << "\n" << windows.Output;
 
   TPlan harness = machine.Plan({}, kDebianConflicts, "auto", "build harness tests fuzz");
   ASSERT_EQ(harness.Status, 0) << harness.Output;

@@ -1,0 +1,22 @@
+# Fails unless README.md names every source package version that scripts/windows/sources.txt
+# fixes for Windows (the README is where a user reads which versions are built).
+#   cmake -DSOURCE_DIR=<checkout> -P check_readme.cmake
+file(READ "${SOURCE_DIR}/README.md" readme)
+file(STRINGS "${SOURCE_DIR}/scripts/windows/sources.txt" lines REGEX "^[a-z]")
+if(NOT lines)
+  message(FATAL_ERROR "scripts/windows/sources.txt lists no versions")
+endif()
+set(missing)
+foreach(line IN LISTS lines)
+  string(REGEX REPLACE "[ \t]+" ";" fields "${line}")
+  list(GET fields 1 source)
+  list(GET fields 2 version)
+  string(FIND "${readme}" "${version}" at)
+  if(at EQUAL -1)
+    list(APPEND missing "${source} ${version}")
+  endif()
+endforeach()
+if(missing)
+  list(JOIN missing ", " missing)
+  message(FATAL_ERROR "README.md does not name: ${missing}")
+endif()
