@@ -8,6 +8,8 @@
 #   ./bench.sh --runs 3 --frame-seconds 10   fewer and shorter runs
 #   ./bench.sh --no-full                     without the full runs (memory, underruns)
 #   ./bench.sh --no-frames                   without the harbour frames
+# Every run also compares kelvo's start-up and memory with the full font atlas against a GL
+# limited to 4096 x 4096 textures (the packed atlas).
 #   ./bench.sh --baseline OLD_KELVO          also start-up warm and cold against another kelvo
 #                                            (one whose store is uncompressed); cold runs drop
 #                                            the page cache, so they need root
@@ -20,4 +22,5 @@ cmake --build "$build" -j"$(nproc)" --target kelvo-bench
 exec scripts/headless "$build/kelvo-bench" \
   --kelvo "$build/kelvo" --floor "$build/kelvo-floor" \
   --glprobe "$build/bench/libkelvo-glprobe.so" --allocprobe "$build/bench/libkelvo-allocprobe.so" \
+  --gllimit "$build/bench/libkelvo-gllimit.so" \
   --out bench/results.md --command "./bench.sh${*:+ $*}" "$@"

@@ -7,12 +7,15 @@
 //   memory     resident memory of a full run at its largest, sorted into the design's
 //              buffers and the GL driver's (allocation probe, smaps and pagemap)
 //   audio      "[uALSA] WARNING: Buffer underrun" lines over full runs of kelvo
+//   atlas      with --gllimit: start-up and peak memory of kelvo with the full font atlas
+//              and on a GL limited to 4096 x 4096 textures (the packed atlas), alternating
 //   store      with --baseline: start-up of a kelvo whose store is kept uncompressed, of
 //              this kelvo and of the floor reading this kelvo's store, alternating, warm
 //              (files in the page cache) and cold (page cache dropped before every run)
 //
 //   kelvo-bench --kelvo EXE --floor EXE --glprobe SO --allocprobe SO --out FILE
 //               [--command TEXT] [--runs N] [--frame-seconds S] [--no-full] [--no-frames] [--baseline EXE]
+//               [--gllimit SO]
 //
 #include <sys/stat.h>
 #include <unistd.h>
@@ -31,6 +34,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/gllimit.hpp"
 #include "bench/measure.hpp"
 #include "bench/procfs.hpp"
 #include "bench/process.hpp"
@@ -121,6 +125,7 @@ struct TSide {
   std::string Program;
   std::vector<std::string> Arguments;
   double HarbourFromMs = 0;
+  std::vector<std::pair<std::string, std::string>> Environment = {};
 };
 
 TStart MeasureStartup(const TSide& side) {
@@ -128,6 +133,7 @@ TStart MeasureStartup(const TSide& side) {
   TRunRequest request;
   request.Program = side.Program;
   request.Arguments = side.Arguments;
+  request.Environment = side.Environment;
   request.StopAfterMappedMs = kStartupStopMs;
   request.TimeoutMs = 30000;
   request.OnLine = [&](pid_t pid, const TLine& line) {
@@ -302,18 +308,20 @@ TConfig ParseArguments(int argc, char** argv) {
     else if (option == "--no-full") config.Full = false;
     else if (option == "--baseline") config.Baseline = value();
     else if (option == "--no-frames") config.Frames = false;
+    else if (option == "--gllimit") config.GLLimit = value();
     else throw std::runtime_error("unknown option " + option);
   }
   if (config.Kelvo.empty() || config.Floor.empty() || config.GLProbe.empty() || config.AllocProbe.empty() ||
       config.Out.empty() || config.Runs < 1 || config.FrameSeconds <= 0)
     throw std::runtime_error(
         "usage: kelvo-bench --kelvo EXE --floor EXE --glprobe SO --allocprobe SO --out FILE "
-        "[--command TEXT] [--runs N] [--frame-seconds S] [--no-full] [--no-frames] [--baseline EXE]");
+        "[--command TEXT] [--runs N] [--frame-seconds S] [--no-full] [--no-frames] [--baseline EXE] [--gllimit SO]");
   config.Kelvo = Real(config.Kelvo);
   config.Floor = Real(config.Floor);
   config.GLProbe = Real(config.GLProbe);
   config.AllocProbe = Real(config.AllocProbe);
   if (!config.Baseline.empty()) config.Baseline = Real(config.Baseline);
+  if (!config.GLLimit.empty()) config.GLLimit = Real(config.GLLimit);
   return config;
 }
 
@@ -342,6 +350,19 @@ int main(int argc, char** argv) {
       r.StartFloor.push_back(MeasureStartup(floor));
       Say("start-up " + std::to_string(run) + ": kelvo " + Fixed(r.StartKelvo.back().Phases.Total) + " ms, floor " +
           Fixed(r.StartFloor.back().Phases.Total) + " ms");
+    }
+    if (!config.GLLimit.empty()) {
+      const TSide packed{"kelvo", config.Kelvo, {}, kKelvoHarbourFromMs,
+                         {{"LD_PRELOAD", config.GLLimit},
+                          {kGLMaxTextureSizeVariable, std::to_string(kPackedAtlasLimit)}}};
+      MeasureStartup(packed);
+      for (int run = 1; run <= config.Runs; ++run) {
+        r.Atlas[0].push_back(MeasureStartup(kelvo));
+        r.Atlas[1].push_back(MeasureStartup(packed));
+        Say("start-up " + std::to_string(run) + ", full atlas and packed: " + Fixed(r.Atlas[0].back().Phases.Total) +
+            " ms, " + Fixed(r.Atlas[1].back().Phases.Total) + " ms; peak " + Mb(r.Atlas[0].back().PeakBytes) +
+            " MB, " + Mb(r.Atlas[1].back().PeakBytes) + " MB");
+      }
     }
     if (!config.Baseline.empty()) {
       // The uncompressed build prints the same lines, so it is timed as kelvo is.

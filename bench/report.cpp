@@ -111,6 +111,30 @@ void WriteStartup(std::ostream& md, const TResults& r) {
 }
 
 // The compressed store against the uncompressed build, warm and cold.
+void WritePackedAtlas(std::ostream& md, const TResults& r) {
+  md << "## The packed font atlas\n\n"
+     << "Exec to \"" << kMappedWindowLine << "\" of this kelvo with the full 8192 x 8192 atlas, and of the same "
+     << "kelvo on a GL that reports textures of at most " << kPackedAtlasLimit << " x " << kPackedAtlasLimit
+     << " (libkelvo-gllimit.so preloaded), which packs the glyphs by their sizes; the two alternate run by run. "
+        "Peak resident memory is VmHWM when the window maps.\n\n"
+     << "| atlas | median ms | fastest ms | ratio (median) | CPU ms | CPU ratio | peak resident MB | memory ratio "
+        "|\n|---|---:|---:|---:|---:|---:|---:|---:|\n";
+  auto total = [](const TStart& s) { return s.Phases.Total; };
+  auto cpu = [](const TStart& s) { return s.Cpu.RunMs; };
+  auto peak = [](const TStart& s) { return s.PeakBytes; };
+  const char* names[2] = {"8192 x 8192 (GL takes it)", "packed (GL limited to 4096)"};
+  for (int i = 0; i < 2; ++i) {
+    double best = 1e300;
+    for (const TStart& s : r.Atlas[i]) best = std::min(best, total(s));
+    md << "| " << names[i] << " | " << Fixed(MedianOf(r.Atlas[i], total)) << " | " << Fixed(best) << " | "
+       << Ratio(MedianOf(r.Atlas[i], total), MedianOf(r.Atlas[0], total)) << " | " << Fixed(MedianOf(r.Atlas[i], cpu))
+       << " | " << Ratio(MedianOf(r.Atlas[i], cpu), MedianOf(r.Atlas[0], cpu)) << " | "
+       << Mb(MedianOf(r.Atlas[i], peak)) << " | " << Ratio(MedianOf(r.Atlas[i], peak), MedianOf(r.Atlas[0], peak))
+       << " |\n";
+  }
+  md << "\n";
+}
+
 void WriteStoreComparison(std::ostream& md, const TResults& r) {
   const TStoreComparison& c = r.Store;
   md << "## Start-up with the compressed store\n\n"
@@ -294,6 +318,7 @@ void WriteReport(const TConfig& config, const TResults& r) {
   WriteHeading(md, config, r);
   WriteStartup(md, r);
   if (!config.Baseline.empty()) WriteStoreComparison(md, r);
+  if (!r.Atlas[0].empty()) WritePackedAtlas(md, r);
   if (r.OffKelvo.empty()) {
     md << "(Frames of the harbour scene not measured in this run: --no-frames.)\n\n";
   } else {

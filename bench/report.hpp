@@ -22,6 +22,7 @@ struct TConfig {
   bool Full = true;
   bool Frames = true;
   std::string Baseline;
+  std::string GLLimit;  // libkelvo-gllimit.so: also the packed atlas against the full one
 };
 
 // Steps inside the phases, between marks of each program's own output.
@@ -76,9 +77,13 @@ struct TStoreComparison {
 inline const char* const kComparedNames[3] = {"kelvo, store uncompressed (before)", "kelvo, store compressed (now)",
                                               "floor, reading the compressed store"};
 
+// The GL's largest texture side for the packed atlas's runs: below the full atlas's 8192.
+inline constexpr int kPackedAtlasLimit = 4096;
+
 struct TResults {
   std::vector<TStart> StartKelvo, StartFloor;
   TStoreComparison Store;
+  std::vector<TStart> Atlas[2];  // kelvo with the full atlas, and with GL limited to kPackedAtlasLimit
   std::vector<TFrames> OffKelvo, OffFloor, OnKelvo, OnFloor;
   std::vector<TFull> FullKelvo, FullFloor;
   std::string Machine, Renderer, LoadBefore, LoadAfter, Date;

@@ -1,13 +1,16 @@
 // uFont's arithmetic, kept apart from FreeType and GL so it can be checked with crafted
 // numbers: the coverage-to-colour mapping, the atlas side from the line height, the pen
-// that places glyph cells row by row, the glyph record of a cell, and the copy of one
-// coverage bitmap into the RGBA pixels.
+// that places glyph cells row by row, the glyph record of a cell, the copy of one
+// coverage bitmap into the RGBA pixels, and the packing of glyphs by their real sizes into
+// a smaller square for a GL whose textures cannot have the full side.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "base/dynarray.hpp"
 #include "text/font.hpp"
@@ -60,6 +63,45 @@ struct TCoverageBitmap {
 void BlitGlyph(std::span<std::uint8_t> pixels, std::int64_t side, TAtlasPen cell, const TCoverageBitmap& bitmap,
                const TColourBytes& colours);
 
-// Why GL cannot hold a square texture of the atlas side (the text after "ERROR: "), or an
-// empty text when it can.
-std::string TextureSideProblem(std::int32_t side, std::int32_t maxTextureSize);
+// A glyph bitmap's size in pixels.
+struct TGlyphSize {
+  std::int64_t Width = 0;
+  std::int64_t Rows = 0;
+};
+
+// Places glyphs of the given sizes in a square of the given side, in rows: tallest first
+// (equal heights in the order given), left to right, one empty column after each glyph
+// and one empty row under each row of glyphs, whose height is its first glyph's; a glyph
+// may end on the square's right or bottom edge. Returns each glyph's cell, in the order of
+// sizes, or nothing when they do not all fit.
+std::optional<std::vector<TAtlasPen>> PackGlyphs(std::span<const TGlyphSize> sizes, std::int64_t side);
+
+// The smallest power-of-two side into which PackGlyphs fits the glyphs, and their cells
+// there. A range error when no side below 2^30 does.
+struct TPackedAtlas {
+  std::int32_t Side = 0;
+  std::vector<TAtlasPen> Cells;
+};
+TPackedAtlas PackAtlas(std::span<const TGlyphSize> sizes);
+
+// A glyph rendered before its place is known: its coverage rows (Width bytes each, top row
+// first) and its metrics as FreeType gives them (advance in 26.6 fixed point).
+struct TKeptGlyph {
+  std::vector<std::uint8_t> Coverage;
+  std::int64_t Width = 0;
+  std::int64_t Rows = 0;
+  std::int64_t BearingX = 0;
+  std::int64_t BearingY = 0;
+  std::int64_t Advance = 0;
+  TCoverageBitmap Bitmap() const { return {Coverage.data(), Width, Rows, Width}; }
+};
+TKeptGlyph KeepGlyph(const TCoverageBitmap& bitmap, std::int64_t bearingX, std::int64_t bearingY,
+                     std::int64_t advance);
+
+// The warning (the text after "WARNING: ") when the glyphs are packed into packedSide
+// because GL's largest texture is smaller than the full side.
+std::string PackedAtlasWarning(std::int32_t fullSide, std::int32_t maxTextureSize, std::int32_t packedSide);
+
+// Why GL cannot hold even the packed atlas (the text after "ERROR: "), or an empty text
+// when it can.
+std::string PackedSideProblem(std::int32_t fullSide, std::int32_t packedSide, std::int32_t maxTextureSize);

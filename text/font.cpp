@@ -1,9 +1,11 @@
 // uFont: the glyph atlas of the embedded font. The font goes to a temporary file beside the
 // executable (FreeType reads it through this process's open handle of it), the 256 glyphs of the codes 0 to 255 are
 // rendered with the light auto-hinter into a zeroed RGBA buffer cell by cell, the file is
-// deleted again and the buffer is uploaded as one GL texture. Any FreeType failure, and a
-// GL whose textures are too small for the atlas, end the demo with one line (status 217)
-// after the temporary file has been removed.
+// deleted again and the buffer is uploaded as one GL texture. Where GL's textures cannot
+// have the atlas's full side, the glyphs are rendered first and packed by their real sizes
+// into the smallest square that holds them (the same pixels and metrics, other places),
+// with one warning. Any FreeType failure, and a GL whose textures are too small even for
+// that, end the demo with one line (status 217) after the temporary file has been removed.
 #include "text/font.hpp"
 
 #include <GL/gl.h>
@@ -11,6 +13,7 @@
 #include FT_FREETYPE_H
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/loglines.hpp"
 #include "store/tempfile.hpp"
@@ -90,6 +93,11 @@ GLuint UploadAtlas(const TUInt8DynArray& pixels, std::int32_t side) {
   return name;
 }
 
+// The atlas for a GL whose largest texture is below the full side: every glyph is rendered
+// and kept first, then packed by its size into the smallest square that holds them all.
+TTextureAtlas PackedTextureAtlas(FT_Library library, FT_Face face, TTemporaryFile& fontFile, std::int32_t fullSide,
+                                 std::int32_t maxTextureSize);
+
 }  // namespace
 
 TUInt32DynArray GenerateGLColorTable() {
@@ -130,14 +138,12 @@ TTextureAtlas GenerateTextureAtlasBMP(const TResourceEntry& resource, std::int32
 
   TTextureAtlas atlas;
   const std::int32_t side = AtlasSide(LineHeight(face));
+  GLint maxTextureSize = 0;
+  glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxTextureSize);
+  if (maxTextureSize < side) return PackedTextureAtlas(library, face, fontFile, side, maxTextureSize);
   atlas.Width = side;
   atlas.Height = side;
   WriteLine(std::string(kLog) + "Atlas-Texture dimensions: " + std::to_string(side) + "x" + std::to_string(side));
-  GLint maxTextureSize = 0;
-  glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxTextureSize);
-  if (std::string problem = TextureSideProblem(side, maxTextureSize); !problem.empty()) {
-    FontFailure(fontFile, problem);
-  }
 
   // Fresh zero pages from the allocator: everything outside the glyphs stays transparent
   // black without a clearing pass.
@@ -165,3 +171,48 @@ TTextureAtlas GenerateTextureAtlasBMP(const TResourceEntry& resource, std::int32
   atlas.TextureName = Narrow<std::int32_t>(UploadAtlas(atlas.Pixels, side));
   return atlas;
 }
+
+namespace {
+
+TTextureAtlas PackedTextureAtlas(FT_Library library, FT_Face face, TTemporaryFile& fontFile, std::int32_t fullSide,
+                                 std::int32_t maxTextureSize) {
+  std::vector<TKeptGlyph> glyphs;
+  std::vector<TGlyphSize> sizes;
+  for (unsigned code = 0; code < 256; ++code) {
+    RequireFreeType(FT_Load_Char(face, code, kLoadFlags), fontFile,
+                    "FT_Load_Char for character code " + std::to_string(code));
+    const FT_GlyphSlot slot = face->glyph;
+    glyphs.push_back(KeepGlyph(CoverageOf(slot, code, fontFile), slot->bitmap_left, slot->bitmap_top, slot->advance.x));
+    sizes.push_back({glyphs.back().Width, glyphs.back().Rows});
+  }
+  FT_Done_FreeType(library);
+  fontFile.Remove();
+  const TPackedAtlas packed = PackAtlas(sizes);
+  if (std::string problem = PackedSideProblem(fullSide, packed.Side, maxTextureSize); !problem.empty()) {
+    FatalLine("[uFont] ERROR: " + problem, kExitAssertion);
+  }
+  WriteLine("[uFont] WARNING: " + PackedAtlasWarning(fullSide, maxTextureSize, packed.Side));
+
+  TTextureAtlas atlas;
+  const std::int32_t side = packed.Side;
+  atlas.Width = side;
+  atlas.Height = side;
+  WriteLine(std::string(kLog) + "Atlas-Texture dimensions: " + std::to_string(side) + "x" + std::to_string(side));
+  const auto sideBytes = static_cast<std::size_t>(side);
+  atlas.Pixels = TUInt8DynArray::Zeroed(sideBytes * sideBytes * 4);
+  atlas.Glyphs = TGlyphInfoDynArray::Make(256);
+  WriteLine(std::string(kLog) + "Rendering Bitmap");
+  const TColourBytes colours = ColourBytesOf(GenerateGLColorTable());
+  for (std::size_t code = 0; code < glyphs.size(); ++code) {  // PackAtlas gives one cell per glyph
+    const TKeptGlyph& glyph = glyphs[code];
+    const TAtlasPen cell = packed.Cells[code];
+    BlitGlyph(atlas.Pixels.Span(), side, cell, glyph.Bitmap(), colours);
+    atlas.Glyphs[code] =
+        MakeGlyphRecord(cell, glyph.Width, glyph.Rows, glyph.BearingX, glyph.BearingY, glyph.Advance, side);
+  }
+  WriteLine(std::string(kLog) + "Creating GL Texture");
+  atlas.TextureName = Narrow<std::int32_t>(UploadAtlas(atlas.Pixels, side));
+  return atlas;
+}
+
+}  // namespace

@@ -13,6 +13,10 @@
 # ends, the kernel ends every process still left in its PID namespace and drops the
 # namespace's mounts, so a run leaves neither a process nor a mount behind, however it ends
 # (the host's mount table never sees them).
+#
+# Roots of another architecture (kelvo_root_ensure_foreign) are trees of files only: this
+# machine cannot run their programs, so nothing in them is ever configured or started but
+# by an emulator that reads its libraries from there (qemu-aarch64-static -L DIR).
 
 kelvo_roots_dir=${KELVO_ROOTS:-/var/cache/kelvo/roots}
 readonly kelvo_root_mirror=http://deb.debian.org/debian
@@ -98,4 +102,41 @@ kelvo_root_ensure() {
   rm -f "$dir.install.log"
   printf '%s\n' "$@" | cat - "$dir/$kelvo_root_marker" | sort -u >"$dir/$kelvo_root_marker.new"
   mv "$dir/$kelvo_root_marker.new" "$dir/$kelvo_root_marker"
+}
+
+# Makes sure the root NAME holds SUITE's packages for the architecture ARCH (arm64) with
+# their dependencies, unpacked: debootstrap's first stage (--foreign) resolves and fetches
+# them, and every package is unpacked in place with dpkg-deb -x, since the second stage
+# would run the root's own programs. Nothing is configured; the tree serves an emulator's
+# library prefix. $KELVO_ROOTS/NAME/.kelvo-root-packages lists the packages asked for,
+# .kelvo-root-unpacked the package files unpacked (name_version_arch.deb); a root asked
+# for with other packages is made again.
+kelvo_root_ensure_foreign() {
+  local name=$1 suite=$2 arch=$3 dir wanted deb
+  shift 3
+  dir=$(kelvo_root_dir "$name")
+  wanted=$(printf '%s\n' "$@" | sort -u)
+  [ -f "$dir/$kelvo_root_marker" ] && [ "$(cat "$dir/$kelvo_root_marker")" = "$wanted" ] && return 0
+  command -v debootstrap >/dev/null ||
+    { kelvo_root_say "debootstrap is missing: apt-get install --no-remove debootstrap"; return 1; }
+  rm -rf --one-file-system "$dir"
+  mkdir -p "$kelvo_roots_dir"
+  kelvo_root_say "making the $arch $suite root $dir (debootstrap --foreign, packages unpacked)"
+  debootstrap --foreign --arch="$arch" --variant=minbase --include="$(IFS=,; echo "$*")" \
+    "$suite" "$dir" "$kelvo_root_mirror" >"$dir.debootstrap.log" 2>&1 ||
+    { tail -n 20 "$dir.debootstrap.log" >&2; kelvo_root_say "debootstrap of $arch $suite failed"; return 1; }
+  for deb in "$dir"/var/cache/apt/archives/*.deb; do
+    dpkg-deb -x "$deb" "$dir" || { kelvo_root_say "cannot unpack $deb"; return 1; }
+  done
+  (cd "$dir/var/cache/apt/archives" && ls -- *.deb) >"$dir/.kelvo-root-unpacked"
+  rm -f "$dir"/var/cache/apt/archives/*.deb "$dir.debootstrap.log"
+  printf '%s\n' "$wanted" >"$dir/$kelvo_root_marker"
+}
+
+# Lets the root NAME install packages of the architecture ARCH beside its own (Debian's
+# multiarch: NAME:ARCH), for cross building; the next kelvo_root_ensure reads ARCH's lists.
+kelvo_root_add_architecture() {
+  local name=$1 arch=$2
+  kelvo_root_run "$name" sh -c 'dpkg --print-foreign-architectures | grep -qx "$1" || dpkg --add-architecture "$1"' \
+    add-architecture "$arch"
 }

@@ -1,8 +1,9 @@
 // Tests of the font atlas built from the embedded font (DejaVu Sans Bold at 180 points):
 // its log lines and temporary file, every glyph record and cell against FreeType's own
-// rendering, the empty space, the missing-glyph codes, the untouched rest of the atlas and
-// the fatal paths. Needs the headless harness (GL context); the tests
-// share the temporary file's path, so they run one at a time.
+// rendering, the empty space, the missing-glyph codes, the untouched rest of the atlas, the
+// packed atlas of a GL that takes only 4096 x 4096 (bench/gllimit.cpp, compiled in, lowers
+// the limit GL reports) and the fatal paths. Needs the headless harness (GL context); the
+// tests share the temporary file's path, so they run one at a time.
 #include <GL/gl.h>
 #include <ft2build.h>
 #include FT_FREETYPE_H
@@ -21,9 +22,11 @@
 #include <string>
 #include <vector>
 
+#include "bench/gllimit.hpp"
 #include "tests/support/fatal_expect.hpp"
 #include "tests/support/files.hpp"
 #include "tests/support/gl_context.hpp"
+#include "text/atlas_layout.hpp"
 #include "text/font.hpp"
 
 namespace {
@@ -239,9 +242,8 @@ TEST(EmbeddedFontAtlas, CodesWithoutAGlyphGetTheMissingShapeEachInItsOwnCell) {
   }
 }
 
-TEST(EmbeddedFontAtlas, EverythingOutsideTheCellsIsTransparentBlack) {
-  REQUIRE_ATLAS(built);
-  const TTextureAtlas& atlas = built.Atlas;
+// Everything outside the glyphs' cells is transparent black, and no two cells overlap.
+void ExpectOnlyTheCellsLit(const TTextureAtlas& atlas) {
   const std::int64_t n = atlas.Width;
   std::vector<TCell> cells;
   for (unsigned code = 0; code < 256; ++code) cells.push_back(CellOf(atlas, code));
@@ -273,6 +275,90 @@ TEST(EmbeddedFontAtlas, EverythingOutsideTheCellsIsTransparentBlack) {
     if (!expectZero(x, n)) return;
   }
   EXPECT_GT(glyphPixels, 0);
+}
+
+TEST(EmbeddedFontAtlas, EverythingOutsideTheCellsIsTransparentBlack) {
+  REQUIRE_ATLAS(built);
+  ExpectOnlyTheCellsLit(built.Atlas);
+}
+
+// From here on GL reports textures of at most `limit` pixels a side.
+void LowerTheLimit(std::int32_t limit) {
+  setenv(kGLMaxTextureSizeVariable, std::to_string(limit).c_str(), 1);
+  GLint reported = 0;
+  glGetIntegerv(GL_MAX_TEXTURE_SIZE, &reported);
+  EXPECT_EQ(reported, limit) << "the GL limit is not compiled into this test";
+}
+
+// Builds the atlas while GL reports textures of at most `limit` pixels a side.
+TBuiltAtlas AtlasUnderLimit(std::int32_t limit) {
+  LowerTheLimit(limit);
+  TBuiltAtlas built;
+  testing::internal::CaptureStdout();
+  built.Atlas = GenerateTextureAtlasBMP(Entry(FontBytes()), 180);
+  built.Lines = SplitLines(testing::internal::GetCapturedStdout());
+  unsetenv(kGLMaxTextureSizeVariable);
+  return built;
+}
+
+TEST(PackedFontAtlas, AGLOf4096GetsTheSameGlyphsPackedWithOneWarning) {
+  REQUIRE_ATLAS(full);
+  const TBuiltAtlas packed = AtlasUnderLimit(4096);
+  const TTextureAtlas& atlas = packed.Atlas;
+  ASSERT_EQ(atlas.Glyphs.Length(), 256u);
+  const std::int64_t n = atlas.Width;
+  EXPECT_EQ(atlas.Height, n);
+  ASSERT_EQ(atlas.Pixels.Length(), static_cast<std::size_t>(n * n * 4));
+  const std::string prefix = "[uFont] GenerateTextureAtlasBMP: ";
+  const std::string side = std::to_string(n) + " x " + std::to_string(n);
+  const std::vector<std::string> expected = {
+      prefix + "Generating Font Atlas",
+      prefix + "Creating temporary font file: " + TemporaryPath(),
+      "[uFont] WARNING: GL takes textures of at most 4096 x 4096 pixels, less than the font atlas's 8192 x 8192, "
+      "so its glyphs are packed by their sizes into " + side,
+      prefix + "Atlas-Texture dimensions: " + std::to_string(n) + "x" + std::to_string(n),
+      prefix + "Rendering Bitmap",
+      "[uFont] GenerateGLColorTable: Generated 256 colors",
+      prefix + "Creating GL Texture",
+  };
+  EXPECT_EQ(packed.Lines, expected);
+  EXPECT_FALSE(std::filesystem::exists(TemporaryPath()));
+  // The texture GL holds has the packed side.
+  GLint uploaded = 0;
+  glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(atlas.TextureName));
+  glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &uploaded);
+  EXPECT_EQ(uploaded, n);
+
+  // The smallest power of two the packing fills (a quarter of the memory of 8192).
+  std::vector<TGlyphSize> sizes;
+  for (unsigned code = 0; code < 256; ++code) sizes.push_back({atlas.Glyphs[code].Width, atlas.Glyphs[code].Height});
+  EXPECT_EQ(n, 4096);
+  EXPECT_FALSE(PackGlyphs(sizes, n / 2).has_value());
+
+  // Every glyph: the full atlas's metrics and pixels, at a whole-pixel cell of its own.
+  for (unsigned code = 0; code < 256; ++code) {
+    SCOPED_TRACE("character code " + std::to_string(code));
+    const TGlyphInfo& g = atlas.Glyphs[code];
+    const TGlyphInfo& f = full.Atlas.Glyphs[code];
+    EXPECT_EQ(g.Width, f.Width);
+    EXPECT_EQ(g.Height, f.Height);
+    EXPECT_EQ(g.BearingX, f.BearingX);
+    EXPECT_EQ(g.BearingY, f.BearingY);
+    EXPECT_EQ(g.Advance, f.Advance);
+    const TCell cell = CellOf(atlas, code);
+    const TCell fullCell = CellOf(full.Atlas, code);
+    EXPECT_EQ(g.TexRight * n, cell.Column + g.Width);
+    EXPECT_EQ(g.TexBottom * n, cell.Row + g.Height);
+    ASSERT_LE(cell.Column + g.Width, n);
+    ASSERT_LE(cell.Row + g.Height, n);
+    for (std::int64_t y = 0; y < g.Height; ++y) {
+      ASSERT_EQ(std::memcmp(PixelAt(atlas, cell.Column, cell.Row + y), PixelAt(full.Atlas, fullCell.Column, fullCell.Row + y),
+                            static_cast<std::size_t>(g.Width) * 4),
+                0)
+          << "row " << y << " differs from the full atlas";
+    }
+  }
+  ExpectOnlyTheCellsLit(atlas);
 }
 
 TEST(FontAtlasTemporaryFile, AnOlderFileIsOverwrittenFirstAndThenDeleted) {
@@ -313,24 +399,17 @@ TEST(FontAtlasFailures, ADirectoryInPlaceOfTheTemporaryFileEndsTheRun) {
   EXPECT_EQ(rmdir(path.c_str()), 0);
 }
 
-TEST(FontAtlasFailures, AnAtlasLargerThanGLTexturesEndsWithBothNumbers) {
+TEST(FontAtlasFailures, AGLTooSmallEvenForThePackedAtlasEndsWithTheSides) {
   ASSERT_NE(TestDisplay(), nullptr);
-  GLint maxSize = 0;
-  glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSize);
-  ASSERT_GT(maxSize, 0);
-  // 180 points give a line height of 279 pixels; choose a size whose 16 cell rows need a
-  // side above the largest texture.
-  const std::int32_t size = static_cast<std::int32_t>(180.0 * maxSize / 16 / 279) + 20;
-  TChildOutcome run = RunInChild([&] { GenerateTextureAtlasBMP(Entry(FontBytes()), size); });
+  // The embedded font's glyphs need 4096 x 4096 packed (above); a GL of 2048 cannot hold them.
+  TChildOutcome run = RunInChild([&] {
+    LowerTheLimit(2048);
+    GenerateTextureAtlasBMP(Entry(FontBytes()), 180);
+  });
   std::vector<std::string> lines = SplitLines(run.Output);
-  ASSERT_EQ(lines.size(), 4u) << run.Output;
-  const std::string dimensions = "[uFont] GenerateTextureAtlasBMP: Atlas-Texture dimensions: ";
-  ASSERT_EQ(lines[2].rfind(dimensions, 0), 0u);
-  const std::string side = lines[2].substr(dimensions.size(), lines[2].find('x', dimensions.size()) - dimensions.size());
-  EXPECT_GT(std::stol(side), maxSize);
-  const std::string max = std::to_string(maxSize);
-  EXPECT_EQ(lines[3], "[uFont] ERROR: the font atlas needs a texture of " + side + " x " + side +
-                          " pixels, but GL allows at most " + max + " x " + max);
+  ASSERT_EQ(lines.size(), 3u) << run.Output;
+  EXPECT_EQ(lines[2], "[uFont] ERROR: the font atlas needs a texture of 8192 x 8192 pixels, or 4096 x 4096 with "
+                      "its glyphs packed, but GL allows at most 2048 x 2048");
   EXPECT_TRUE(run.Exited);
   EXPECT_EQ(run.Status, kExitAssertion);
   EXPECT_FALSE(std::filesystem::exists(TemporaryPath()));
