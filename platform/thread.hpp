@@ -42,6 +42,8 @@ class TThread {
   void RunGated();
 
  private:
+  friend struct TThreadHandle;
+
   // Opens the gate the new thread waits at (once).
   void OpenGate();
 
