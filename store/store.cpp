@@ -238,6 +238,11 @@ TStoreParse ParseStore(std::span<const std::uint8_t> blob) {
   return result;
 }
 
+std::optional<TElfSection> FindStoreSection(std::span<const std::uint8_t> image, std::string& error) {
+  if (LooksLikePe(image)) return FindPeSection(image, kStorePeSectionName, error);
+  return FindElfSection(image, kStoreSectionName, error);
+}
+
 std::optional<TResourceStore> TResourceStore::Open(const std::string& path, std::string& error) {
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
@@ -259,7 +264,7 @@ std::optional<TResourceStore> TResourceStore::Open(const std::string& path, std:
   }
   TResourceStore store;
   store.File = {static_cast<const std::uint8_t*>(mapped), length};
-  auto section = FindElfSection(store.File, kStoreSectionName, error);
+  auto section = FindStoreSection(store.File, error);
   if (!section) {
     munmap(mapped, length);
     return std::nullopt;
