@@ -1,6 +1,7 @@
 // The Windows window and process: a borderless window named "tessic" covering its monitor
 // with a GL context (from System32's opengl32.dll, delay-loaded after the process limited
-// DLL loading to the system folder) that takes 8192 x 8192 textures; Escape, a close
+// DLL loading to the system folder, though another lies beside the program) that takes
+// 8192 x 8192 textures; Escape, a close
 // request and the window's destruction handed out as events; standard output byte for byte.
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -25,7 +26,29 @@ std::wstring Lower(std::wstring text) {
   return text;
 }
 
+// A DLL planted beside the program under the name opengl32.dll (any DLL will do: a copy of
+// one of the system's), as a download folder may hold one; it goes again at the end.
+class PlantedOpenGL {
+ public:
+  PlantedOpenGL() {
+    const std::string exe = ExecutablePath();
+    Path = SystemPath(exe.substr(0, FolderPartLength(exe)) + "opengl32.dll");
+    wchar_t system[MAX_PATH];
+    GetSystemDirectoryW(system, MAX_PATH);
+    Planted = CopyFileW((std::wstring(system) + L"\\version.dll").c_str(), Path.c_str(), TRUE) != 0;
+  }
+  ~PlantedOpenGL() {
+    if (Planted) DeleteFileW(Path.c_str());
+  }
+  bool Planted = false;
+
+ private:
+  std::wstring Path;
+};
+
 TEST(WglWindow, CoversItsMonitorWithAContextAndHandsOutItsEvents) {
+  PlantedOpenGL planted;
+  ASSERT_TRUE(planted.Planted);
   PrepareProcess();
   ASSERT_EQ(GetModuleHandleW(L"opengl32.dll"), nullptr) << "opengl32.dll was loaded before the process was prepared";
   TPlatformWindow window;
