@@ -16,6 +16,7 @@
 #include <string>
 
 #include "base/fatal.hpp"
+#include "base/loglines.hpp"
 #include "platform/system.hpp"
 #include "platform/windows/wide.hpp"
 #include "platform/windows/window_state.hpp"
@@ -26,6 +27,10 @@ constexpr const wchar_t* kClassName = L"tessic";
 constexpr const wchar_t* kTitle = L"tessic";
 
 std::string Line(std::string_view text) { return "[" + std::string(kDisplayUnit) + "] " + std::string(text); }
+
+// The mapped-window line the tests and scripts wait for, under this system's unit: the words
+// are the ones base/loglines.hpp keeps.
+std::string MappedWindowLine() { return Line(kMappedWindowLine.substr(kMappedWindowLine.find("] ") + 2)); }
 
 // The window procedure reaches the state through the window's user data.
 TWindowState* StateOf(HWND window) {
@@ -177,7 +182,7 @@ void TPlatformWindow::Map() {
   if (Mapped_) return;
   ShowWindow(State_->Window, SW_SHOW);
   SetForegroundWindow(State_->Window);
-  WriteLine(Line("INFO: Mapped Window"));
+  WriteLine(MappedWindowLine());
   Mapped_ = true;
 }
 

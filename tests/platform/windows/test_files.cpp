@@ -1,6 +1,7 @@
 // The Windows side of the executable's image and the temporary files: UTF-8 paths with
 // letters outside ASCII reach the system intact, a temporary file there reads back through
-// its handle and is gone after Close and after its process is killed, what stands at the
+// its handle and is gone after Close and after its process is killed (and so is a private
+// folder made for one), what stands at the
 // name is cleared (a directory is refused), and a second run beside the first is sent
 // elsewhere rather than failing.
 #include <gtest/gtest.h>
@@ -138,16 +139,50 @@ std::string Environment(const wchar_t* name) {
   return length > 0 && length < 4096 ? Utf8FromWide(std::wstring_view(value, length)) : std::string();
 }
 
-// The child half of the next test: makes the file, says so, and waits to be killed.
+// A small file's whole text, written and read through wide paths.
+bool WriteNote(const std::string& path, const std::string& text) {
+  HANDLE file = CreateFileW(SystemPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  const bool ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) != 0;
+  CloseHandle(file);
+  return ok && written == text.size();
+}
+std::string ReadNote(const std::string& path) {
+  HANDLE file = CreateFileW(SystemPath(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return {};
+  char buffer[4096];
+  DWORD read = 0;
+  ReadFile(file, buffer, sizeof buffer, &read, nullptr);
+  CloseHandle(file);
+  return std::string(buffer, read);
+}
+
+// The child half of the next test: makes the file beside it and one in a fresh private
+// folder (noting that folder's path), says so, and waits to be killed.
 TEST(TemporaryFileChild, HoldsTheFileUntilKilled) {
   const std::string path = Environment(L"KELVO_TEST_TEMP_PATH");
   const std::string ready = Environment(L"KELVO_TEST_READY_EVENT");
-  if (path.empty() || ready.empty()) GTEST_SKIP() << "run by TemporaryFileGoesWhenItsProcessIsKilled";
+  const std::string note = Environment(L"KELVO_TEST_NOTE");
+  if (path.empty() || ready.empty() || note.empty()) GTEST_SKIP() << "run by TemporaryFileGoesWhenItsProcessIsKilled";
   TPlatformFile file;
   const auto attempt = file.Create(path);
   ASSERT_EQ(attempt.Result, TPlatformFile::TResult::Created) << attempt.Error;
   std::string error;
   ASSERT_TRUE(file.Write(Pattern(4096), error));
+  TPlatformFile elsewhere;
+  std::string fresh;
+  ASSERT_TRUE(PlaceInPrivateFolder(
+      [&](const std::string& folder, std::string&) {
+        if (fresh.empty() && folder.find("ombrel-tessic-kelvo-") == std::string::npos) return false;  // not %TEMP%
+        fresh = folder;
+        return elsewhere.Create(folder + "ombrel-tessic-kelvo-temp-font.ttf").Result ==
+               TPlatformFile::TResult::Created;
+      },
+      error))
+      << error;
+  ASSERT_TRUE(elsewhere.Write(Pattern(4096), error));
+  ASSERT_TRUE(WriteNote(note, fresh));
   HANDLE event = OpenEventW(EVENT_MODIFY_STATE, FALSE, WideFromUtf8(ready).c_str());
   ASSERT_NE(event, nullptr);
   SetEvent(event);
@@ -157,10 +192,12 @@ TEST(TemporaryFileChild, HoldsTheFileUntilKilled) {
 TEST_F(PartyFolder, TemporaryFileGoesWhenItsProcessIsKilled) {
   const std::string path = Folder + "ombrel-tessic-kelvo-temp-waveform.wav";
   const std::string ready = "kelvo-test-ready-" + std::to_string(GetCurrentProcessId());
+  const std::string note = Root + "\\private folder.txt";
   HANDLE event = CreateEventW(nullptr, TRUE, FALSE, WideFromUtf8(ready).c_str());
   ASSERT_NE(event, nullptr);
   SetEnvironmentVariableW(L"KELVO_TEST_TEMP_PATH", WideFromUtf8(path).c_str());
   SetEnvironmentVariableW(L"KELVO_TEST_READY_EVENT", WideFromUtf8(ready).c_str());
+  SetEnvironmentVariableW(L"KELVO_TEST_NOTE", WideFromUtf8(note).c_str());
   std::wstring command = L"\"" + WideFromUtf8(ExecutablePath()) +
                          L"\" --gtest_filter=TemporaryFileChild.HoldsTheFileUntilKilled";
   STARTUPINFOW startup{};
@@ -169,6 +206,7 @@ TEST_F(PartyFolder, TemporaryFileGoesWhenItsProcessIsKilled) {
   ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child));
   SetEnvironmentVariableW(L"KELVO_TEST_TEMP_PATH", nullptr);
   SetEnvironmentVariableW(L"KELVO_TEST_READY_EVENT", nullptr);
+  SetEnvironmentVariableW(L"KELVO_TEST_NOTE", nullptr);
   HANDLE both[] = {event, child.hProcess};
   ASSERT_EQ(WaitForMultipleObjects(2, both, FALSE, 30000), WAIT_OBJECT_0) << "the child did not make its file";
   TerminateProcess(child.hProcess, 9);
@@ -177,8 +215,12 @@ TEST_F(PartyFolder, TemporaryFileGoesWhenItsProcessIsKilled) {
   CloseHandle(child.hProcess);
   CloseHandle(event);
   EXPECT_FALSE(Exists(path));
-  // Nothing at all is left in the folder.
+  // Nothing at all is left in the folder, nor of the private folder made for the other file.
   EXPECT_TRUE(RemoveDirectoryW(SystemPath(Folder).c_str()));
+  const std::string fresh = ReadNote(note);
+  DeleteFileW(SystemPath(note).c_str());
+  ASSERT_FALSE(fresh.empty());
+  EXPECT_FALSE(Exists(fresh)) << fresh;
 }
 
 TEST(PrivateFolder, IsTheTemporaryFolderThenAFreshOneThatGoes) {
