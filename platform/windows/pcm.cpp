@@ -248,7 +248,10 @@ class TWasapiOutput final : public IPCMOutput {
     Close();
     if (Watch != nullptr && FollowsDefault()) Watch->DefaultChanged.store(false);
     const std::string failure = OpenStream();
-    if (!failure.empty()) return failure;
+    if (!failure.empty()) {
+      Close();  // a stream half set up is no stream: writes say the device is gone
+      return failure;
+    }
     periodFrames = PeriodFrames;
     return std::nullopt;
   }
