@@ -1,12 +1,13 @@
 // uClock on Windows: the performance counter for the monotonic clocks (GetTickCount64 moves
-// in steps of 10 to 16 ms, too coarse for the sun, boat and water), the system clock for the
-// wall clock, and a sleep on a high-resolution waitable timer, since Sleep rounds up to the
-// system's 15.6 ms tick and the player's 5 ms polls would stretch threefold (see clock.hpp).
+// in steps of 10 to 16 ms, too coarse for the sun, boat and water), the precise system time
+// for the wall clock (the frame loop draws once 16 ms have passed: a clock that moves in
+// 15.6 ms steps would hold every frame to 31 ms), and a sleep on a high-resolution waitable
+// timer, since Sleep rounds up to the system's 15.6 ms tick and the player's 5 ms polls would
+// stretch threefold (see clock.hpp).
 #include "platform/clock.hpp"
 
 #include <windows.h>
 
-#include <chrono>
 
 #ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
 #define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
@@ -38,11 +39,30 @@ HANDLE ThreadTimer() {
   return timer;
 }
 
+// The system time to the microsecond (Windows 8 and later), else to the tick. Looked up, so
+// the program starts where it is missing.
+using TReadSystemTime = void(WINAPI*)(FILETIME*);
+TReadSystemTime SystemTimeFunction() {
+  static const TReadSystemTime function = [] {
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    auto precise = kernel != nullptr ? reinterpret_cast<TReadSystemTime>(reinterpret_cast<void*>(
+                                           GetProcAddress(kernel, "GetSystemTimePreciseAsFileTime")))
+                                     : nullptr;
+    return precise != nullptr ? precise : &GetSystemTimeAsFileTime;
+  }();
+  return function;
+}
+
+// 100 ns units from 1601 to 1970.
+constexpr std::uint64_t kUnixEpochInFileTime = 116444736000000000ull;
+
 }  // namespace
 
 double WallMilliseconds() {
-  auto now = std::chrono::system_clock::now().time_since_epoch();
-  return static_cast<double>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+  FILETIME now{};
+  SystemTimeFunction()(&now);
+  const std::uint64_t units = (std::uint64_t{now.dwHighDateTime} << 32) | now.dwLowDateTime;
+  return static_cast<double>((units - kUnixEpochInFileTime) / 10000);
 }
 
 std::uint64_t TickMilliseconds() { return static_cast<std::uint64_t>(CounterIn(1000)); }

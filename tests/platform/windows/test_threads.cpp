@@ -1,6 +1,7 @@
 // The Windows threads and clocks: a worker gets the stack it asked for (the player's 4 MiB,
-// more than the program's default), a worker never released never runs, and the player's
-// short sleeps keep their length (Sleep alone rounds 5 ms up to the system's 15.6 ms tick).
+// more than the program's default), a worker never released never runs, the player's short
+// sleeps keep their length (Sleep alone rounds 5 ms up to the system's 15.6 ms tick), and
+// the three clocks agree to the millisecond.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -47,12 +48,15 @@ TEST(WindowsThread, HasTheStackItAskedForAndRunsOnlyOnceReleased) {
 TEST(WindowsClock, ShortSleepsKeepTheirLengthAndTheClocksAgree) {
   const std::int64_t start = MonotonicMicroseconds();
   const std::uint64_t startTick = TickMilliseconds();
+  const double startWall = WallMilliseconds();
   for (int i = 0; i < 20; ++i) SleepMicroseconds(5000);
   const std::int64_t took = MonotonicMicroseconds() - start;
   EXPECT_GE(took, 20 * 5000);
   EXPECT_LT(took, 20 * 10000) << "a 5 ms sleep took " << took / 20 << " us";
   const std::uint64_t ticks = TickMilliseconds() - startTick;
   EXPECT_NEAR(static_cast<double>(ticks), static_cast<double>(took) / 1000.0, 2.0);
+  // The wall clock moves by the millisecond, as the frame loop needs, not by the tick.
+  EXPECT_NEAR(WallMilliseconds() - startWall, static_cast<double>(took) / 1000.0, 2.0);
   EXPECT_GT(WallMilliseconds(), 1.7e12);  // milliseconds since 1970, not since boot
 }
 
