@@ -1,7 +1,7 @@
 // The Windows window and process: a borderless window named "tessic" covering its monitor
 // with a GL context (from System32's opengl32.dll, delay-loaded after the process limited
 // DLL loading to the system folder, though another lies beside the program) that takes
-// 8192 x 8192 textures; Escape, a close
+// 8192 x 8192 textures, with no pointer over it; Escape, a close
 // request and the window's destruction handed out as events; standard output byte for byte.
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -97,8 +97,19 @@ TEST(WglWindow, CoversItsMonitorWithAContextAndHandsOutItsEvents) {
   window.Swap();
   EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 
-  while (window.NextEvent() != TWindowEvent::Nothing) {
+  // No pointer over the window.
+  SetCursorPos((monitor.rcMonitor.left + monitor.rcMonitor.right) / 2,
+               (monitor.rcMonitor.top + monitor.rcMonitor.bottom) / 2);
+  for (int pass = 0; pass < 50; ++pass) {
+    while (window.NextEvent() != TWindowEvent::Nothing) {
+    }
+    Sleep(10);
   }
+  CURSORINFO pointer{};
+  pointer.cbSize = sizeof pointer;
+  ASSERT_TRUE(GetCursorInfo(&pointer));
+  EXPECT_EQ(pointer.hCursor, nullptr);
+
   PostMessageW(handle, WM_KEYDOWN, 'A', 0);
   PostMessageW(handle, WM_KEYDOWN, VK_ESCAPE, 0);
   PostMessageW(handle, WM_CLOSE, 0, 0);
