@@ -29,8 +29,18 @@ constexpr std::size_t kMaxSections = 96;  // the most the Windows loader takes
 // The store's section: initialised data, read-only, not needed once loaded.
 constexpr std::uint32_t kStoreSectionCharacteristics = 0x00000040 | 0x40000000 | 0x02000000;
 
-std::uint16_t Read16(std::span<const std::uint8_t> bytes, std::size_t at) { return LoadPlain<std::uint16_t>(bytes, at); }
-std::uint32_t Read32(std::span<const std::uint8_t> bytes, std::size_t at) { return LoadPlain<std::uint32_t>(bytes, at); }
+std::uint16_t Read16(std::span<const std::uint8_t> bytes, std::size_t at) {
+  return LoadPlain<std::uint16_t>(bytes, at);
+}
+std::uint32_t Read32(std::span<const std::uint8_t> bytes, std::size_t at) {
+  return LoadPlain<std::uint32_t>(bytes, at);
+}
+
+// True when nothing but zero bytes follows the first `from` bytes of the image.
+bool OnlyZerosFrom(std::span<const std::uint8_t> image, std::uint64_t from) {
+  return from <= image.size() && std::all_of(image.begin() + static_cast<std::ptrdiff_t>(from), image.end(),
+                                             [](std::uint8_t b) { return b == 0; });
+}
 
 // One section's header record, as read.
 struct TRecord {
@@ -166,8 +176,7 @@ std::optional<std::vector<std::uint8_t>> AddPeSection(std::span<const std::uint8
   if (headers->SectionCount >= kMaxSections ||
       recordAt + kSectionRecordSize > std::min<std::uint64_t>(firstRaw, Read32(image, optional + kSizeOfHeadersField)))
     return fail("no room for another section header");
-  if (fileEnd > image.size() ||
-      std::any_of(image.begin() + static_cast<std::ptrdiff_t>(fileEnd), image.end(), [](std::uint8_t b) { return b != 0; }))
+  if (!OnlyZerosFrom(image, fileEnd))
     return fail("data lies behind the last section; cannot add one");
 
   const std::uint64_t address = (memoryEnd + sectionAlignment - 1) / sectionAlignment * sectionAlignment;
@@ -250,7 +259,7 @@ std::optional<std::vector<std::uint8_t>> ReplacePeSection(std::span<const std::u
       Read32(image, certificate + 4) != 0)
     return fail("the executable is signed; its resource store cannot be rewritten");
   const std::size_t keep = std::min<std::uint64_t>(storeEnd, image.size());
-  if (std::any_of(image.begin() + static_cast<std::ptrdiff_t>(keep), image.end(), [](std::uint8_t b) { return b != 0; }))
+  if (!OnlyZerosFrom(image, keep))
     return fail("data lies behind the resource store; cannot rewrite this file");
 
   const std::uint64_t rawSize = (std::uint64_t{contents.size()} + fileAlignment - 1) / fileAlignment * fileAlignment;

@@ -61,7 +61,9 @@ std::string ExecutablePath() {
       path.resize(length);
       return DisplayPath(path);
     }
-    if (path.size() >= 32768) FatalLine("Cannot find the executable's path (longer than the system allows)", kExitAssertion);
+    if (path.size() >= 32768) {
+      FatalLine("Cannot find the executable's path (longer than the system allows)", kExitAssertion);
+    }
     path.resize(path.size() * 2);
   }
 }

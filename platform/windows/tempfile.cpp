@@ -88,8 +88,9 @@ TCleared ClearName(const std::wstring& path, TPlatformFile::TAttempt& stop) {
     return TCleared::Stop;
   }
   FILE_ATTRIBUTE_TAG_INFO tag{};
-  if (GetFileInformationByHandleEx(there, FileAttributeTagInfo, &tag, sizeof tag) &&
-      (tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+  const bool known = GetFileInformationByHandleEx(there, FileAttributeTagInfo, &tag, sizeof tag) != 0;
+  if (known && (tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+      (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
     CloseHandle(there);
     stop = Outcome(TPlatformFile::TResult::Directory);
     return TCleared::Directory;

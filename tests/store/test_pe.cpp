@@ -58,7 +58,8 @@ std::vector<std::uint8_t> Image(const std::vector<std::uint8_t>& store, const ch
   std::memset(image.data() + 0x400, 0xC3, 0x200);
   const auto raw = static_cast<std::uint32_t>((store.size() + 0x1FF) / 0x200 * 0x200);
   section(1, storeName, static_cast<std::uint32_t>(store.size()), 0x2000, raw, 0x600);
-  Poke<std::uint32_t>(image, kOptional + 56, 0x2000 + (static_cast<std::uint32_t>(store.size()) + 0xFFF) / 0x1000 * 0x1000);
+  const auto pages = (static_cast<std::uint32_t>(store.size()) + 0xFFF) / 0x1000;
+  Poke<std::uint32_t>(image, kOptional + 56, 0x2000 + pages * 0x1000);
   image.insert(image.end(), store.begin(), store.end());
   image.resize(0x600 + raw, 0);
   return image;
@@ -147,8 +148,8 @@ TEST(PeSection, IsAddedAfterTheLastSectionWhereTheLoaderExpectsIt) {
   ASSERT_EQ(added->size(), expected.size());
   EXPECT_EQ(Peek<std::uint16_t>(*added, kPeHeader + 6), 2u);
   for (std::size_t field = 0; field < 24; field += 4) {  // name, sizes, addresses
-    EXPECT_EQ(Peek<std::uint32_t>(*added, kSections + 40 + field), Peek<std::uint32_t>(expected, kSections + 40 + field))
-        << field;
+    const std::size_t at = kSections + 40 + field;
+    EXPECT_EQ(Peek<std::uint32_t>(*added, at), Peek<std::uint32_t>(expected, at)) << field;
   }
   EXPECT_EQ(Peek<std::uint32_t>(*added, kOptional + 56), Peek<std::uint32_t>(expected, kOptional + 56));
   EXPECT_TRUE(std::equal(expected.begin() + 0x400, expected.end(), added->begin() + 0x400));
