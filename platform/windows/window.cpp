@@ -67,6 +67,18 @@ LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
         return TRUE;
       }
       break;
+    case WM_SYSCOMMAND:
+      // Alt or F10 alone would enter the window menu's modal loop and stop the frame loop;
+      // the screen saver and display power-off would hide the show.
+      switch (wParam & 0xFFF0) {
+        case SC_KEYMENU:
+        case SC_SCREENSAVE:
+        case SC_MONITORPOWER:
+          return 0;
+        default:
+          break;
+      }
+      break;
     case WM_ERASEBKGND:
       return 1;  // GL draws every pixel
     case WM_DPICHANGED:
