@@ -1,6 +1,8 @@
 // uPlatformFile on Windows: the demo's temporary files with wide paths throughout. What
 // stands at the name is opened as itself (FILE_FLAG_OPEN_REPARSE_POINT: a symbolic link or
-// junction is removed, never what it leads to) and deleted through that handle; the file is
+// junction is removed, never what it leads to; where the handle leads elsewhere all the
+// same, nothing is deleted and the file goes to the private folder) and deleted through
+// that handle; the file is
 // then created new (CREATE_NEW) with no sharing, so nobody else can open it, and with
 // FILE_FLAG_DELETE_ON_CLOSE, so the system deletes it when its handle closes however the
 // process ends (TerminateProcess and a crash included). Where the file system allows it
@@ -73,6 +75,44 @@ TPlatformFile::TResult ResultOf(TTempFileStep step, TPlatformFile::TResult fatal
 
 enum class TCleared { Free, Removed, Directory, Stop };
 
+// The path a handle leads to, with links and junctions resolved ("" where it cannot tell).
+std::wstring FinalPath(HANDLE handle) {
+  std::wstring path(MAX_PATH, L'\0');
+  auto read = [&] {
+    return GetFinalPathNameByHandleW(handle, path.data(), static_cast<DWORD>(path.size()), FILE_NAME_NORMALIZED);
+  };
+  DWORD length = read();
+  if (length >= path.size()) {
+    path.resize(length + 1);
+    length = read();
+  }
+  if (length == 0 || length >= path.size()) return {};
+  path.resize(length);
+  CharUpperBuffW(path.data(), length);  // names compare without regard to case
+  return path;
+}
+
+// True when the handle opened at path is what stands at that name itself, not what a link
+// there leads to: its final path is its folder's final path and its own name. (Windows
+// opens a link as itself when asked to; a file system that cannot, as Wine's over a Unix
+// symbolic link, would otherwise have the link's target deleted.)
+bool OpenedItself(HANDLE handle, const std::wstring& path) {
+  const std::size_t separator = path.find_last_of(L"\\/");
+  if (separator == std::wstring::npos) return false;
+  HANDLE folder = CreateFileW(path.substr(0, separator + 1).c_str(), FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (folder == INVALID_HANDLE_VALUE) return false;
+  std::wstring expected = FinalPath(folder);
+  CloseHandle(folder);
+  if (expected.empty()) return false;
+  if (expected.back() != L'\\') expected += L'\\';
+  std::wstring name = path.substr(separator + 1);
+  CharUpperBuffW(name.data(), static_cast<DWORD>(name.size()));
+  const std::wstring actual = FinalPath(handle);
+  return !actual.empty() && actual == expected + name;
+}
+
 // Removes whatever stands at the name (a link itself, never its target); a real directory
 // is left alone.
 TCleared ClearName(const std::wstring& path, TPlatformFile::TAttempt& stop) {
@@ -94,6 +134,12 @@ TCleared ClearName(const std::wstring& path, TPlatformFile::TAttempt& stop) {
     CloseHandle(there);
     stop = Outcome(TPlatformFile::TResult::Directory);
     return TCleared::Directory;
+  }
+  if (!OpenedItself(there, path)) {
+    CloseHandle(there);
+    stop = Outcome(TPlatformFile::TResult::TryElsewhere);
+    stop.Error = "a link stands at the name and cannot be removed without following it";
+    return TCleared::Stop;
   }
   DWORD error = 0;
   const bool deleted = DeleteThroughHandle(there, error);
