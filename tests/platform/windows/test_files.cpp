@@ -23,7 +23,9 @@ class PartyFolder : public ::testing::Test {
   void SetUp() override {
     wchar_t temporary[MAX_PATH + 1];
     ASSERT_GT(GetTempPathW(MAX_PATH + 1, temporary), 0u);
-    Root = DisplayPath(temporary) + "kelvo-test-" + std::to_string(GetCurrentProcessId()) + "-\xC3\x85sa";
+    // Wine reuses process ids: the time makes the name new whatever an earlier run left.
+    Root = DisplayPath(temporary) + "kelvo-test-" + std::to_string(GetCurrentProcessId()) + "-" +
+           std::to_string(GetTickCount64()) + "-\xC3\x85sa";
     Folder = Root + "\\D\xC3\xA9mo party\\";
     ASSERT_TRUE(CreateDirectoryW(SystemPath(Root).c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryW(SystemPath(Folder).c_str(), nullptr));
@@ -44,6 +46,85 @@ std::vector<std::uint8_t> Pattern(std::size_t size) {
   std::vector<std::uint8_t> bytes(size);
   for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
   return bytes;
+}
+
+// A small file's whole text, written and read through wide paths.
+bool WriteNote(const std::string& path, const std::string& text) {
+  HANDLE file = CreateFileW(SystemPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  const bool ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) != 0;
+  CloseHandle(file);
+  return ok && written == text.size();
+}
+std::string ReadNote(const std::string& path) {
+  HANDLE file = CreateFileW(SystemPath(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return {};
+  char buffer[4096];
+  DWORD read = 0;
+  ReadFile(file, buffer, sizeof buffer, &read, nullptr);
+  CloseHandle(file);
+  return std::string(buffer, read);
+}
+
+// Wine's name of a file for the Unix side, or null on Windows.
+const char* UnixName(const std::string& path) {
+  using TUnixName = char*(CDECL*)(LPCWSTR);
+  auto unixName = reinterpret_cast<TUnixName>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  return unixName != nullptr ? unixName(SystemPath(path).c_str()) : nullptr;
+}
+
+bool Listed(const std::string& path) {
+  WIN32_FIND_DATAW found{};
+  HANDLE search = FindFirstFileW(SystemPath(path).c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  FindClose(search);
+  return true;
+}
+
+// Under Wine: runs a program of the Unix side (Wine starts those too) and waits until the
+// name is listed or not, as wanted (Wine may say such a program ended before it has).
+bool RunUnix(const std::wstring& command, const std::string& path, bool listed) {
+  std::wstring line = command;
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION child{};
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child))
+    return false;
+  WaitForSingleObject(child.hProcess, 10000);
+  CloseHandle(child.hThread);
+  CloseHandle(child.hProcess);
+  for (int tenths = 0; tenths < 100; ++tenths) {
+    if (Listed(path) == listed) return true;
+    Sleep(100);
+  }
+  return false;
+}
+
+std::wstring Quoted(const char* text) { return L"\"" + WideFromUtf8(text) + L"\""; }
+
+// A symbolic link at path leading to target: CreateSymbolicLinkW on Windows (where the user
+// may make links), and under Wine, whose CreateSymbolicLinkW only pretends, a Unix link made
+// by the system's ln.
+bool MakeLink(const std::string& path, const std::string& target) {
+  const char* linkUnix = UnixName(path);
+  if (linkUnix == nullptr) {
+    return CreateSymbolicLinkW(SystemPath(path).c_str(), SystemPath(target).c_str(),
+                               SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE) != 0;
+  }
+  const std::wstring link = Quoted(linkUnix);
+  const char* targetUnix = UnixName(target);
+  return targetUnix != nullptr && RunUnix(L"Z:\\bin\\ln -s " + Quoted(targetUnix) + L" " + link, path, true);
+}
+
+// Removes the link itself (Wine's DeleteFileW would follow it).
+void RemoveLink(const std::string& path) {
+  if (const char* linkUnix = UnixName(path); linkUnix != nullptr) {
+    RunUnix(L"Z:\\bin\\rm -f " + Quoted(linkUnix), path, false);
+  } else {
+    DeleteFileW(SystemPath(path).c_str());
+  }
 }
 
 TEST(WidePaths, SurviveTheRoundTripAndLongPathsGetThePrefix) {
@@ -139,23 +220,29 @@ std::string Environment(const wchar_t* name) {
   return length > 0 && length < 4096 ? Utf8FromWide(std::wstring_view(value, length)) : std::string();
 }
 
-// A small file's whole text, written and read through wide paths.
-bool WriteNote(const std::string& path, const std::string& text) {
-  HANDLE file = CreateFileW(SystemPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  const bool ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) != 0;
-  CloseHandle(file);
-  return ok && written == text.size();
-}
-std::string ReadNote(const std::string& path) {
-  HANDLE file = CreateFileW(SystemPath(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return {};
-  char buffer[4096];
-  DWORD read = 0;
-  ReadFile(file, buffer, sizeof buffer, &read, nullptr);
-  CloseHandle(file);
-  return std::string(buffer, read);
+// A link at the name to a file of the user's: the link may go, the file it leads to stays
+// as it was (Wine opened such a link as its target and the target was deleted).
+TEST_F(PartyFolder, ALinkAtTheNameIsNeverFollowed) {
+  const std::string target = Root + "\\the user's own.txt";
+  ASSERT_TRUE(WriteNote(target, "keep"));
+  const std::string path = Folder + "ombrel-tessic-kelvo-temp-font.ttf";
+  if (!MakeLink(path, target)) {
+    DeleteFileW(SystemPath(target).c_str());
+    GTEST_SKIP() << "no symbolic link can be made here";
+  }
+  TPlatformFile file;
+  const auto attempt = file.Create(path);
+  EXPECT_TRUE(attempt.Result == TPlatformFile::TResult::Created ||
+              attempt.Result == TPlatformFile::TResult::TryElsewhere)
+      << attempt.Error;
+  std::string error;
+  if (file.IsOpen()) {
+    EXPECT_TRUE(file.Write(Pattern(16), error)) << error;
+  }
+  file.Close();
+  EXPECT_EQ(ReadNote(target), "keep");
+  RemoveLink(path);
+  DeleteFileW(SystemPath(target).c_str());
 }
 
 // The child half of the next test: makes the file beside it and one in a fresh private
