@@ -19,9 +19,10 @@ trap 'stop_process "$probe" TERM 5; rm -rf "$work"' EXIT
 start_job "$root/scripts/wine" "$1" </dev/null >"$work/probe.log" 2>&1
 probe=$started_pid
 
-# Waits up to twenty seconds for a line of the probe.
+# Waits up to a minute for a line of the probe (the harness takes a few seconds to stop the
+# sound server's helpers and as many to start it all again).
 await() {
-  for ((tenths = 0; tenths < 200; tenths++)); do
+  for ((tenths = 0; tenths < 600; tenths++)); do
     grep -q "^$1" "$work/probe.log" && return 0
     running "$probe" || break
     sleep 0.1
@@ -33,6 +34,9 @@ await playing
 sleep 0.5
 kill -USR1 "$KELVO_HEADLESS_PID"
 await gone
+# The harness is still stopping the server's helpers when the probe sees it gone, and a
+# signal that comes meanwhile can be lost: the start is asked for once that is over.
+sleep 3
 kill -USR2 "$KELVO_HEADLESS_PID"
 await back
 wait "$probe"

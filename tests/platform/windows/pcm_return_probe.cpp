@@ -2,7 +2,7 @@
 // until the output goes away, then opens it again four times a second, as the player does,
 // until it plays again. Prints "playing", "gone: <words>" and "back" as it gets there; ends
 // with 0 once a write after the return is taken, 1 when the output never went away or never
-// came back within twenty seconds each, 2 when it cannot be opened at all.
+// came back within a minute each, 2 when it cannot be opened at all.
 #include <windows.h>
 
 #include <cstdio>
@@ -12,7 +12,9 @@
 
 namespace {
 
-constexpr DWORD kPatienceMilliseconds = 20000;
+// Long enough for the harness to stop the sound server and its helpers (a few seconds each)
+// and start them again.
+constexpr DWORD kPatienceMilliseconds = 60000;
 
 void Say(const char* what, const std::string& words = {}) {
   std::printf("%s%s%s\n", what, words.empty() ? "" : ": ", words.c_str());
