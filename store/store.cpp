@@ -235,11 +235,16 @@ TStoreParse ParseStore(std::span<const std::uint8_t> blob) {
   return result;
 }
 
+std::optional<TElfSection> FindStoreSection(std::span<const std::uint8_t> image, std::string& error) {
+  if (LooksLikePe(image)) return FindPeSection(image, kStorePeSectionName, error);
+  return FindElfSection(image, kStoreSectionName, error);
+}
+
 std::optional<TResourceStore> TResourceStore::Open(std::optional<TMappedFile> file, std::string& error) {
   if (!file) return std::nullopt;
   TResourceStore store;
   store.File = file->Bytes();
-  auto section = FindElfSection(store.File, kStoreSectionName, error);
+  auto section = FindStoreSection(store.File, error);
   if (!section) return std::nullopt;
   store.Where = *section;
   auto parsed = ParseStore(store.File.subspan(static_cast<std::size_t>(section->Offset),

@@ -34,6 +34,7 @@
 #include "base/verdict.hpp"
 #include "platform/image.hpp"
 #include "store/elf.hpp"
+#include "store/pe.hpp"
 
 // A plain value at a byte offset (the store and ELF headers are little-endian, as is the
 // machine); the caller has checked that the bytes are there.
@@ -49,6 +50,11 @@ void StorePlain(std::span<std::uint8_t> bytes, std::size_t offset, const T& valu
 }
 
 inline constexpr std::string_view kStoreSectionName = ".kelvores";
+
+// The store's section in an executable of either system: ".kelvores" of an ELF file, or
+// kStorePeSectionName of a Windows one (told apart by the file's first bytes).
+std::optional<TElfSection> FindStoreSection(std::span<const std::uint8_t> image, std::string& error);
+
 inline constexpr std::uint16_t kResourceKindRCData = 10;
 inline constexpr std::uint16_t kResourceLanguage = 1033;
 

@@ -1,9 +1,11 @@
 // kelvo-res: the resource-store tool. Lists and extracts the entries embedded in a kelvo
 // executable (extract gives back the entry's own bytes, decompressed), packs files into a
-// store blob (used by the build), and writes a copy of an executable whose store has
-// entries replaced, added or removed. Packed entries are compressed with the codec given
-// before them (LZ4 by default) in blocks of 256 KiB, and kept raw when that does not gain;
-// entries an edit leaves alone keep their stored form.
+// store blob (used by the build), writes a copy of an executable whose store has entries
+// replaced, added or removed, and gives a Windows executable its store (the last step of
+// that build). Linux (ELF) and Windows (PE) executables alike: an edit rewrites the store's
+// section in place at the end of the file. Packed entries are compressed with the codec
+// given before them (LZ4 by default) in blocks of 256 KiB, and kept raw when that does not
+// gain; entries an edit leaves alone keep their stored form.
 #include <elf.h>
 
 #include <cstdio>
@@ -29,6 +31,7 @@ int Usage() {
                "  kelvo-res extract EXE NAME OUT\n"
                "  kelvo-res pack OUT [--codec lz4|zstd|raw] NAME=FILE...\n"
                "  kelvo-res edit EXE OUT [--codec lz4|zstd|raw] [--set NAME=FILE]... [--remove NAME]...\n"
+               "  kelvo-res embed EXE STORE OUT   (a Windows executable without a store gets the packed STORE)\n"
                "(--codec applies to the entries after it; lz4 unless given)\n";
   return 2;
 }
@@ -168,7 +171,7 @@ int Edit(const std::string& exe, const std::string& outPath, const std::vector<s
   auto image = ReadWholeFile(exe);
   if (!image) return Fail("cannot read " + exe);
   std::string error;
-  auto section = FindElfSection(*image, kStoreSectionName, error);
+  auto section = FindStoreSection(*image, error);
   if (!section) return Fail(error);
   auto parsed = ParseStore(std::span<const std::uint8_t>(*image).subspan(static_cast<std::size_t>(section->Offset),
                                                                          static_cast<std::size_t>(section->Size)));
@@ -208,9 +211,29 @@ int Edit(const std::string& exe, const std::string& outPath, const std::vector<s
   for (auto& [name, input] : entries) inputs.push_back(std::move(input));
   auto blob = BuildStore(std::move(inputs), error);
   if (!error.empty()) return Fail(error);
-  auto rewritten = ReplaceSection(*image, *section, blob, error);
+  auto rewritten = LooksLikePe(*image) ? ReplacePeSection(*image, *section, blob, error)
+                                       : ReplaceSection(*image, *section, blob, error);
   if (!rewritten) return Fail(error);
   if (!WriteFile(outPath, *rewritten)) return Fail("cannot write " + outPath);
+  std::filesystem::permissions(outPath, std::filesystem::perms(0755));
+  return 0;
+}
+
+// A Windows executable as linked, without a store, gets the packed store as its section. (The
+// Linux build adds its section with objcopy; a linked PE image needs the section placed
+// after its last one, which objcopy leaves to the caller.)
+int Embed(const std::string& exe, const std::string& storePath, const std::string& outPath) {
+  auto image = ReadWholeFile(exe);
+  if (!image) return Fail("cannot read " + exe);
+  if (!LooksLikePe(*image)) return Fail(exe + " is not a Windows executable");
+  auto blob = ReadWholeFile(storePath);
+  if (!blob) return Fail("cannot read " + storePath);
+  auto parsed = ParseStore(*blob);
+  if (!parsed.Ok()) return Fail(storePath + ": " + parsed.Error);
+  std::string error;
+  auto embedded = AddPeSection(*image, kStorePeSectionName, *blob, error);
+  if (!embedded) return Fail(error);
+  if (!WriteFile(outPath, *embedded)) return Fail("cannot write " + outPath);
   std::filesystem::permissions(outPath, std::filesystem::perms(0755));
   return 0;
 }
@@ -225,5 +248,6 @@ int main(int argc, char** argv) {
   if (command == "extract" && args.size() == 4) return Extract(args[1], args[2], args[3]);
   if (command == "pack" && args.size() >= 2) return Pack(args[1], {args.begin() + 2, args.end()});
   if (command == "edit" && args.size() >= 3) return Edit(args[1], args[2], {args.begin() + 3, args.end()});
+  if (command == "embed" && args.size() == 4) return Embed(args[1], args[2], args[3]);
   return Usage();
 }

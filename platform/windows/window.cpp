@@ -1,0 +1,221 @@
+// uWindow on Windows: a Win32 window with a WGL context. The process is made per-monitor DPI
+// aware first (so Windows neither scales the window nor lies about its size), then a
+// borderless WS_POPUP window is created over the whole monitor the pointer is on (the one
+// the demo was started from), without changing the display mode; the pointer is hidden over
+// it (no class cursor, and none set on WM_SETCURSOR). Its pixel format is the one the GLX
+// visual asks for: RGBA, double buffered, nothing more required. NextEvent pumps the
+// thread's messages without waiting and hands out what the window procedure saw: Escape,
+// WM_CLOSE (Alt-F4, the taskbar's close) as a close request, WM_DESTROY as the window gone.
+// The GL state is set by the portable display code (see window.hpp).
+#include "platform/window.hpp"
+
+#include <windows.h>
+
+#include <GL/gl.h>
+
+#include <string>
+
+#include "base/fatal.hpp"
+#include "base/loglines.hpp"
+#include "platform/system.hpp"
+#include "platform/windows/wide.hpp"
+#include "platform/windows/window_state.hpp"
+
+namespace {
+
+constexpr const wchar_t* kClassName = L"tessic";
+constexpr const wchar_t* kTitle = L"tessic";
+
+std::string Line(std::string_view text) { return "[" + std::string(kDisplayUnit) + "] " + std::string(text); }
+
+// The mapped-window line the tests and scripts wait for, under this system's unit: the words
+// are the ones base/loglines.hpp keeps.
+std::string MappedWindowLine() { return Line(kMappedWindowLine.substr(kMappedWindowLine.find("] ") + 2)); }
+
+// The window procedure reaches the state through the window's user data.
+TWindowState* StateOf(HWND window) {
+  return reinterpret_cast<TWindowState*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+}
+
+LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_NCCREATE) {
+    const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+  }
+  TWindowState* state = StateOf(window);
+  auto post = [&](TWindowEvent event) {
+    if (state != nullptr) state->Events.push_back(event);
+  };
+  switch (message) {
+    case WM_KEYDOWN:
+      post(wParam == VK_ESCAPE ? TWindowEvent::Escape : TWindowEvent::Other);
+      return 0;
+    case WM_SYSKEYDOWN:
+      // Alt with a key: the system turns Alt-F4 into WM_CLOSE.
+      post(TWindowEvent::Other);
+      break;
+    case WM_CLOSE:
+      // Not destroyed here: the frame loop ends the run as on Escape.
+      post(TWindowEvent::CloseRequested);
+      return 0;
+    case WM_DESTROY:
+      post(TWindowEvent::WindowGone);
+      return 0;
+    case WM_SETCURSOR:
+      if (LOWORD(lParam) == HTCLIENT) {
+        SetCursor(nullptr);
+        return TRUE;
+      }
+      break;
+    case WM_SYSCOMMAND:
+      // Alt or F10 alone would enter the window menu's modal loop and stop the frame loop;
+      // the screen saver and display power-off would hide the show.
+      switch (wParam & 0xFFF0) {
+        case SC_KEYMENU:
+        case SC_SCREENSAVE:
+        case SC_MONITORPOWER:
+          return 0;
+        default:
+          break;
+      }
+      break;
+    case WM_ERASEBKGND:
+      return 1;  // GL draws every pixel
+    case WM_DPICHANGED:
+      return 0;  // the window keeps covering its monitor in pixels
+    default:
+      break;
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// Per-monitor DPI awareness, the best the system offers: version 2 (Windows 10 1703 and
+// later), else per monitor (Windows 8.1), else the whole system (Vista). Looked up, so that
+// the program starts on each of them.
+void BecomeDpiAware() {
+  using TSetContext = BOOL(WINAPI*)(HANDLE);
+  using TSetAwareness = HRESULT(WINAPI*)(int);
+  using TSetAware = BOOL(WINAPI*)();
+  HMODULE user = GetModuleHandleW(L"user32.dll");
+  const auto perMonitorV2 = reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-4));
+  if (user != nullptr) {
+    auto setContext =
+        reinterpret_cast<TSetContext>(reinterpret_cast<void*>(GetProcAddress(user, "SetProcessDpiAwarenessContext")));
+    if (setContext != nullptr && setContext(perMonitorV2)) return;
+  }
+  if (HMODULE shcore = LoadLibraryExW(L"shcore.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32); shcore != nullptr) {
+    auto setAwareness =
+        reinterpret_cast<TSetAwareness>(reinterpret_cast<void*>(GetProcAddress(shcore, "SetProcessDpiAwareness")));
+    constexpr int kPerMonitorAware = 2;
+    if (setAwareness != nullptr && SUCCEEDED(setAwareness(kPerMonitorAware))) return;
+  }
+  if (user != nullptr) {
+    auto setAware = reinterpret_cast<TSetAware>(reinterpret_cast<void*>(GetProcAddress(user, "SetProcessDPIAware")));
+    if (setAware != nullptr) setAware();
+  }
+}
+
+// The monitor the pointer is on (where the demo was started from), in pixels.
+RECT StartMonitor() {
+  POINT pointer{};
+  GetCursorPos(&pointer);
+  MONITORINFO info{};
+  info.cbSize = sizeof info;
+  HMONITOR monitor = MonitorFromPoint(pointer, MONITOR_DEFAULTTOPRIMARY);
+  if (monitor == nullptr || !GetMonitorInfoW(monitor, &info)) {
+    return RECT{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+  }
+  return info.rcMonitor;
+}
+
+}  // namespace
+
+TPlatformWindow::TPlatformWindow() : State_(std::make_unique<TWindowState>()) {
+  TWindowState& state = *State_;
+  BecomeDpiAware();
+  state.Instance = GetModuleHandleW(nullptr);
+
+  WNDCLASSEXW windowClass{};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.style = CS_OWNDC;  // one device context for the window's life, as WGL wants
+  windowClass.lpfnWndProc = WindowProcedure;
+  windowClass.hInstance = state.Instance;
+  windowClass.hCursor = nullptr;  // no pointer over the window
+  windowClass.lpszClassName = kClassName;
+  if (RegisterClassExW(&windowClass) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+    FatalLine(Line("ERROR: cannot register the window class: " + ErrorWords(GetLastError())), kExitAssertion);
+
+  const RECT monitor = StartMonitor();
+  state.Window = CreateWindowExW(WS_EX_APPWINDOW, kClassName, kTitle, WS_POPUP | WS_CLIPSIBLINGS | WS_CLIPCHILDREN,
+                                 monitor.left, monitor.top, monitor.right - monitor.left, monitor.bottom - monitor.top,
+                                 nullptr, nullptr, state.Instance, &state);
+  if (state.Window == nullptr)
+    FatalLine(Line("ERROR: cannot create the window: " + ErrorWords(GetLastError())), kExitAssertion);
+  state.DeviceContext = GetDC(state.Window);
+
+  PIXELFORMATDESCRIPTOR wanted{};
+  wanted.nSize = sizeof wanted;
+  wanted.nVersion = 1;
+  wanted.dwFlags = PFD_DRAW_TO_WINDOW | PFD_SUPPORT_OPENGL | PFD_DOUBLEBUFFER;
+  wanted.iPixelType = PFD_TYPE_RGBA;
+  wanted.cColorBits = 24;  // a preference: the closest RGBA format is taken
+  wanted.iLayerType = PFD_MAIN_PLANE;
+  const int format = ChoosePixelFormat(state.DeviceContext, &wanted);
+  Assert(format != 0, "wgl window setup, pixel format is nil", kDisplayUnit, 86);
+  PIXELFORMATDESCRIPTOR chosen{};
+  DescribePixelFormat(state.DeviceContext, format, sizeof chosen, &chosen);
+  if (!SetPixelFormat(state.DeviceContext, format, &chosen))
+    FatalLine(Line("ERROR: cannot set the pixel format: " + ErrorWords(GetLastError())), kExitAssertion);
+
+  state.Context = wglCreateContext(state.DeviceContext);
+  if (state.Context == nullptr)
+    FatalLine(Line("ERROR: cannot create a WGL context: " + ErrorWords(GetLastError())), kExitAssertion);
+  WriteLine(Line("INFO: created wgl context"));
+  if (!wglMakeCurrent(state.DeviceContext, state.Context))
+    FatalLine(Line("ERROR: cannot make the WGL context current: " + ErrorWords(GetLastError())), kExitAssertion);
+  WriteLine(Line("INFO: made current"));
+}
+
+TPlatformWindow::~TPlatformWindow() {
+  TWindowState& state = *State_;
+  if (state.Context != nullptr) {
+    wglMakeCurrent(nullptr, nullptr);
+    wglDeleteContext(state.Context);
+  }
+  if (state.Window != nullptr && IsWindow(state.Window)) {
+    ReleaseDC(state.Window, state.DeviceContext);
+    // Destroyed without telling the frame loop: nobody asks for events any more.
+    SetWindowLongPtrW(state.Window, GWLP_USERDATA, 0);
+    DestroyWindow(state.Window);
+  }
+}
+
+void TPlatformWindow::Map() {
+  if (Mapped_) return;
+  ShowWindow(State_->Window, SW_SHOW);
+  SetForegroundWindow(State_->Window);
+  WriteLine(MappedWindowLine());
+  Mapped_ = true;
+}
+
+void TPlatformWindow::Size(std::int32_t& width, std::int32_t& height) {
+  RECT client{};
+  GetClientRect(State_->Window, &client);
+  width = client.right - client.left;
+  height = client.bottom - client.top;
+}
+
+void TPlatformWindow::Swap() { SwapBuffers(State_->DeviceContext); }
+
+TWindowEvent TPlatformWindow::NextEvent() {
+  TWindowState& state = *State_;
+  MSG message;
+  while (state.Events.empty() && PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+  if (state.Events.empty()) return TWindowEvent::Nothing;
+  const TWindowEvent event = state.Events.front();
+  state.Events.pop_front();
+  return event;
+}
