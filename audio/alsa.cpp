@@ -338,7 +338,7 @@ TALSA::TALSA(TALSAConfig& config) : TThread(kPlaybackStackSize), Clock(std::make
   Output = std::move(device.Output);
 
   Buffer = TUInt8DynArray();
-  WriteLine(AudioLine("INFO: ALSA setup done"));
+  WriteLine(AudioLine("INFO: " + std::string(kSoundSystem) + " setup done"));
   Running.store(false);
 }
 

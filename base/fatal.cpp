@@ -11,6 +11,9 @@ void WriteLine(std::string_view line) {
   whole.append(line);
   whole.push_back('\n');
   std::fwrite(whole.data(), 1, whole.size(), stdout);
+  // Where the C library buffers more than a line (Windows' has no line buffering), the line
+  // still leaves now.
+  std::fflush(stdout);
 }
 
 void Terminate(int status) {

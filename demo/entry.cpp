@@ -7,6 +7,7 @@
 
 #include "demo/greeting.hpp"
 #include "demo/kelvo.hpp"
+#include "platform/system.hpp"
 #include "scenes/background.hpp"
 #include "scenes/boat.hpp"
 #include "scenes/sun.hpp"
@@ -15,7 +16,7 @@
 #include "text/scroller.hpp"
 
 void WriteBanner() {
-  WriteLine("hint: --device <alsa device>");
+  WriteLine("hint: --device <" + std::string(kDeviceHint) + ">");
   WriteLine("tessic - a harbour demo by ombrel");
   WriteLine("  -> source: the kelvo project (no public repository yet)");
   WriteLine("");
@@ -23,9 +24,15 @@ void WriteBanner() {
   WriteLine("    FreeType, the font rendering library by the FreeType Project");
   WriteLine("      -> https://freetype.org");
   WriteLine("");
-  WriteLine("    alsa-lib, the Advanced Linux Sound Architecture library by the ALSA project");
-  WriteLine("      -> https://www.alsa-project.org");
-  WriteLine("");
+  if (!kSoundLibraryCredit.empty()) {
+    for (std::string_view rest = kSoundLibraryCredit;;) {
+      const std::size_t end = rest.find('\n');
+      WriteLine(rest.substr(0, end));
+      if (end == std::string_view::npos) break;
+      rest.remove_prefix(end + 1);
+    }
+    WriteLine("");
+  }
 }
 
 void ParseDeviceArgument(std::string& deviceName, std::span<const char* const> arguments) {

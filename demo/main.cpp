@@ -6,8 +6,11 @@
 
 #include "demo/entry.hpp"
 #include "demo/kelvo.hpp"
+#include "platform/process.hpp"
 
 int main(int argc, char** argv) {
+  // The system's own preparations come before anything else the program does.
+  PrepareProcess();
   // Whole lines in order, also through a pipe.
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   WriteBanner();

@@ -15,7 +15,11 @@
 //   kDisplayUnit   the unit that writes the window's and GL context's lines ("uGLX")
 //   kAudioUnit     the unit that writes the player's lines ("uALSA")
 //   kUnderrunCause the system's word for why the device ran dry, in the underrun line ("-EPIPE")
-static_assert(!kSystemName.empty() && !kDisplayUnit.empty() && !kAudioUnit.empty() && !kUnderrunCause.empty());
+//   kDeviceHint    what --device names, in the banner ("alsa device")
+//   kSoundLibraryCredit  the banner's lines for the sound library it uses, or none
+//   kSoundSystem   the sound system's name, in the player's set-up line ("ALSA")
+static_assert(!kSystemName.empty() && !kDisplayUnit.empty() && !kAudioUnit.empty() && !kUnderrunCause.empty() &&
+              !kDeviceHint.empty() && !kSoundSystem.empty());
 
 // A line of the player, the system's sound unit: "[uALSA] <text>" on Linux.
 inline std::string AudioLine(std::string_view text) {

@@ -9,6 +9,7 @@
 #include "text/font.hpp"
 
 #include <GL/gl.h>
+#include <GL/glext.h>
 #include <ft2build.h>
 #include FT_FREETYPE_H
 #include <string>

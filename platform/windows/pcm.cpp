@@ -412,4 +412,7 @@ TPCMDevice OpenPCMDevice(const TPCMRequest& request, bool /*announce: the engine
   return device;
 }
 
+// WAVE_FORMAT_PCM: the tag of integer PCM, here always 16-bit little-endian.
+std::int32_t PCMFormatCode() { return 1; }
+
 std::string PCMFormatName() { return "WAVE_FORMAT_PCM_S16LE"; }

@@ -316,3 +316,7 @@ bool PlaceInPrivateFolder(const std::function<bool(const std::string& folder, st
   lastFailure = temporaryUtf8 + ": " + ErrorWords(ERROR_ALREADY_EXISTS);
   return false;
 }
+
+// Libraries that open files by name would open them through the C runtime's narrow (code
+// page) paths; they are given the open handle instead.
+std::string TPlatformFile::LibraryPath() const { return {}; }

@@ -16,7 +16,7 @@
 #include <string>
 
 #include "base/fatal.hpp"
-#include "base/loglines.hpp"
+#include "platform/loglines.hpp"
 #include "platform/system.hpp"
 #include "platform/windows/wide.hpp"
 #include "platform/windows/window_state.hpp"
@@ -27,10 +27,6 @@ constexpr const wchar_t* kClassName = L"tessic";
 constexpr const wchar_t* kTitle = L"tessic";
 
 std::string Line(std::string_view text) { return "[" + std::string(kDisplayUnit) + "] " + std::string(text); }
-
-// The mapped-window line the tests and scripts wait for, under this system's unit: the words
-// are the ones base/loglines.hpp keeps.
-std::string MappedWindowLine() { return Line(kMappedWindowLine.substr(kMappedWindowLine.find("] ") + 2)); }
 
 // The window procedure reaches the state through the window's user data.
 TWindowState* StateOf(HWND window) {
@@ -170,9 +166,12 @@ TPlatformWindow::TPlatformWindow() : State_(std::make_unique<TWindowState>()) {
   state.Context = wglCreateContext(state.DeviceContext);
   if (state.Context == nullptr)
     FatalLine(Line("ERROR: cannot create a WGL context: " + ErrorWords(GetLastError())), kExitAssertion);
+  // No GL call is valid before the context is current (Windows' GL answers
+  // GL_INVALID_OPERATION): the context's first check comes after wglMakeCurrent.
   WriteLine(Line("INFO: created wgl context"));
   if (!wglMakeCurrent(state.DeviceContext, state.Context))
     FatalLine(Line("ERROR: cannot make the WGL context current: " + ErrorWords(GetLastError())), kExitAssertion);
+  CheckGLError("wgl-make-current");
   WriteLine(Line("INFO: made current"));
 }
 
@@ -194,7 +193,7 @@ void TPlatformWindow::Map() {
   if (Mapped_) return;
   ShowWindow(State_->Window, SW_SHOW);
   SetForegroundWindow(State_->Window);
-  WriteLine(MappedWindowLine());
+  WriteLine(kMappedWindowLine);
   Mapped_ = true;
 }
 
@@ -219,3 +218,6 @@ TWindowEvent TPlatformWindow::NextEvent() {
   state.Events.pop_front();
   return event;
 }
+
+// Windows' GLU (glu32.dll) is not loaded: a GL error is worded by its code's name.
+const char* GLUErrorWords(unsigned int, const char*) { return nullptr; }

@@ -5,7 +5,7 @@
 # opengl32.dll is loaded at the first GL call, from System32 (PrepareProcess limits DLL
 # loading to it before that). Targets that make GL calls link kelvo_opengl32.
 target_sources(kelvo_platform PRIVATE
-  ${CMAKE_CURRENT_LIST_DIR}/wide.cpp ${CMAKE_CURRENT_LIST_DIR}/process.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/wide.cpp)
 # ole32: COM for WASAPI; user32 and gdi32: the window and its pixel format. All Known DLLs.
 target_link_libraries(kelvo_platform PUBLIC ole32 user32 gdi32)
 

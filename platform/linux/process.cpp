@@ -1,0 +1,4 @@
+// uProcess on Linux: nothing needs doing before the program starts (see process.hpp).
+#include "platform/process.hpp"
+
+void PrepareProcess() {}
