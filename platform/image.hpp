@@ -21,6 +21,16 @@ std::string ExecutableDirectory();
 // ('/' everywhere, '\\' too on Windows), or 0 when the path has none.
 std::size_t FolderPartLength(const std::string& path);
 
+// A range of memory in whole pages: the pages a range touches (Covering), or those that
+// hold nothing but it (Inside; empty when there is none), for pages of pageSize bytes.
+struct TPageRange {
+  std::uintptr_t Begin = 0;
+  std::uintptr_t End = 0;
+  bool Empty() const { return Begin >= End; }
+};
+TPageRange PagesCovering(std::span<const std::uint8_t> range, std::uintptr_t pageSize);
+TPageRange PagesInside(std::span<const std::uint8_t> range, std::uintptr_t pageSize);
+
 struct TMappingHandle;  // the system's mapping, defined by each system's implementation
 
 class TMappedFile {

@@ -22,3 +22,14 @@ void TThread::Resume() {
   WasResumed = true;
   OpenGate();
 }
+
+void TThread::Finish() {
+  if (Joined) return;
+  if (!WasResumed) {
+    Abandoned.store(true);
+    WasResumed = true;
+    OpenGate();
+  }
+  Join();
+  Joined = true;
+}

@@ -46,6 +46,8 @@ class TThread {
 
   // Opens the gate the new thread waits at (once).
   void OpenGate();
+  // Waits for the system's thread to end.
+  void Join();
 
   std::unique_ptr<TThreadHandle> Handle;
   // The gate: a flag under a mutex with a condition variable (GCC 10's library, which builds

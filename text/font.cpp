@@ -65,6 +65,24 @@ unsigned long ReadFontFile(FT_Stream stream, unsigned long offset, unsigned char
   return static_cast<unsigned long>(file->ReadAt(offset, buffer, count));
 }
 
+// An atlas of the given side, said in the dimensions line, with zeroed pixels and 256 empty
+// glyph records; then the colours its glyphs are drawn in (the "Rendering Bitmap" line and
+// the colour table's).
+TTextureAtlas EmptyAtlas(std::int32_t side, TColourBytes& colours) {
+  TTextureAtlas atlas;
+  atlas.Width = side;
+  atlas.Height = side;
+  WriteLine(std::string(kLog) + "Atlas-Texture dimensions: " + std::to_string(side) + "x" + std::to_string(side));
+  // Fresh zero pages from the allocator: everything outside the glyphs stays transparent
+  // black without a clearing pass.
+  const auto sideBytes = static_cast<std::size_t>(side);
+  atlas.Pixels = TUInt8DynArray::Zeroed(sideBytes * sideBytes * 4);
+  atlas.Glyphs = TGlyphInfoDynArray::Make(256);
+  WriteLine(std::string(kLog) + "Rendering Bitmap");
+  colours = ColourBytesOf(GenerateGLColorTable());
+  return atlas;
+}
+
 // The face's line height in whole pixels.
 std::int64_t LineHeight(FT_Face face) { return static_cast<std::int64_t>(face->size->metrics.height) >> 6; }
 
@@ -142,18 +160,8 @@ TTextureAtlas GenerateTextureAtlasBMP(const TResourceEntry& resource, std::int32
   GLint maxTextureSize = 0;
   glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxTextureSize);
   if (maxTextureSize < side) return PackedTextureAtlas(library, face, fontFile, side, maxTextureSize);
-  atlas.Width = side;
-  atlas.Height = side;
-  WriteLine(std::string(kLog) + "Atlas-Texture dimensions: " + std::to_string(side) + "x" + std::to_string(side));
-
-  // Fresh zero pages from the allocator: everything outside the glyphs stays transparent
-  // black without a clearing pass.
-  const auto sideBytes = static_cast<std::size_t>(side);
-  atlas.Pixels = TUInt8DynArray::Zeroed(sideBytes * sideBytes * 4);
-  atlas.Glyphs = TGlyphInfoDynArray::Make(256);
-
-  WriteLine(std::string(kLog) + "Rendering Bitmap");
-  const TColourBytes colours = ColourBytesOf(GenerateGLColorTable());
+  TColourBytes colours;
+  atlas = EmptyAtlas(side, colours);
   TAtlasPen pen;
   for (unsigned code = 0; code < 256; ++code) {
     RequireFreeType(FT_Load_Char(face, code, kLoadFlags), fontFile,
@@ -194,16 +202,9 @@ TTextureAtlas PackedTextureAtlas(FT_Library library, FT_Face face, TTemporaryFil
   }
   WriteLine("[uFont] WARNING: " + PackedAtlasWarning(fullSide, maxTextureSize, packed.Side));
 
-  TTextureAtlas atlas;
   const std::int32_t side = packed.Side;
-  atlas.Width = side;
-  atlas.Height = side;
-  WriteLine(std::string(kLog) + "Atlas-Texture dimensions: " + std::to_string(side) + "x" + std::to_string(side));
-  const auto sideBytes = static_cast<std::size_t>(side);
-  atlas.Pixels = TUInt8DynArray::Zeroed(sideBytes * sideBytes * 4);
-  atlas.Glyphs = TGlyphInfoDynArray::Make(256);
-  WriteLine(std::string(kLog) + "Rendering Bitmap");
-  const TColourBytes colours = ColourBytesOf(GenerateGLColorTable());
+  TColourBytes colours;
+  TTextureAtlas atlas = EmptyAtlas(side, colours);
   for (std::size_t code = 0; code < glyphs.size(); ++code) {  // PackAtlas gives one cell per glyph
     const TKeptGlyph& glyph = glyphs[code];
     const TAtlasPen cell = packed.Cells[code];

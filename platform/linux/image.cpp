@@ -81,18 +81,12 @@ TMappedFile::~TMappedFile() {
 }
 
 void TMappedFile::Prefetch(std::span<const std::uint8_t> range) const {
-  const std::uintptr_t page = PageSize();
-  const auto begin = reinterpret_cast<std::uintptr_t>(range.data()) / page * page;
-  const auto end = reinterpret_cast<std::uintptr_t>(range.data() + range.size());
-  madvise(reinterpret_cast<void*>(begin), end - begin, MADV_WILLNEED);
+  const TPageRange pages = PagesCovering(range, PageSize());
+  madvise(reinterpret_cast<void*>(pages.Begin), pages.End - pages.Begin, MADV_WILLNEED);
 }
 
 void TMappedFile::Release(std::span<const std::uint8_t> range) const {
-  const std::uintptr_t page = PageSize();
-  const auto begin = reinterpret_cast<std::uintptr_t>(range.data());
-  const auto end = begin + range.size();
   // Only the pages that hold nothing but this range: its neighbours may still be read.
-  const std::uintptr_t first = (begin + page - 1) / page * page;
-  const std::uintptr_t last = end / page * page;
-  if (first < last) madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
+  const TPageRange pages = PagesInside(range, PageSize());
+  if (!pages.Empty()) madvise(reinterpret_cast<void*>(pages.Begin), pages.End - pages.Begin, MADV_DONTNEED);
 }

@@ -260,20 +260,6 @@ struct TFileHandle {
 
 int DescriptorOf(const TPlatformFile& file) { return file.IsOpen() ? file.SystemHandle()->Fd : -1; }
 
-TPlatformFile::TPlatformFile() = default;
-
-TPlatformFile::TPlatformFile(TPlatformFile&& other) noexcept : Handle_(std::exchange(other.Handle_, nullptr)) {}
-
-TPlatformFile& TPlatformFile::operator=(TPlatformFile&& other) noexcept {
-  if (this != &other) {
-    Close();
-    Handle_ = std::exchange(other.Handle_, nullptr);
-  }
-  return *this;
-}
-
-TPlatformFile::~TPlatformFile() { Close(); }
-
 TPlatformFile::TAttempt TPlatformFile::Create(const std::string& path) {
   Close();
   const TCreation creation = TryCreate(path);
@@ -291,8 +277,6 @@ TPlatformFile::TAttempt TPlatformFile::Create(const std::string& path) {
   }
   return attempt;
 }
-
-bool TPlatformFile::IsOpen() const { return Handle_ != nullptr; }
 
 bool TPlatformFile::Write(std::span<const std::uint8_t> bytes, std::string& error) {
   if (Handle_ == nullptr) {

@@ -43,13 +43,4 @@ TThread::TThread(std::size_t stackSize) : Handle(std::make_unique<TThreadHandle>
 
 TThread::~TThread() { Finish(); }
 
-void TThread::Finish() {
-  if (Joined) return;
-  if (!WasResumed) {
-    Abandoned.store(true);
-    WasResumed = true;
-    OpenGate();
-  }
-  pthread_join(Handle->Thread, nullptr);
-  Joined = true;
-}
+void TThread::Join() { pthread_join(Handle->Thread, nullptr); }

@@ -129,20 +129,14 @@ TMappedFile::~TMappedFile() {
 void TMappedFile::Prefetch(std::span<const std::uint8_t> range) const {
   const TPrefetchVirtualMemory prefetch = PrefetchFunction();
   if (prefetch == nullptr || range.empty()) return;
-  const std::uintptr_t page = PageSize();
-  const auto begin = reinterpret_cast<std::uintptr_t>(range.data()) / page * page;
-  const auto end = reinterpret_cast<std::uintptr_t>(range.data() + range.size());
-  TMemoryRange entry{reinterpret_cast<void*>(begin), static_cast<SIZE_T>(end - begin)};
+  const TPageRange pages = PagesCovering(range, PageSize());
+  TMemoryRange entry{reinterpret_cast<void*>(pages.Begin), static_cast<SIZE_T>(pages.End - pages.Begin)};
   prefetch(GetCurrentProcess(), 1, &entry, 0);
 }
 
 void TMappedFile::Release(std::span<const std::uint8_t> range) const {
-  const std::uintptr_t page = PageSize();
-  const auto begin = reinterpret_cast<std::uintptr_t>(range.data());
-  const auto end = begin + range.size();
   // Only the pages that hold nothing but this range: its neighbours may still be read.
-  const std::uintptr_t first = (begin + page - 1) / page * page;
-  const std::uintptr_t last = end / page * page;
+  const TPageRange pages = PagesInside(range, PageSize());
   // Fails with ERROR_NOT_LOCKED, as documented, after taking the pages out.
-  if (first < last) VirtualUnlock(reinterpret_cast<void*>(first), last - first);
+  if (!pages.Empty()) VirtualUnlock(reinterpret_cast<void*>(pages.Begin), pages.End - pages.Begin);
 }

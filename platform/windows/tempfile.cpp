@@ -162,20 +162,6 @@ std::wstring FreshFolderName(unsigned attempt) {
 
 }  // namespace
 
-TPlatformFile::TPlatformFile() = default;
-
-TPlatformFile::TPlatformFile(TPlatformFile&& other) noexcept : Handle_(std::exchange(other.Handle_, nullptr)) {}
-
-TPlatformFile& TPlatformFile::operator=(TPlatformFile&& other) noexcept {
-  if (this != &other) {
-    Close();
-    Handle_ = std::exchange(other.Handle_, nullptr);
-  }
-  return *this;
-}
-
-TPlatformFile::~TPlatformFile() { Close(); }
-
 TPlatformFile::TAttempt TPlatformFile::Create(const std::string& path) {
   Close();
   const std::wstring wide = SystemPath(path);
@@ -213,8 +199,6 @@ TPlatformFile::TAttempt TPlatformFile::Create(const std::string& path) {
   // Something keeps reappearing at the name: this folder does not take the file.
   return Outcome(TResult::TryElsewhere, lastError);
 }
-
-bool TPlatformFile::IsOpen() const { return Handle_ != nullptr; }
 
 bool TPlatformFile::Write(std::span<const std::uint8_t> bytes, std::string& error) {
   if (Handle_ == nullptr) {

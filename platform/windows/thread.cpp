@@ -39,15 +39,8 @@ TThread::TThread(std::size_t stackSize) : Handle(std::make_unique<TThreadHandle>
 
 TThread::~TThread() { Finish(); }
 
-void TThread::Finish() {
-  if (Joined) return;
-  if (!WasResumed) {
-    Abandoned.store(true);
-    WasResumed = true;
-    OpenGate();
-  }
+void TThread::Join() {
   WaitForSingleObject(Handle->Thread, INFINITE);
   CloseHandle(Handle->Thread);
   Handle->Thread = nullptr;
-  Joined = true;
 }

@@ -29,6 +29,9 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # The line the demo writes once its window is mapped, read from the checkout the root sees.
 # shellcheck source=constants.sh
 source "$here/constants.sh"
+# The sky that the screenshot is compared by.
+# shellcheck source=sky.sh
+source "$here/sky.sh"
 kMappedLine=$(kelvo_log_line kMappedWindowLine) || { echo "distro-check: no mapped-window line" >&2; exit 1; }
 readonly kMappedLine
 emulated_root=${KELVO_CHECK_ROOT:-}
@@ -36,10 +39,6 @@ launcher=()
 [ -z "$emulated_root" ] || launcher=("${KELVO_CHECK_EMULATOR:?}" -L "$emulated_root")
 read -r -a arguments <<<"${KELVO_CHECK_ARGS:-}"
 readonly kSlower=${KELVO_CHECK_SLOWER:-1}
-# The sky between the lighthouse and the sun, above the town: still in every frame of the
-# harbour (the boat, the sun, the water and the greeting move elsewhere).
-readonly kSky=1000x270+450+60
-readonly kNeededMatch=0.90
 
 result() { echo "$1 $2" >>"$out/result"; }
 fail() {
@@ -86,11 +85,8 @@ for ((attempt = 1; attempt <= 3 * kSlower; attempt++)); do
   kill -0 "$demo" 2>/dev/null || break
   import -window root "$out/shot.png" 2>/dev/null
   # The share of the sky's pixels within 8 % of the package's screenshot.
-  convert "$out/shot.png" -crop "$kSky" +repage "$home/sky.png" 2>/dev/null
-  convert tessic.png -crop "$kSky" +repage "$home/sky-package.png" 2>/dev/null
-  differ=$(compare -metric AE -fuzz 8% "$home/sky.png" "$home/sky-package.png" null: 2>&1 | grep -o '^[0-9.e+]*')
-  best=$(awk -v d="${differ:-270000}" 'BEGIN { printf "%.3f", 1 - d / 270000 }')
-  awk -v m="$best" -v n="$kNeededMatch" 'BEGIN { exit !(m >= n) }' && { harbour=$(now_ms); break; }
+  best=$(kelvo_sky_match "$out/shot.png" tessic.png)
+  kelvo_sky_matches "$best" && { harbour=$(now_ms); break; }
   sleep 2
 done
 result match "$best"
@@ -113,6 +109,6 @@ wait "$demo"
 status=$?
 result status "$status"
 [ "$status" -eq 0 ] || fail "Escape ended the run with status $status"
-awk -v m="$best" -v n="$kNeededMatch" 'BEGIN { exit !(m >= n) }' || fail "the screenshot's sky matches the harbour's by $best only"
+kelvo_sky_matches "$best" || fail "the screenshot's sky matches the harbour's by $best only"
 rm -rf "$home"
 exit 0
