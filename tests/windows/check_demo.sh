@@ -114,15 +114,19 @@ start_demo() {
   demo=$started_pid
   popd >/dev/null
 }
-# Waits up to SECONDS for the line LINE in FOLDER.log while the demo runs.
-await_line() {
-  local folder=$1 line=$2 seconds=$3 tenths
-  for ((tenths = 0; tenths < seconds * 10; tenths++)); do
-    grep -qF -- "$line" "$folder.log" && return 0
+# Waits up to kMapSeconds for the mapped-window line in FOLDER.log while the demo runs.
+await_mapped() {
+  local folder=$1 tenths
+  for ((tenths = 0; tenths < kMapSeconds * 10; tenths++)); do
+    grep -qF -- "$kMappedLine" "$folder.log" && return 0
     running "$demo" || break
     sleep 0.1
   done
-  grep -qF -- "$line" "$folder.log"
+  grep -qF -- "$kMappedLine" "$folder.log" && return 0
+  tail -n 5 "$folder.log" "$folder.err" >&2
+  running "$demo" && fail "no \"$kMappedLine\" within $kMapSeconds s"
+  wait "$demo"
+  fail "the demo ended with status $? before \"$kMappedLine\""
 }
 # Waits up to SECONDS (kEndSeconds) for the demo to end and lands its status in ended; false
 # when it still runs.
@@ -203,8 +207,7 @@ check_screen() {
 
   fresh_folder "$folder"
   start_demo "$folder"
-  await_line "$folder" "$kMappedLine" $kMapSeconds ||
-    { tail -n 5 "$folder.log" "$folder.err" >&2; fail "no \"$kMappedLine\" within $kMapSeconds s"; }
+  await_mapped "$folder"
   say "standard output has \"$kMappedLine\""
 
   window=$(xdotool search --onlyvisible --name '^tessic$' | head -n 1)
@@ -237,8 +240,7 @@ check_close() {
   local folder=$work/demo
   fresh_folder "$folder"
   start_demo "$folder"
-  await_line "$folder" "$kMappedLine" $kMapSeconds ||
-    { tail -n 5 "$folder.log" "$folder.err" >&2; fail "no \"$kMappedLine\" within $kMapSeconds s"; }
+  await_mapped "$folder"
   # The window manager has taken the window once it is mapped; a second for the frame loop.
   sleep 1
   end_with alt+F4 "$folder"
