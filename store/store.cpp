@@ -235,6 +235,17 @@ TStoreParse ParseStore(std::span<const std::uint8_t> blob) {
   return result;
 }
 
+namespace {
+
+// Every store's mapping, kept for the life of the process (entries and their copies view into
+// it); held here rather than leaked, so that leak checkers see it kept.
+std::vector<std::unique_ptr<TMappedFile>>& KeptMappings() {
+  static std::vector<std::unique_ptr<TMappedFile>> mappings;
+  return mappings;
+}
+
+}  // namespace
+
 std::optional<TElfSection> FindStoreSection(std::span<const std::uint8_t> image, std::string& error) {
   if (LooksLikePe(image)) return FindPeSection(image, kStorePeSectionName, error);
   return FindElfSection(image, kStoreSectionName, error);
@@ -255,7 +266,8 @@ std::optional<TResourceStore> TResourceStore::Open(std::optional<TMappedFile> fi
   }
   store.Entries = std::move(parsed.Entries);
   // The entries view into the mapping, which stays for the life of the process.
-  store.Mapping = new TMappedFile(std::move(*file));
+  KeptMappings().push_back(std::make_unique<TMappedFile>(std::move(*file)));
+  store.Mapping = KeptMappings().back().get();
   return store;
 }
 
