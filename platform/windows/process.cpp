@@ -1,7 +1,7 @@
 // uProcess on Windows: DLLs from the system folder only, and standard output where the user
 // sent it, in binary mode (see process.hpp and console.hpp). The program's own imports are
 // the system's known DLLs, which are never looked for in the program's folder; opengl32.dll
-// is delay-loaded (opengl32.def) and so first loaded after this has run, from System32.
+// is loaded by the window (opengl32.hpp), after this has run, from System32.
 #include "platform/process.hpp"
 
 #include <fcntl.h>
@@ -25,7 +25,7 @@ bool Nowhere(DWORD which) {
 
 void PrepareProcess() {
   // Before any DLL is loaded on demand: the system folder only, for every later load
-  // (LoadLibrary, delay-loaded imports, and the DLLs those load in turn).
+  // (LoadLibrary, and the DLLs those load in turn, such as the GL driver).
   SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
 
   // Decided before attaching, which gives the process console handles of its own.

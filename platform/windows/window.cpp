@@ -18,6 +18,7 @@
 #include "base/fatal.hpp"
 #include "platform/loglines.hpp"
 #include "platform/system.hpp"
+#include "platform/windows/opengl32.hpp"
 #include "platform/windows/wide.hpp"
 #include "platform/windows/window_state.hpp"
 
@@ -129,6 +130,8 @@ RECT StartMonitor() {
 TPlatformWindow::TPlatformWindow() : State_(std::make_unique<TWindowState>()) {
   TWindowState& state = *State_;
   BecomeDpiAware();
+  // From System32 only, before the pixel format brings the GL driver in.
+  LoadOpenGL32();
   state.Instance = GetModuleHandleW(nullptr);
 
   WNDCLASSEXW windowClass{};

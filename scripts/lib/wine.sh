@@ -6,7 +6,10 @@
 #   kelvo_wine_prefix_new     makes the prefix: a private copy of one booted once for this
 #                             Wine and user (kept in $KELVO_CACHE/wine); exports WINEPREFIX,
 #                             KELVO_WINE_DIR (the private folder it lives in), WINEDEBUG,
-#                             WINEDLLOVERRIDES and WINEARCH; sets kelvo_wine_boot_seconds.
+#                             WINEDLLOVERRIDES and WINEARCH; sets kelvo_wine_boot_seconds;
+#                             unsets TMPDIR (the private folder is made where it named):
+#                             Debian 13's Wine 10 aborts at start-up ("free(): invalid
+#                             pointer") whenever TMPDIR is set.
 #   kelvo_wine_run PROGRAM [ARG...]
 #                             runs a Windows program in it; the status is the program's.
 #   kelvo_wine_prefix_remove  stops the prefix's wineserver and everything that runs in the
@@ -69,13 +72,14 @@ kelvo_wine_template() {
 }
 
 kelvo_wine_prefix_new() {
-  local started=$EPOCHREALTIME template
+  local started=$EPOCHREALTIME template temporary=${TMPDIR:-/tmp}
+  unset TMPDIR
   command -v wine >/dev/null && command -v wineserver >/dev/null ||
     { echo "wine: Wine is missing; run scripts/install-deps windows" >&2; return 1; }
   export WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES=$kKelvoWineOverrides
   unset WINEPREFIX
   template=$(kelvo_wine_template) || return 1
-  KELVO_WINE_DIR=$(mktemp -d "${TMPDIR:-/tmp}/kelvo-wine.XXXXXX") || return 1
+  KELVO_WINE_DIR=$(mktemp -d "$temporary/kelvo-wine.XXXXXX") || return 1
   chmod 700 "$KELVO_WINE_DIR"
   export KELVO_WINE_DIR WINEPREFIX=$KELVO_WINE_DIR/prefix
   # A copy of its own: nothing a program does in it reaches the booted one or another run.

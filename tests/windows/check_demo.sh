@@ -55,8 +55,13 @@ if [ "$check" = as-user ]; then
   kelvo_wine_prefix_new || exit 125
   export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winepulse.drv=d"
   printf 'pcm.!default { type null }\nctl.!default { type hw card 0 }\n' >"$HOME/.asoundrc"
-  temporary=$WINEPREFIX/drive_c/users/$(id -un)/Temp
+  # The user's temporary folder as this Wine makes it (Wine 8: C:\users\NAME\Temp; Wine 10,
+  # as Windows: C:\users\NAME\AppData\Local\Temp).
+  windows_temporary=$(wine cmd /c 'echo %TEMP%' </dev/null 2>/dev/null | tr -d '\r')
+  temporary=$(winepath -u "$windows_temporary" 2>/dev/null)
+  [ -n "$windows_temporary" ] && [ -d "$temporary" ] || exit 125
   echo "$temporary" >"$log.temporary"
+  echo "$windows_temporary" >"$log.windows-temporary"
   ls -A "$temporary" >"$log.before" 2>/dev/null
   cd "$folder" || exit 125
   wine ./tessic.exe </dev/null >"$log" 2>&1 &
@@ -275,10 +280,8 @@ check_read_only() {
     line=$(grep -F "WARNING: cannot create \"$winfolder\\$name\"" "$log")
     say "$line"
     used=$(sed -n 's/^\[u[A-Za-z]*\] WARNING: cannot create "[^"]*" ([^)]*), using "\(.*\)" instead$/\1/p' <<<"$line")
-    case "$used" in
-      'C:\users\'"$user"'\Temp\'*"$name") ;;
-      *) fail "the warning's file \"$used\" is not in $user's temporary folder (C:\\users\\$user\\Temp\\)" ;;
-    esac
+    [ "$used" = "$(cat "$log.windows-temporary")\\$name" ] ||
+      fail "the warning's file \"$used\" is not in $user's temporary folder ($(cat "$log.windows-temporary"))"
   done
   [ "$(grep -c WARNING "$log")" -eq 2 ] || fail "more warnings than the two: $(grep WARNING "$log")"
   [ -z "$(left_in "$folder")" ] || fail "left in the read-only folder: $(left_in "$folder" | tr '\n' ' ')"

@@ -1,6 +1,6 @@
 // The Windows window and process: a borderless window named "tessic" covering its monitor
-// with a GL context (from System32's opengl32.dll, delay-loaded after the process limited
-// DLL loading to the system folder, though another lies beside the program) that takes
+// with a GL context (from System32's opengl32.dll, loaded after the process limited DLL
+// loading to the system folder, though another lies beside the program) that takes
 // 8192 x 8192 textures, with no pointer over it; Escape, a close
 // request and the window's destruction handed out as events; standard output byte for byte.
 #include <gtest/gtest.h>
