@@ -12,6 +12,14 @@
 #   read-only  run as "nobody" from a folder only root may write (0555): each temporary file
 #              goes to that user's temporary folder after one WARNING line naming both, the
 #              demo runs, Escape ends it with 0, and neither folder keeps anything.
+#   song       the screen's middle and the harness's sink recorded together from before the
+#              start into the harbour, measured by the host's kelvo-sync: the pictures' cuts
+#              and the song's hits paired (at least kSongPairedCuts of them) at a median
+#              offset within kSongOffsetMs. The pictures follow the demo's clock of the song
+#              heard, so the song reaches the sink from the place that clock says; a song
+#              heard late or early by more than the limit, at another speed or not at all
+#              fails. (A single cut's offset varies by up to 50 ms from the grabber's timing,
+#              the Linux program's too; their median does not.)
 #   damaged    a copy whose FONT entry is 4096 bytes of 0x5A ends with the same last line
 #              (with its own path) and status as the host's Linux program damaged the same.
 #
@@ -34,6 +42,10 @@ readonly kMapSeconds=60 kHarbourSeconds=7 kEndSeconds=15
 # The pointer probe's square, in the sky (still, so that two grabs of it differ only by the
 # pointer drawn into one of them).
 readonly kProbeX=900 kProbeY=150 kProbeSide=48
+# The song's place: cuts paired with hits (sixteen pictures and the harbour in the
+# recording), the largest median offset allowed (sound later than this behind the picture
+# is noticed), and the recorded part of the screen (its middle, where every cut shows).
+readonly kSongPairedCuts=13 kSongOffsetMs=45 kSongGrabWidth=480 kSongGrabHeight=270
 
 check=${1:-}
 fail() { echo "check_demo $check: $*" >&2; exit 1; }
@@ -83,7 +95,7 @@ if [ "$check" = as-user ]; then
   exit "$status"
 fi
 
-case "$check" in screen|close|read-only|damaged) ;; *) echo "usage: $0 screen|close|read-only|damaged TESSIC.exe HOST_BUILD" >&2; exit 2 ;; esac
+case "$check" in screen|close|read-only|song|damaged) ;; *) echo "usage: $0 screen|close|read-only|song|damaged TESSIC.exe HOST_BUILD" >&2; exit 2 ;; esac
 [ $# -eq 3 ] || { echo "usage: $0 $check TESSIC.exe HOST_BUILD" >&2; exit 2; }
 exe=$(realpath "$2") host=$(realpath "$3")
 [ -f "$exe" ] || fail "no $exe"
@@ -93,8 +105,8 @@ kMappedLine=$(kelvo_log_line kMappedWindowLine windows) || fail "platform/window
 readonly kMappedLine
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/kelvo-check-demo.XXXXXX") || exit 1
-demo=
-trap 'stop_process "$demo" TERM 5; rm -rf "$work"' EXIT
+demo= recorder=
+trap 'stop_process "$demo" TERM 5; stop_process "$recorder" INT 5; rm -rf "$work"' EXIT
 trap 'exit 143' TERM
 trap 'exit 130' INT
 
@@ -288,6 +300,44 @@ check_read_only() {
   cmp -s "$log.before" "$log.after" ||
     fail "left in $user's temporary folder: $(diff "$log.before" "$log.after" | grep '^>' | tr '\n' ' ')"
   say "nothing is left in the folder or in $(cat "$log.temporary" | sed "s|^$home/[^/]*/prefix/||")"
+}
+
+check_song() {
+  local folder=$work/demo film=$work/song.mkv width height tenths offsets paired median
+  [ -x "$host/kelvo-sync" ] || fail "no kelvo-sync in $host"
+  read -r _ _ width height <<<"$(geometry -root)"
+  fresh_folder "$folder"
+  # Both inputs are stamped with the wall clock as they arrive; the output at a constant
+  # frame rate, so that a frame's number gives its time.
+  start_job ffmpeg -nostdin -hide_banner -loglevel error -y \
+    -thread_queue_size 1024 -f x11grab -framerate 60 -video_size ${kSongGrabWidth}x$kSongGrabHeight \
+    -i "$DISPLAY+$(((width - kSongGrabWidth) / 2)),$(((height - kSongGrabHeight) / 2))" \
+    -thread_queue_size 1024 -f pulse -sample_rate 44100 -channels 2 -fragment_size 1764 -i "$KELVO_SINK.monitor" \
+    -fps_mode cfr -r 60 -c:v ffv1 -c:a pcm_s16le "$film" </dev/null >"$work/recorder.log" 2>&1
+  recorder=$started_pid
+  for ((tenths = 0; tenths < 50; tenths++)); do
+    [ "$(stat -c %s "$film" 2>/dev/null || echo 0)" -gt 0 ] && break
+    running "$recorder" || { cat "$work/recorder.log" >&2; fail "the recorder failed"; }
+    sleep 0.1
+  done
+  start_demo "$folder"
+  await_mapped "$folder"
+  sleep $kHarbourSeconds
+  stop_process "$recorder" INT 5
+  recorder=
+  end_with Escape "$folder"
+
+  "$host/kelvo-sync" "$film" --limit 1000 >"$work/sync.txt" 2>&1
+  [ $? -le 1 ] || { cat "$work/sync.txt" >&2; fail "kelvo-sync could not read the recording"; }
+  offsets=$(sed -n 's/.*offset *\([-+0-9.]*\) ms$/\1/p' "$work/sync.txt" | sort -g)
+  paired=$(grep -c . <<<"$offsets")
+  median=$(awk '{ v[NR] = $1 } END { if (NR == 0) print "none"; else if (NR % 2) print v[(NR + 1) / 2];
+                                      else printf "%.2f\n", (v[NR / 2] + v[NR / 2 + 1]) / 2 }' <<<"$offsets")
+  say "$paired cuts paired with the song's hits, offsets (ms) $(tr '\n' ' ' <<<"$offsets")"
+  say "the song is heard $median ms after the picture (median)"
+  [ "$paired" -ge $kSongPairedCuts ] || { cat "$work/sync.txt" >&2; fail "fewer than $kSongPairedCuts cuts have the song's hit"; }
+  awk -v m="$median" -v l=$kSongOffsetMs 'BEGIN { exit !(m != "none" && m <= l && m >= -l) }' ||
+    fail "the song is $median ms from the pictures' place (limit $kSongOffsetMs ms)"
 }
 
 check_damaged() {
