@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "demo/entry.hpp"
 #include "demo/kelvo.hpp"
@@ -15,7 +16,10 @@ int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   WriteBanner();
   std::string deviceName = "default";
-  ParseDeviceArgument(deviceName, std::span<const char* const>(argv, static_cast<std::size_t>(argc)));
+  const std::vector<std::string> arguments = ProgramArguments(argc, argv);
+  std::vector<const char*> words;
+  for (const std::string& argument : arguments) words.push_back(argument.c_str());
+  ParseDeviceArgument(deviceName, words);
   // The engine lives until the process ends inside Run; it is never destroyed.
   auto* kelvo = new TKelvo(std::string_view(deviceName).substr(0, 255));
   kelvo->Init();

@@ -2,3 +2,5 @@
 #include "platform/process.hpp"
 
 void PrepareProcess() {}
+
+std::vector<std::string> ProgramArguments(int argc, char** argv) { return {argv, argv + argc}; }

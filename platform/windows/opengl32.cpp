@@ -20,7 +20,11 @@
 
 namespace {
 
-std::string Line(std::string_view text) { return "[" + std::string(kDisplayUnit) + "] " + std::string(text); }
+std::string Line(std::string_view text) {
+  std::string line = "[";
+  line.append(kDisplayUnit).append("] ").append(text);
+  return line;
+}
 
 // Where every pointer leads until the DLL is loaded. It is reached through pointers of other
 // types; it takes nothing and never returns, which the calling convention makes harmless.
@@ -46,7 +50,11 @@ void LoadOpenGL32() {
               kExitAssertion);
   auto resolve = [](void*& pointer, const char* name) {
     FARPROC address = GetProcAddress(module, name);
-    if (address == nullptr) FatalLine(Line(std::string("ERROR: opengl32.dll has no ") + name), kExitAssertion);
+    if (address == nullptr) {
+      std::string text = "ERROR: opengl32.dll has no ";
+      text.append(name);
+      FatalLine(Line(text), kExitAssertion);
+    }
     pointer = reinterpret_cast<void*>(address);
   };
 #define KELVO_RESOLVE(name) resolve(kelvoImp_##name, #name);

@@ -11,6 +11,7 @@
 #include <cstdio>
 
 #include "platform/windows/console.hpp"
+#include "platform/windows/wide.hpp"
 
 namespace {
 
@@ -40,3 +41,5 @@ void PrepareProcess() {
   _setmode(_fileno(stdout), _O_BINARY);
   _setmode(_fileno(stderr), _O_BINARY);
 }
+
+std::vector<std::string> ProgramArguments(int, char**) { return Utf8Arguments(GetCommandLineW()); }

@@ -1,6 +1,8 @@
 // uWide: UTF-8 and UTF-16, long paths and error words (see wide.hpp).
 #include "platform/windows/wide.hpp"
 
+#include <shellapi.h>
+
 #include <climits>
 
 std::wstring WideFromUtf8(std::string_view utf8) {
@@ -73,4 +75,14 @@ std::string ErrorWords(DWORD error) {
   }
   if (words.empty()) return "error " + std::to_string(error);
   return Utf8FromWide(words);
+}
+
+std::vector<std::string> Utf8Arguments(const wchar_t* commandLine) {
+  int count = 0;
+  wchar_t** words = CommandLineToArgvW(commandLine, &count);
+  std::vector<std::string> arguments;
+  if (words == nullptr) return arguments;
+  for (int i = 0; i < count; ++i) arguments.push_back(Utf8FromWide(words[i]));
+  LocalFree(words);
+  return arguments;
 }

@@ -8,6 +8,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 // UTF-8 to UTF-16 and back. Bytes that are not UTF-8 (and lone surrogates the other way)
 // become U+FFFD, so a damaged name is never silently shortened.
@@ -22,6 +23,10 @@ std::wstring SystemPath(std::string_view utf8Path);
 // A path as the system reports it, for the demo's lines and its UTF-8 strings: the "\\?\"
 // prefix the system may add is taken off again ("\\?\UNC\server\x" becomes "\\server\x").
 std::string DisplayPath(std::wstring_view systemPath);
+
+// A command line's words (split as Windows' own programs split it: quotes group, backslashes
+// escape quotes) in UTF-8.
+std::vector<std::string> Utf8Arguments(const wchar_t* commandLine);
 
 // The system's words for an error code, in UTF-8, without the closing full stop and line
 // break ("Access is denied"); "error <code>" where the system has none.

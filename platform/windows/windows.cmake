@@ -6,5 +6,6 @@
 target_sources(kelvo_platform PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/wide.cpp
   ${CMAKE_CURRENT_LIST_DIR}/opengl32.cpp)
-# ole32: COM for WASAPI; user32 and gdi32: the window and its pixel format. All Known DLLs.
-target_link_libraries(kelvo_platform PUBLIC ole32 user32 gdi32)
+# ole32: COM for WASAPI; user32 and gdi32: the window and its pixel format; shell32: the
+# command line's words. All Known DLLs.
+target_link_libraries(kelvo_platform PUBLIC ole32 user32 gdi32 shell32)

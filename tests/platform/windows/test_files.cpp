@@ -141,6 +141,9 @@ TEST(WidePaths, SurviveTheRoundTripAndLongPathsGetThePrefix) {
   EXPECT_EQ(FolderPartLength("C:\\a/b\\tessic.exe"), 7u);
   EXPECT_EQ(FolderPartLength("tessic.exe"), 0u);
   EXPECT_EQ(ErrorWords(ERROR_ACCESS_DENIED).back() != '.', true);
+  // A device named outside every code page reaches the program whole, quotes grouping.
+  const std::vector<std::string> words = {"tessic.exe", "--device", "Kopfh\xC3\xB6rer (\xC3\x85sa\xE2\x80\x99s \xCE\xA9)"};
+  EXPECT_EQ(Utf8Arguments(L"tessic.exe --device \"Kopfh\u00F6rer (\u00C5sa\u2019s \u03A9)\""), words);
 }
 
 TEST(WidePaths, ExecutablePathNamesThisProgramAndMapsIt) {
