@@ -248,34 +248,26 @@ void WriteFrames(std::ostream& md, const TConfig& config, const TResults& r) {
   md << "\n";
 }
 
-// tessic.exe under Wine against kelvo: start-up to each one's mapped window, phase by phase,
-// and the harbour's time per frame from both programs' frame-rate reports.
-void WriteUnderWine(std::ostream& md, const TConfig& config, const TResults& r) {
-  const TWineComparison& w = r.Wine;
+const char* const kWineNames[2] = {"kelvo", "tessic.exe under Wine"};
+
+// Exec to each one's mapped window: the totals, the target, and phase by phase.
+void WriteWineStartup(std::ostream& md, const TWineComparison& w) {
   auto total = [](const TStart& s) { return s.Phases.Total; };
   auto cpu = [](const TStart& s) { return s.Cpu.RunMs; };
   auto peak = [](const TStart& s) { return s.PeakBytes; };
-  const char* names[2] = {"kelvo", "tessic.exe under Wine"};
-  md << "## tessic.exe under Wine against kelvo\n\n"
-     << "The Windows build (`tessic.exe`, the same store) under " << r.WineVersion
-     << ", started through `scripts/wine` in one Wine prefix made for the whole benchmark (`scripts/wine-session`: "
-        "its server, services and desktop process already running), against this kelvo; the two alternate run "
-        "by run, one start-up of each "
-        "first not counted. The fastest run of each is given beside the median: other work on the machine "
-        "slows single runs.\n\n"
-     << "### Start-up: exec to the mapped window\n\n"
+  md << "### Start-up: exec to the mapped window\n\n"
      << "Exec to \"" << kLinuxWindowLines.Mapped << "\" (kelvo) and from the exec of the wrapper to \""
      << kWindowsWindowLines.Mapped << "\" (tessic.exe: Wine's own start counts). CPU ms is the processor time "
         "of the program's process up to that line (for tessic.exe without the wineserver's); peak resident "
         "memory is its VmHWM then.\n\n"
      << "| program | median ms | fastest ms | CPU ms | peak resident MB |\n|---|---:|---:|---:|---:|\n";
   for (int i = 0; i < 2; ++i)
-    md << "| " << names[i] << " | " << Fixed(MedianOf(w.Start[i], total)) << " | "
+    md << "| " << kWineNames[i] << " | " << Fixed(MedianOf(w.Start[i], total)) << " | "
        << Fixed(FastestOf(w.Start[i], total)) << " | " << Fixed(MedianOf(w.Start[i], cpu)) << " | "
        << Mb(MedianOf(w.Start[i], peak)) << " |\n";
-  const double startRatio = MedianOf(w.Start[1], total) / MedianOf(w.Start[0], total);
-  md << "\nTarget: tessic.exe's start-up at most 1.5 x kelvo's: " << Fixed(startRatio, 2) << " x, "
-     << Verdict(startRatio <= 1.5) << ". Fastest against fastest: "
+  const double ratio = MedianOf(w.Start[1], total) / MedianOf(w.Start[0], total);
+  md << "\nTarget: tessic.exe's start-up at most 1.5 x kelvo's: " << Fixed(ratio, 2) << " x, "
+     << Verdict(ratio <= 1.5) << ". Fastest against fastest: "
      << Ratio(FastestOf(w.Start[1], total), FastestOf(w.Start[0], total))
      << " x; paired (run i against run i): " << Fixed(PairedRatio(w.Start[1], w.Start[0], total), 2)
      << " x; CPU: " << Ratio(MedianOf(w.Start[1], cpu), MedianOf(w.Start[0], cpu)) << " x.\n"
@@ -290,15 +282,17 @@ void WriteUnderWine(std::ostream& md, const TConfig& config, const TResults& r) 
                            {"**total**", &TStartup::Total}};
   WritePhaseRows(md, phases, w.Start[1], w.Start[0]);
   md << "\n";
-  if (w.Frames[0].empty()) {
-    md << "(The harbour's frames under Wine not measured in this run: --no-frames.)\n\n";
-    return;
-  }
+}
+
+// The harbour's time per frame from both programs' frame-rate reports, and the target.
+void WriteWineFrames(std::ostream& md, const TConfig& config, const TWineComparison& w) {
   auto ms = [](const TReportedFrames& f) { return f.MsPerFrame; };
-  auto cpuFrame = [](const TReportedFrames& f) { return f.CpuMsPerFrame; };
+  auto cpu = [](const TReportedFrames& f) { return f.CpuMsPerFrame; };
+  auto steal = [](const TReportedFrames& f) { return f.Steal * 100; };
   md << "### Frames of the harbour scene\n\n"
      << "Time per frame from each program's own frame-rate reports (\"N fps\" once a second): the mean of the "
-        "reports over " << Fixed(config.FrameSeconds, 0)
+        "reports over "
+     << Fixed(config.FrameSeconds, 0)
      << " s of the harbour per run, as a time per frame, then the median and the fastest of the runs. Neither "
         "program has a probe loaded: Wine opens libGL itself and looks its functions up there, so a preloaded "
         "probe never sees tessic.exe's buffer swaps, and the reports are the one measure both programs give "
@@ -306,18 +300,35 @@ void WriteUnderWine(std::ostream& md, const TConfig& config, const TResults& r) 
         "renderer's; for tessic.exe not the wineserver's) over the same window, per frame.\n\n"
      << "| program | median ms/frame | fastest ms/frame | fps (median) | CPU ms/frame |\n|---|---:|---:|---:|---:|\n";
   for (int i = 0; i < 2; ++i)
-    md << "| " << names[i] << " | " << Fixed(MedianOf(w.Frames[i], ms)) << " | " << Fixed(FastestOf(w.Frames[i], ms))
-       << " | " << Fixed(MedianOf(w.Frames[i], [](const TReportedFrames& f) { return f.Fps; })) << " | "
-       << Fixed(MedianOf(w.Frames[i], cpuFrame)) << " |\n";
-  const double frameRatio = MedianOf(w.Frames[1], ms) / MedianOf(w.Frames[0], ms);
-  md << "\nTarget: tessic.exe's time per frame at most 1.2 x kelvo's: " << Fixed(frameRatio, 2) << " x, "
-     << Verdict(frameRatio <= 1.2) << ". Fastest against fastest: "
+    md << "| " << kWineNames[i] << " | " << Fixed(MedianOf(w.Frames[i], ms)) << " | "
+       << Fixed(FastestOf(w.Frames[i], ms)) << " | "
+       << Fixed(MedianOf(w.Frames[i], [](const TReportedFrames& f) { return f.Fps; })) << " | "
+       << Fixed(MedianOf(w.Frames[i], cpu)) << " |\n";
+  const double ratio = MedianOf(w.Frames[1], ms) / MedianOf(w.Frames[0], ms);
+  md << "\nTarget: tessic.exe's time per frame at most 1.2 x kelvo's: " << Fixed(ratio, 2) << " x, "
+     << Verdict(ratio <= 1.2) << ". Fastest against fastest: "
      << Ratio(FastestOf(w.Frames[1], ms), FastestOf(w.Frames[0], ms))
      << " x; paired: " << Fixed(PairedRatio(w.Frames[1], w.Frames[0], ms), 2)
-     << " x; CPU per frame: " << Ratio(MedianOf(w.Frames[1], cpuFrame), MedianOf(w.Frames[0], cpuFrame)) << " x.\n"
+     << " x; CPU per frame: " << Ratio(MedianOf(w.Frames[1], cpu), MedianOf(w.Frames[0], cpu)) << " x.\n"
      << "Each run (ms/frame): kelvo " << Each(w.Frames[0], ms) << "; tessic.exe " << Each(w.Frames[1], ms)
-     << ". Hypervisor steal: kelvo " << Each(w.Frames[0], [](const TReportedFrames& f) { return f.Steal * 100; })
-     << " %; tessic.exe " << Each(w.Frames[1], [](const TReportedFrames& f) { return f.Steal * 100; }) << " %.\n\n";
+     << ". Hypervisor steal: kelvo " << Each(w.Frames[0], steal) << " %; tessic.exe " << Each(w.Frames[1], steal)
+     << " %.\n\n";
+}
+
+// tessic.exe under Wine against kelvo: how the two were run, then start-up and frames.
+void WriteUnderWine(std::ostream& md, const TConfig& config, const TResults& r) {
+  md << "## tessic.exe under Wine against kelvo\n\n"
+     << "The Windows build (`tessic.exe`, the same store) under " << r.WineVersion
+     << ", started through `scripts/wine` in one Wine prefix made for the whole benchmark "
+        "(`scripts/wine-session`: its server, services and desktop process already running), against this "
+        "kelvo; the two alternate run by run, one start-up of each first not counted. The fastest run of each "
+        "is given beside the median: other work on the machine slows single runs.\n\n";
+  WriteWineStartup(md, r.Wine);
+  if (r.Wine.Frames[0].empty()) {
+    md << "(The harbour's frames under Wine not measured in this run: --no-frames.)\n\n";
+  } else {
+    WriteWineFrames(md, config, r.Wine);
+  }
 }
 
 // The resident memory at the largest sample of a full run, part by part, and the buffers.
