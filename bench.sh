@@ -13,14 +13,32 @@
 #   ./bench.sh --baseline OLD_KELVO          also start-up warm and cold against another kelvo
 #                                            (one whose store is uncompressed); cold runs drop
 #                                            the page cache, so they need root
+#   ./bench.sh --windows                     also tessic.exe under Wine against kelvo: builds the
+#                                            Windows tree in build-bench-windows/ with this
+#                                            build's store (scripts/windows-build) and runs the
+#                                            benchmark inside one Wine prefix made for it
+#                                            (scripts/wine-session)
 set -euo pipefail
 cd "$(dirname "$0")"
-scripts/install-deps build harness tests
+windows=0
+options=()
+for option in "$@"; do
+  if [ "$option" = --windows ]; then windows=1; else options+=("$option"); fi
+done
+purposes=(build harness tests)
+[ "$windows" = 0 ] || purposes+=(windows)
+scripts/install-deps "${purposes[@]}"
 build=build-bench
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DKELVO_SANITIZE=OFF -DKELVO_TESTS=ON >/dev/null
 cmake --build "$build" -j"$(nproc)" --target kelvo-bench
-exec scripts/headless "$build/kelvo-bench" \
+session=()
+if [ "$windows" = 1 ]; then
+  KELVO_HOST_BUILD="$PWD/$build" scripts/windows-build "$PWD/build-bench-windows"
+  session=(scripts/wine-session)
+  options+=(--tessic-exe build-bench-windows/tessic.exe --wine scripts/wine)
+fi
+exec scripts/headless "${session[@]}" "$build/kelvo-bench" \
   --kelvo "$build/kelvo" --floor "$build/kelvo-floor" \
   --glprobe "$build/bench/libkelvo-glprobe.so" --allocprobe "$build/bench/libkelvo-allocprobe.so" \
   --gllimit "$build/bench/libkelvo-gllimit.so" \
-  --out bench/results.md --command "./bench.sh${*:+ $*}" "$@"
+  --out bench/results.md --command "./bench.sh${*:+ $*}" "${options[@]}"

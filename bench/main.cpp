@@ -12,10 +12,14 @@
 //   store      with --baseline: start-up of a kelvo whose store is kept uncompressed, of
 //              this kelvo and of the floor reading this kelvo's store, alternating, warm
 //              (files in the page cache) and cold (page cache dropped before every run)
+//   windows    with --tessic-exe: tessic.exe under Wine (started by the --wine wrapper, in
+//              the Wine session the caller made) against kelvo, alternating: exec to each
+//              one's mapped-window line, and the harbour's time per frame from both programs'
+//              frame-rate reports (a preloaded probe does not see the swaps of Wine's libGL)
 //
 //   kelvo-bench --kelvo EXE --floor EXE --glprobe SO --allocprobe SO --out FILE
 //               [--command TEXT] [--runs N] [--frame-seconds S] [--no-full] [--no-frames] [--baseline EXE]
-//               [--gllimit SO]
+//               [--gllimit SO] [--tessic-exe EXE --wine SCRIPT]
 //
 #include <sys/stat.h>
 #include <unistd.h>
@@ -126,6 +130,7 @@ struct TSide {
   std::vector<std::string> Arguments;
   double HarbourFromMs = 0;
   std::vector<std::pair<std::string, std::string>> Environment = {};
+  TWindowLines Window = kLinuxWindowLines;  // the lines its system's window writes
 };
 
 TStart MeasureStartup(const TSide& side) {
@@ -135,22 +140,24 @@ TStart MeasureStartup(const TSide& side) {
   request.Arguments = side.Arguments;
   request.Environment = side.Environment;
   request.StopAfterMappedMs = kStartupStopMs;
+  request.MappedLine = side.Window.Mapped;
   request.TimeoutMs = 30000;
   request.OnLine = [&](pid_t pid, const TLine& line) {
-    if (line.Text.find(kMappedWindowLine) == std::string::npos) return;
+    if (line.Text.find(side.Window.Mapped) == std::string::npos) return;
     if (std::optional<TThreadTimes> times = ThreadTimes(pid)) start.Cpu = *times;
     start.PeakBytes = StatusBytes(pid, "VmHWM").value_or(0);
   };
   TRunResult run = RunProgram(request);
   std::string error;
-  std::optional<TStartup> startup = StartupPhases(run.Lines, error);
+  std::optional<TStartup> startup = StartupPhases(run.Lines, error, side.Window);
   if (!startup) RunFailed(side.Name + " start-up: " + error, run);
   start.Phases = *startup;
   start.Steal = run.StealShare;
-  const bool isKelvo = side.Name == "kelvo";
+  // kelvo's steps are tessic.exe's too: both are the demo's own lines.
+  const bool isFloor = side.Name == "floor";
   for (std::size_t i = 0; i < kStepCount; ++i) {
-    const char* from = isKelvo ? kSteps[i].KelvoFrom : kSteps[i].FloorFrom;
-    const char* to = isKelvo ? kSteps[i].KelvoTo : kSteps[i].FloorTo;
+    const char* from = isFloor ? kSteps[i].FloorFrom : kSteps[i].KelvoFrom;
+    const char* to = isFloor ? kSteps[i].FloorTo : kSteps[i].KelvoTo;
     if (from != nullptr) start.Steps[i] = Between(run.Lines, from, to).value_or(0);
   }
   return start;
@@ -163,23 +170,31 @@ struct TCpuMark {
   TThreadTimes Times;
 };
 
-TFrames MeasureFrames(const TSide& side, const TConfig& config, bool wrapGlyphs, const std::string& glprobe) {
-  const std::string log = TempFile(side.Name + "-swaps.bin");
+// A run through the harbour scene: stopped config.FrameSeconds after the harbour has run for
+// a while, with the processor time of the program's threads where the measuring window opens
+// (the first sample inside the harbour) and where it closes (the last one, taken just before
+// the program is stopped).
+struct THarbourRun {
+  TRunResult Run;
+  TCpuMark First, Last;
+  double FirstReportMs = 0;  // the first frame-rate report that counts only harbour frames
+};
+
+THarbourRun RunHarbour(const TSide& side, const TConfig& config,
+                       std::vector<std::pair<std::string, std::string>> environment) {
   std::optional<double> mappedMs;
   std::optional<TCpuMark> first, last;
   TRunRequest request;
   request.Program = side.Program;
   request.Arguments = side.Arguments;
-  request.Environment = {{"LD_PRELOAD", glprobe}, {"KELVO_BENCH_SWAP_LOG", log}};
-  if (wrapGlyphs) request.Environment.emplace_back("KELVO_BENCH_WRAP_GLYPHS", "1");
+  request.Environment = std::move(environment);
+  request.MappedLine = side.Window.Mapped;
   request.StopAfterMappedMs = side.HarbourFromMs + config.FrameSeconds * 1000;
   request.TimeoutMs = *request.StopAfterMappedMs + 60000;
   const std::uint64_t startNs = MonotonicNs();
   request.OnLine = [&](pid_t, const TLine& line) {
-    if (!mappedMs && line.Text.find(kMappedWindowLine) != std::string::npos) mappedMs = line.Ms;
+    if (!mappedMs && line.Text.find(side.Window.Mapped) != std::string::npos) mappedMs = line.Ms;
   };
-  // The window opens at the first sample after the harbour has run for a while and closes
-  // at the last one, taken just before the program is stopped.
   request.SampleEveryMs = 100;
   request.Sample = [&](pid_t pid) {
     if (!mappedMs || static_cast<double>(MonotonicNs() - startNs) / 1e6 < *mappedMs + side.HarbourFromMs) return;
@@ -191,21 +206,43 @@ TFrames MeasureFrames(const TSide& side, const TConfig& config, bool wrapGlyphs,
   };
   TRunResult run = RunProgram(request);
   if (!run.MappedMs || run.TimedOut || !first || !last) RunFailed(side.Name + " frames: no full run", run);
+  THarbourRun harbour{std::move(run), *first, *last};
+  // A report counts the second before it: the first one a second into the harbour.
+  harbour.FirstReportMs = *harbour.Run.MappedMs + side.HarbourFromMs + 1000;
+  return harbour;
+}
+
+TFrames MeasureFrames(const TSide& side, const TConfig& config, bool wrapGlyphs, const std::string& glprobe) {
+  const std::string log = TempFile(side.Name + "-swaps.bin");
+  std::vector<std::pair<std::string, std::string>> environment = {{"LD_PRELOAD", glprobe},
+                                                                  {"KELVO_BENCH_SWAP_LOG", log}};
+  if (wrapGlyphs) environment.emplace_back("KELVO_BENCH_WRAP_GLYPHS", "1");
+  const THarbourRun harbour = RunHarbour(side, config, std::move(environment));
   TFrames frames;
-  frames.Steal = run.StealShare;
+  frames.Steal = harbour.Run.StealShare;
   const std::vector<std::uint64_t> swaps = ReadSwaps(log);
-  frames.Stats = FrameStats(swaps, first->Ns, last->Ns);
-  if (frames.Stats.Frames < 10) RunFailed(side.Name + " frames: too few buffer swaps logged", run);
-  frames.CpuMsPerFrame = (last->Times.RunMs - first->Times.RunMs) / frames.Stats.Frames;
+  frames.Stats = FrameStats(swaps, harbour.First.Ns, harbour.Last.Ns);
+  if (frames.Stats.Frames < 10) RunFailed(side.Name + " frames: too few buffer swaps logged", harbour.Run);
+  frames.CpuMsPerFrame = (harbour.Last.Times.RunMs - harbour.First.Times.RunMs) / frames.Stats.Frames;
   // Frame-rate reports after the window start, for comparison with the swaps.
-  std::vector<TLine> late;
-  for (const TLine& line : run.Lines)
-    if (line.Ms >= *run.MappedMs + side.HarbourFromMs + 1000) late.push_back(line);
-  std::vector<int> reports = FrameReports(late);
-  double sum = 0;
-  for (int count : reports) sum += count;
-  frames.ReportedFps = reports.empty() ? 0 : sum / static_cast<double>(reports.size());
+  frames.ReportedFps = MeanReport(harbour.Run.Lines, harbour.FirstReportMs);
   std::filesystem::remove(log);
+  return frames;
+}
+
+// The harbour's time per frame from the program's own frame-rate reports, without a probe:
+// the measure that a program under Wine and the Linux program share (Wine opens libGL
+// itself and looks its functions up there, so a preloaded probe never sees its swaps).
+TReportedFrames MeasureReportedFrames(const TSide& side, const TConfig& config) {
+  const THarbourRun harbour = RunHarbour(side, config, {});
+  TReportedFrames frames;
+  frames.Steal = harbour.Run.StealShare;
+  frames.Fps = MeanReport(harbour.Run.Lines, harbour.FirstReportMs);
+  if (frames.Fps <= 0) RunFailed(side.Name + " frames: no frame-rate report in the harbour", harbour.Run);
+  frames.MsPerFrame = 1000 / frames.Fps;
+  const double seconds = static_cast<double>(harbour.Last.Ns - harbour.First.Ns) / 1e9;
+  if (seconds > 0)
+    frames.CpuMsPerFrame = (harbour.Last.Times.RunMs - harbour.First.Times.RunMs) / (seconds * frames.Fps);
   return frames;
 }
 
@@ -252,6 +289,28 @@ TFull MeasureFull(const TSide& side, const std::string& allocprobe, const std::s
   return full;
 }
 
+// tessic.exe under Wine against kelvo: start-up, then the harbour's frames, the two
+// alternating run by run. One start-up of each comes first and is not counted: it also
+// starts the Wine session's server and services again when they have ended since the last
+// Windows program (they linger half a minute).
+void MeasureUnderWine(const TConfig& config, const TSide& kelvo, TWineComparison& wine) {
+  const TSide tessic{"tessic.exe", config.WineRunner, {config.TessicExe}, kKelvoHarbourFromMs, {}, kWindowsWindowLines};
+  const TSide* const sides[2] = {&kelvo, &tessic};
+  Say("tessic.exe under Wine: warming up (one start-up of each, not counted)");
+  for (const TSide* side : sides) MeasureStartup(*side);
+  for (int run = 1; run <= config.Runs; ++run) {
+    for (int i = 0; i < 2; ++i) wine.Start[i].push_back(MeasureStartup(*sides[i]));
+    Say("start-up " + std::to_string(run) + ", kelvo and tessic.exe under Wine: " +
+        Fixed(wine.Start[0].back().Phases.Total) + " ms, " + Fixed(wine.Start[1].back().Phases.Total) + " ms");
+  }
+  if (!config.Frames) return;
+  for (int run = 1; run <= config.Runs; ++run) {
+    for (int i = 0; i < 2; ++i) wine.Frames[i].push_back(MeasureReportedFrames(*sides[i], config));
+    Say("frames from the reports " + std::to_string(run) + ", kelvo and tessic.exe under Wine: " +
+        Fixed(wine.Frames[0].back().MsPerFrame) + " ms, " + Fixed(wine.Frames[1].back().MsPerFrame) + " ms");
+  }
+}
+
 // ---------------------------------------------------------------------------------------
 // Outside the measurements.
 
@@ -275,6 +334,18 @@ std::string GLRenderer(const std::string& floor, const std::string& kelvo) {
     if (line.Text.rfind(mark, 0) == 0) return line.Text.substr(mark.size());
   }
   return "unknown";
+}
+
+// The version the Wine session's wine prints ("wine-8.0 (Debian 8.0~repack-4)").
+std::string WineVersion() {
+  TRunRequest request;
+  request.Program = "wine";
+  request.Arguments = {"--version"};
+  request.TimeoutMs = 30000;
+  TRunResult run = RunProgram(request);
+  for (const TLine& line : run.Lines)
+    if (line.Text.starts_with("wine")) return line.Text;
+  return "Wine";
 }
 
 // Empties the page cache (root only), so the next start reads the executable from disk.
@@ -309,19 +380,31 @@ TConfig ParseArguments(int argc, char** argv) {
     else if (option == "--baseline") config.Baseline = value();
     else if (option == "--no-frames") config.Frames = false;
     else if (option == "--gllimit") config.GLLimit = value();
+    else if (option == "--tessic-exe") config.TessicExe = value();
+    else if (option == "--wine") config.WineRunner = value();
     else throw std::runtime_error("unknown option " + option);
   }
   if (config.Kelvo.empty() || config.Floor.empty() || config.GLProbe.empty() || config.AllocProbe.empty() ||
-      config.Out.empty() || config.Runs < 1 || config.FrameSeconds <= 0)
+      config.Out.empty() || config.Runs < 1 || config.FrameSeconds <= 0 ||
+      config.TessicExe.empty() != config.WineRunner.empty())
     throw std::runtime_error(
         "usage: kelvo-bench --kelvo EXE --floor EXE --glprobe SO --allocprobe SO --out FILE "
-        "[--command TEXT] [--runs N] [--frame-seconds S] [--no-full] [--no-frames] [--baseline EXE] [--gllimit SO]");
+        "[--command TEXT] [--runs N] [--frame-seconds S] [--no-full] [--no-frames] [--baseline EXE] [--gllimit SO] "
+        "[--tessic-exe EXE --wine SCRIPT]");
   config.Kelvo = Real(config.Kelvo);
   config.Floor = Real(config.Floor);
   config.GLProbe = Real(config.GLProbe);
   config.AllocProbe = Real(config.AllocProbe);
   if (!config.Baseline.empty()) config.Baseline = Real(config.Baseline);
   if (!config.GLLimit.empty()) config.GLLimit = Real(config.GLLimit);
+  if (!config.TessicExe.empty()) {
+    config.TessicExe = Real(config.TessicExe);
+    config.WineRunner = Real(config.WineRunner);
+    // Outside a session every run would make a prefix of its own, and its start-up would
+    // count the copy and the services' start.
+    if (std::getenv("KELVO_WINE_DIR") == nullptr)
+      throw std::runtime_error("--tessic-exe needs a Wine session: run it inside scripts/wine-session");
+  }
   return config;
 }
 
@@ -338,6 +421,7 @@ int main(int argc, char** argv) {
     r.Machine = MachineDescription();
     r.LoadBefore = LoadAverage();
     r.Renderer = GLRenderer(config.Floor, config.Kelvo);
+    if (!config.TessicExe.empty()) r.WineVersion = WineVersion();
 
     const TSide kelvo{"kelvo", config.Kelvo, {}, kKelvoHarbourFromMs};
     const TSide floor{"floor", config.Floor, {"--store", config.Kelvo, "--reports", "100000"}, kFloorHarbourFromMs};
@@ -396,6 +480,7 @@ int main(int argc, char** argv) {
             ": kelvo " + Fixed(ours.back().Stats.MedianMs) + " ms, floor " + Fixed(base.back().Stats.MedianMs) + " ms");
       }
     }
+    if (!config.TessicExe.empty()) MeasureUnderWine(config, kelvo, r.Wine);
     if (config.Full) {
       for (int run = 1; run <= config.Runs; ++run) {
         r.FullKelvo.push_back(MeasureFull(kelvo, config.AllocProbe, config.Kelvo, std::nullopt));

@@ -2,6 +2,8 @@
 #include "bench/measure.hpp"
 #include "base/loglines.hpp"
 #include "platform/loglines.hpp"
+#include "platform/linux/loglines.hpp"
+#include "platform/windows/loglines.hpp"
 
 #include <algorithm>
 #include <charconv>
@@ -32,6 +34,9 @@ bool Number(std::string_view word, T& value, int base = 10) {
 
 }  // namespace
 
+const TWindowLines kLinuxWindowLines{linux_lines::kGLSetupDoneLine, linux_lines::kMappedWindowLine};
+const TWindowLines kWindowsWindowLines{windows_lines::kGLSetupDoneLine, windows_lines::kMappedWindowLine};
+
 std::vector<TLine> SplitOutput(std::string& rest, std::string_view chunk, double ms) {
   std::vector<TLine> lines;
   for (char c : chunk) {
@@ -59,10 +64,11 @@ std::optional<double> Between(const std::vector<TLine>& lines, std::string_view 
   return end->Ms - start->Ms;
 }
 
-std::optional<TStartup> StartupPhases(const std::vector<TLine>& lines, std::string& error) {
-  const std::string_view marks[] = {kGLSetupDoneLine, "found resource \"SONG\"",
+std::optional<TStartup> StartupPhases(const std::vector<TLine>& lines, std::string& error,
+                                      const TWindowLines& window) {
+  const std::string_view marks[] = {window.GLSetupDone, "found resource \"SONG\"",
                                     "found resource \"TEX_", kRegisteredRendererLine,
-                                    kMappedWindowLine};
+                                    window.Mapped};
   double at[5];
   double previous = 0;
   for (std::size_t i = 0; i < 5; ++i) {
@@ -96,6 +102,15 @@ std::vector<int> FrameReports(const std::vector<TLine>& lines) {
     if (words.size() == 2 && words[1] == "fps" && Number(words[0], frames)) reports.push_back(frames);
   }
   return reports;
+}
+
+double MeanReport(const std::vector<TLine>& lines, double fromMs) {
+  std::vector<TLine> late;
+  for (const TLine& line : lines)
+    if (line.Ms >= fromMs) late.push_back(line);
+  const std::vector<int> reports = FrameReports(late);
+  if (reports.empty()) return 0;
+  return std::accumulate(reports.begin(), reports.end(), 0.0) / static_cast<double>(reports.size());
 }
 
 int CountLines(const std::vector<TLine>& lines, std::string_view text) {

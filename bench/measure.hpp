@@ -24,17 +24,28 @@ struct TLine {
 // stays in `rest` for the next chunk.
 std::vector<TLine> SplitOutput(std::string& rest, std::string_view chunk, double ms);
 
+// The lines of a system's window that mark its start-up: the GL set-up done and the window
+// mapped. kLinuxWindowLines are the Linux program's ([uGLX] ...), kWindowsWindowLines
+// tessic.exe's ([uWGL] ...), both from the systems' loglines.txt.
+struct TWindowLines {
+  std::string_view GLSetupDone;
+  std::string_view Mapped;
+};
+extern const TWindowLines kLinuxWindowLines;
+extern const TWindowLines kWindowsWindowLines;
+
 // Start-up phases in milliseconds, measured between these marks:
-//   exec -> "[uGLX] INFO: GL(X) setup done"                       display
+//   exec -> the window's "GL(X) setup done" ("GL(WGL) ..." on Windows)    display
 //        -> "found resource "SONG""                                font atlas (store opened, atlas built, uploaded)
 //        -> first "found resource "TEX_"                           song (temporary file round trip, player set-up)
 //        -> first "registered renderer"                            pictures
-//        -> "[uGLX] INFO: Mapped Window"                           renderers
+//        -> the window's "Mapped Window"                           renderers
 struct TStartup {
   double Display = 0, Font = 0, Song = 0, Pictures = 0, Renderers = 0, Total = 0;
 };
 // Nothing when a mark is missing or the marks are out of order; error says which.
-std::optional<TStartup> StartupPhases(const std::vector<TLine>& lines, std::string& error);
+std::optional<TStartup> StartupPhases(const std::vector<TLine>& lines, std::string& error,
+                                      const TWindowLines& window = kLinuxWindowLines);
 
 // The time of the first line containing text, if any.
 std::optional<double> TimeOf(const std::vector<TLine>& lines, std::string_view text);
@@ -45,6 +56,10 @@ std::optional<double> Between(const std::vector<TLine>& lines, std::string_view 
 
 // The counts of the frame-rate reports ("  35 fps" ended by a carriage return), in order.
 std::vector<int> FrameReports(const std::vector<TLine>& lines);
+
+// The mean of the frame-rate reports that arrived at fromMs or later (frames a second); 0
+// when there are none.
+double MeanReport(const std::vector<TLine>& lines, double fromMs);
 
 // How many lines contain text.
 int CountLines(const std::vector<TLine>& lines, std::string_view text);

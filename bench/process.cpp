@@ -13,7 +13,6 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "platform/loglines.hpp"
 #include "tools/child_process.hpp"
 
 namespace {
@@ -69,7 +68,7 @@ TRunResult RunProgram(const TRunRequest& request) {
         const double at = MsSince(result.StartNs);
         if (got > 0) {
           for (TLine& line : SplitOutput(rest, std::string_view(buffer, static_cast<std::size_t>(got)), at)) {
-            if (!result.MappedMs && line.Text.find(kMappedWindowLine) != std::string::npos) result.MappedMs = line.Ms;
+            if (!result.MappedMs && line.Text.find(request.MappedLine) != std::string::npos) result.MappedMs = line.Ms;
             if (request.OnLine) request.OnLine(pid, line);
             result.Lines.push_back(std::move(line));
           }

@@ -1,6 +1,6 @@
 // One measured run of a program: started in a process group of its own with extra
 // environment, its stdout (and stderr) read as it arrives and timestamped line by line from
-// the moment before it was started, stopped a given time after its "Mapped Window" line or
+// the moment before it was started, stopped a given time after its mapped-window line or
 // left to end by itself, and sampled now and then while it runs (for its memory).
 #pragma once
 
@@ -10,6 +10,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -20,9 +21,10 @@ struct TRunRequest {
   std::string Program;
   std::vector<std::string> Arguments;
   std::vector<std::pair<std::string, std::string>> Environment;  // added to this process's
-  // Stop the program this long after its "[uGLX] INFO: Mapped Window" line; nothing lets it
-  // run to its own end.
+  // Stop the program this long after its mapped-window line (MappedLine: the Linux
+  // program's unless another system's program runs); nothing lets it run to its own end.
   std::optional<double> StopAfterMappedMs;
+  std::string_view MappedLine = kLinuxWindowLines.Mapped;
   double TimeoutMs = 180000;  // stopped after this long in any case
   // Called every SampleEveryMs while the program runs (and once just before it is stopped).
   double SampleEveryMs = 0;

@@ -33,6 +33,13 @@ double MedianOf(const std::vector<T>& runs, F field) {
 }
 
 template <class T, class F>
+double FastestOf(const std::vector<T>& runs, F field) {
+  double best = 1e300;
+  for (const T& run : runs) best = std::min(best, field(run));
+  return runs.empty() ? 0 : best;
+}
+
+template <class T, class F>
 std::string Each(const std::vector<T>& runs, F field, int digits = 1) {
   std::string text;
   for (const T& run : runs) text += (text.empty() ? "" : ", ") + Fixed(field(run), digits);
@@ -65,27 +72,36 @@ void WriteHeading(std::ostream& md, const TConfig& config, const TResults& r) {
      << "- Command: `" << config.Command << "`\n\n";
 }
 
+struct TPhase {
+  const char* Name;
+  double TStartup::*Field;
+};
+
+// One table row a phase: the median of the measured program's runs, of the reference's, and
+// their ratio.
+template <std::size_t N>
+void WritePhaseRows(std::ostream& md, const TPhase (&phases)[N], const std::vector<TStart>& measured,
+                    const std::vector<TStart>& reference) {
+  for (const TPhase& phase : phases) {
+    const double ours = MedianOf(measured, [&](const TStart& s) { return s.Phases.*phase.Field; });
+    const double base = MedianOf(reference, [&](const TStart& s) { return s.Phases.*phase.Field; });
+    md << "| " << phase.Name << " | " << Fixed(ours) << " | " << Fixed(base) << " | " << Ratio(ours, base) << " |\n";
+  }
+}
+
 // Start-up to the mapped window, phase by phase and step by step, with the processor time.
 void WriteStartup(std::ostream& md, const TResults& r) {
   const double kelvoTotal = MedianOf(r.StartKelvo, [](const TStart& s) { return s.Phases.Total; });
   const double floorTotal = MedianOf(r.StartFloor, [](const TStart& s) { return s.Phases.Total; });
   md << "## Start-up: exec to \"" << kMappedWindowLine << "\"\n\n"
      << "| phase | kelvo ms | floor ms | ratio |\n|---|---:|---:|---:|\n";
-  struct TPhase {
-    const char* Name;
-    double TStartup::*Field;
-  };
   const TPhase phases[] = {{"display (exec, X, GLX context, GL state)", &TStartup::Display},
                            {"font atlas (store mapped, glyphs, 8192x8192 upload)", &TStartup::Font},
                            {"song (temporary file round trip; kelvo also sets up ALSA)", &TStartup::Song},
                            {"pictures (20 reads and uploads)", &TStartup::Pictures},
                            {"renderers (37 registered, window mapped)", &TStartup::Renderers},
                            {"**total**", &TStartup::Total}};
-  for (const TPhase& phase : phases) {
-    const double ours = MedianOf(r.StartKelvo, [&](const TStart& s) { return s.Phases.*phase.Field; });
-    const double floor = MedianOf(r.StartFloor, [&](const TStart& s) { return s.Phases.*phase.Field; });
-    md << "| " << phase.Name << " | " << Fixed(ours) << " | " << Fixed(floor) << " | " << Ratio(ours, floor) << " |\n";
-  }
+  WritePhaseRows(md, phases, r.StartKelvo, r.StartFloor);
   for (std::size_t i = 0; i < kStepCount; ++i) {
     const double ours = MedianOf(r.StartKelvo, [&](const TStart& s) { return s.Steps[i]; });
     const double floor = MedianOf(r.StartFloor, [&](const TStart& s) { return s.Steps[i]; });
@@ -124,9 +140,8 @@ void WritePackedAtlas(std::ostream& md, const TResults& r) {
   auto peak = [](const TStart& s) { return s.PeakBytes; };
   const char* names[2] = {"8192 x 8192 (GL takes it)", "packed (GL limited to 4096)"};
   for (int i = 0; i < 2; ++i) {
-    double best = 1e300;
-    for (const TStart& s : r.Atlas[i]) best = std::min(best, total(s));
-    md << "| " << names[i] << " | " << Fixed(MedianOf(r.Atlas[i], total)) << " | " << Fixed(best) << " | "
+    md << "| " << names[i] << " | " << Fixed(MedianOf(r.Atlas[i], total)) << " | "
+       << Fixed(FastestOf(r.Atlas[i], total)) << " | "
        << Ratio(MedianOf(r.Atlas[i], total), MedianOf(r.Atlas[0], total)) << " | " << Fixed(MedianOf(r.Atlas[i], cpu))
        << " | " << Ratio(MedianOf(r.Atlas[i], cpu), MedianOf(r.Atlas[0], cpu)) << " | "
        << Mb(MedianOf(r.Atlas[i], peak)) << " | " << Ratio(MedianOf(r.Atlas[i], peak), MedianOf(r.Atlas[0], peak))
@@ -151,11 +166,7 @@ void WriteStoreComparison(std::ostream& md, const TResults& r) {
         "CPU ms | CPU ratio to before | peak resident MB |\n|---|---|---:|---:|---:|---:|---:|---:|---:|\n";
   auto cpu = [](const TStart& s) { return s.Cpu.RunMs; };
   auto total = [](const TStart& s) { return s.Phases.Total; };
-  auto fastest = [&](const std::vector<TStart>& runs) {
-    double best = 1e300;
-    for (const TStart& s : runs) best = std::min(best, total(s));
-    return best;
-  };
+  auto fastest = [&](const std::vector<TStart>& runs) { return FastestOf(runs, total); };
   for (int cold = 0; cold < 2; ++cold) {
     const auto& sides = cold ? c.Cold : c.Warm;
     const double before = MedianOf(sides[0], total);
@@ -235,6 +246,89 @@ void WriteFrames(std::ostream& md, const TConfig& config, const TResults& r) {
        << "(The probe moves every quad drawn with the atlas, whole, to its position modulo the screen width, "
           "in both programs alike.)\n";
   md << "\n";
+}
+
+const char* const kWineNames[2] = {"kelvo", "tessic.exe under Wine"};
+
+// Exec to each one's mapped window: the totals, the target, and phase by phase.
+void WriteWineStartup(std::ostream& md, const TWineComparison& w) {
+  auto total = [](const TStart& s) { return s.Phases.Total; };
+  auto cpu = [](const TStart& s) { return s.Cpu.RunMs; };
+  auto peak = [](const TStart& s) { return s.PeakBytes; };
+  md << "### Start-up: exec to the mapped window\n\n"
+     << "Exec to \"" << kLinuxWindowLines.Mapped << "\" (kelvo) and from the exec of the wrapper to \""
+     << kWindowsWindowLines.Mapped << "\" (tessic.exe: Wine's own start counts). CPU ms is the processor time "
+        "of the program's process up to that line (for tessic.exe without the wineserver's); peak resident "
+        "memory is its VmHWM then.\n\n"
+     << "| program | median ms | fastest ms | CPU ms | peak resident MB |\n|---|---:|---:|---:|---:|\n";
+  for (int i = 0; i < 2; ++i)
+    md << "| " << kWineNames[i] << " | " << Fixed(MedianOf(w.Start[i], total)) << " | "
+       << Fixed(FastestOf(w.Start[i], total)) << " | " << Fixed(MedianOf(w.Start[i], cpu)) << " | "
+       << Mb(MedianOf(w.Start[i], peak)) << " |\n";
+  const double ratio = MedianOf(w.Start[1], total) / MedianOf(w.Start[0], total);
+  md << "\nTarget: tessic.exe's start-up at most 1.5 x kelvo's: " << Fixed(ratio, 2) << " x, "
+     << Verdict(ratio <= 1.5) << ". Fastest against fastest: "
+     << Ratio(FastestOf(w.Start[1], total), FastestOf(w.Start[0], total))
+     << " x; paired (run i against run i): " << Fixed(PairedRatio(w.Start[1], w.Start[0], total), 2)
+     << " x; CPU: " << Ratio(MedianOf(w.Start[1], cpu), MedianOf(w.Start[0], cpu)) << " x.\n"
+     << "Each run's total (ms): kelvo " << Each(w.Start[0], total) << "; tessic.exe " << Each(w.Start[1], total)
+     << ".\n\n"
+     << "| phase | tessic.exe ms | kelvo ms | ratio |\n|---|---:|---:|---:|\n";
+  const TPhase phases[] = {{"display (exec, the window, the GL context, GL state; Wine's start)", &TStartup::Display},
+                           {"font atlas (store mapped, glyphs, upload)", &TStartup::Font},
+                           {"song (temporary file round trip, the sound output's set-up)", &TStartup::Song},
+                           {"pictures (20 reads and uploads)", &TStartup::Pictures},
+                           {"renderers (registered, window mapped)", &TStartup::Renderers},
+                           {"**total**", &TStartup::Total}};
+  WritePhaseRows(md, phases, w.Start[1], w.Start[0]);
+  md << "\n";
+}
+
+// The harbour's time per frame from both programs' frame-rate reports, and the target.
+void WriteWineFrames(std::ostream& md, const TConfig& config, const TWineComparison& w) {
+  auto ms = [](const TReportedFrames& f) { return f.MsPerFrame; };
+  auto cpu = [](const TReportedFrames& f) { return f.CpuMsPerFrame; };
+  auto steal = [](const TReportedFrames& f) { return f.Steal * 100; };
+  md << "### Frames of the harbour scene\n\n"
+     << "Time per frame from each program's own frame-rate reports (\"N fps\" once a second): the mean of the "
+        "reports over "
+     << Fixed(config.FrameSeconds, 0)
+     << " s of the harbour per run, as a time per frame, then the median and the fastest of the runs. Neither "
+        "program has a probe loaded: Wine opens libGL itself and looks its functions up there, so a preloaded "
+        "probe never sees tessic.exe's buffer swaps, and the reports are the one measure both programs give "
+        "alike. CPU ms/frame is the processor time of the program's process (its own threads and the software "
+        "renderer's; for tessic.exe not the wineserver's) over the same window, per frame.\n\n"
+     << "| program | median ms/frame | fastest ms/frame | fps (median) | CPU ms/frame |\n|---|---:|---:|---:|---:|\n";
+  for (int i = 0; i < 2; ++i)
+    md << "| " << kWineNames[i] << " | " << Fixed(MedianOf(w.Frames[i], ms)) << " | "
+       << Fixed(FastestOf(w.Frames[i], ms)) << " | "
+       << Fixed(MedianOf(w.Frames[i], [](const TReportedFrames& f) { return f.Fps; })) << " | "
+       << Fixed(MedianOf(w.Frames[i], cpu)) << " |\n";
+  const double ratio = MedianOf(w.Frames[1], ms) / MedianOf(w.Frames[0], ms);
+  md << "\nTarget: tessic.exe's time per frame at most 1.2 x kelvo's: " << Fixed(ratio, 2) << " x, "
+     << Verdict(ratio <= 1.2) << ". Fastest against fastest: "
+     << Ratio(FastestOf(w.Frames[1], ms), FastestOf(w.Frames[0], ms))
+     << " x; paired: " << Fixed(PairedRatio(w.Frames[1], w.Frames[0], ms), 2)
+     << " x; CPU per frame: " << Ratio(MedianOf(w.Frames[1], cpu), MedianOf(w.Frames[0], cpu)) << " x.\n"
+     << "Each run (ms/frame): kelvo " << Each(w.Frames[0], ms) << "; tessic.exe " << Each(w.Frames[1], ms)
+     << ". Hypervisor steal: kelvo " << Each(w.Frames[0], steal) << " %; tessic.exe " << Each(w.Frames[1], steal)
+     << " %.\n\n";
+}
+
+// tessic.exe under Wine against kelvo: how the two were run, then start-up and frames.
+void WriteUnderWine(std::ostream& md, const TConfig& config, const TResults& r) {
+  md << "## tessic.exe under Wine against kelvo\n\n"
+     << "The Windows build (`tessic.exe`, the same store) under " << r.WineVersion
+     << ", started through `scripts/wine` in one Wine prefix made for the whole benchmark "
+        "(`scripts/wine-session`: its server, services and desktop process already running), against this "
+        "kelvo; the two alternate run by run, one start-up of each first not counted. The fastest run of each "
+        "is given beside the median: other work on the machine slows single runs.\n\n";
+  WriteWineStartup(md, r.Wine);
+  if (r.Wine.Frames[0].empty()) {
+    md << "(The harbour's frames under Wine not measured in this run: --no-frames.)\n\n";
+  } else {
+    WriteWineFrames(md, config, r.Wine);
+  }
 }
 
 // The resident memory at the largest sample of a full run, part by part, and the buffers.
@@ -324,6 +418,7 @@ void WriteReport(const TConfig& config, const TResults& r) {
   } else {
     WriteFrames(md, config, r);
   }
+  if (!r.Wine.Start[0].empty()) WriteUnderWine(md, config, r);
   if (!r.FullKelvo.empty()) {
     WriteMemory(md, r);
     WriteAudio(md, r);

@@ -23,6 +23,9 @@ struct TConfig {
   bool Frames = true;
   std::string Baseline;
   std::string GLLimit;  // libkelvo-gllimit.so: also the packed atlas against the full one
+  // tessic.exe and the wrapper that runs it under Wine (scripts/wine): also tessic.exe
+  // against kelvo.
+  std::string TessicExe, WineRunner;
 };
 
 // Steps inside the phases, between marks of each program's own output.
@@ -59,6 +62,14 @@ struct TFrames {
   double Steal = 0;
 };
 
+// The harbour's time per frame from a program's own frame-rate reports.
+struct TReportedFrames {
+  double Fps = 0;            // the mean report inside the window
+  double MsPerFrame = 0;     // its time per frame
+  double CpuMsPerFrame = 0;  // processor time of the program's process inside the window, per frame
+  double Steal = 0;
+};
+
 struct TFull {
   TMemoryBreakdown Memory;
   double PeakBytes = 0;  // VmHWM
@@ -77,6 +88,12 @@ struct TStoreComparison {
 inline const char* const kComparedNames[3] = {"kelvo, store uncompressed (before)", "kelvo, store compressed (now)",
                                               "floor, reading the compressed store"};
 
+// tessic.exe under Wine against kelvo ([0] kelvo, [1] tessic.exe), alternating.
+struct TWineComparison {
+  std::vector<TStart> Start[2];
+  std::vector<TReportedFrames> Frames[2];
+};
+
 // The GL's largest texture side for the packed atlas's runs: below the full atlas's 8192.
 inline constexpr int kPackedAtlasLimit = 4096;
 
@@ -86,7 +103,9 @@ struct TResults {
   std::vector<TStart> Atlas[2];  // kelvo with the full atlas, and with GL limited to kPackedAtlasLimit
   std::vector<TFrames> OffKelvo, OffFloor, OnKelvo, OnFloor;
   std::vector<TFull> FullKelvo, FullFloor;
+  TWineComparison Wine;
   std::string Machine, Renderer, LoadBefore, LoadAfter, Date;
+  std::string WineVersion;  // when tessic.exe was measured
   std::size_t PictureCount = 0;  // the pictures in kelvo's store
 };
 

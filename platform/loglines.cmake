@@ -1,12 +1,17 @@
 # Writes the C++ header of a system's log lines (platform/<system>/loglines.txt, NAME=LINE
-# lines, '#' comments) as inline string_view constants, at configure time.
-#   kelvo_write_loglines(SOURCE HEADER)
+# lines, '#' comments) as inline string_view constants, at configure time; with NAMESPACE,
+# inside that namespace (another system's lines beside the built system's own).
+#   kelvo_write_loglines(SOURCE HEADER [NAMESPACE NAME])
 function(kelvo_write_loglines source header)
+  cmake_parse_arguments(PARSE_ARGV 2 arg "" "NAMESPACE" "")
   file(STRINGS ${source} lines ENCODING UTF-8)
   file(RELATIVE_PATH shown ${CMAKE_SOURCE_DIR} ${source})
   set(text "// Generated from ${shown} by platform/loglines.cmake; edit that file.\n")
   string(APPEND text "// uLogLines of the system: the lines its backends write that others wait for.\n")
   string(APPEND text "#pragma once\n\n#include <string_view>\n\n")
+  if(arg_NAMESPACE)
+    string(APPEND text "namespace ${arg_NAMESPACE} {\n\n")
+  endif()
   set(count 0)
   foreach(line IN LISTS lines)
     if(line MATCHES "^[ \t]*(#|$)")
@@ -25,6 +30,9 @@ function(kelvo_write_loglines source header)
   endforeach()
   if(count EQUAL 0)
     message(FATAL_ERROR "${source} names no log line")
+  endif()
+  if(arg_NAMESPACE)
+    string(APPEND text "\n}  // namespace ${arg_NAMESPACE}\n")
   endif()
   # Written only when it changes, so a configure run rebuilds nothing that did not change.
   set(old "")

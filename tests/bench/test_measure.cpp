@@ -52,6 +52,24 @@ TEST(BenchStartup, PhasesRunBetweenTheMarks) {
                    startup->Total);
 }
 
+TEST(BenchStartup, TessicUnderWineIsTimedByItsOwnWindowLines) {
+  // tessic.exe writes the demo's lines but its window's are WGL's: with the Linux program's
+  // marks its run has no phases, and the GLX lines say nothing of it.
+  std::vector<TLine> lines = Transcript({{412, kWindowsWindowLines.GLSetupDone},
+                                         {650, "[uKelvo] INFO: found resource \"SONG\""},
+                                         {700, "[uKelvo] INFO: found resource \"TEX_ARTE1\""},
+                                         {910, kRegisteredRendererLine},
+                                         {915, kWindowsWindowLines.Mapped}});
+  std::string error;
+  std::optional<TStartup> startup = StartupPhases(lines, error, kWindowsWindowLines);
+  ASSERT_TRUE(startup) << error;
+  EXPECT_DOUBLE_EQ(startup->Display, 412);
+  EXPECT_DOUBLE_EQ(startup->Renderers, 5);
+  EXPECT_DOUBLE_EQ(startup->Total, 915);
+  EXPECT_FALSE(StartupPhases(lines, error, kLinuxWindowLines));
+  EXPECT_NE(error.find(kLinuxWindowLines.GLSetupDone), std::string::npos) << error;
+}
+
 TEST(BenchStartup, StepsInsideAPhase) {
   std::vector<TLine> lines = Transcript({{34, "[uKelvo] INFO: found resource \"FONT\""},
                                          {35, "[uFont] GenerateTextureAtlasBMP: Rendering Bitmap"},
@@ -91,6 +109,19 @@ TEST(BenchFrames, OnlyCarriageEndedReportsCount) {
                            {4, "   9 fps", true},
                            {5, "1234 fps", true}};
   EXPECT_EQ(FrameReports(lines), (std::vector<int>{40, 9, 1234}));
+}
+
+TEST(BenchFrames, MeanReportOfTheWindowOnly) {
+  // The opening's reports come before the window; a report at its very start counts.
+  std::vector<TLine> lines{{1000, "  60 fps", true},
+                           {2000, "  58 fps", true},
+                           {3000, "  40 fps", true},
+                           {3500, "[uKelvo] INFO: 44 fps", false},
+                           {4000, "  38 fps", true},
+                           {5000, "  45 fps", true}};
+  EXPECT_DOUBLE_EQ(MeanReport(lines, 3000), 41);
+  EXPECT_DOUBLE_EQ(MeanReport(lines, 5001), 0);
+  EXPECT_DOUBLE_EQ(MeanReport({}, 0), 0);
 }
 
 TEST(BenchFrames, IntervalsInsideTheWindowOnly) {
