@@ -126,7 +126,7 @@ void WriteStartup(std::ostream& md, const TResults& r) {
      << Percent(MedianOf(r.StartFloor, [](const TStart& s) { return s.Steal; })) << ".\n\n";
 }
 
-// The compressed store against the uncompressed build, warm and cold.
+// The full font atlas against the packed one on a GL with smaller textures.
 void WritePackedAtlas(std::ostream& md, const TResults& r) {
   md << "## The packed font atlas\n\n"
      << "Exec to \"" << kMappedWindowLine << "\" of this kelvo with the full 8192 x 8192 atlas, and of the same "
@@ -150,6 +150,7 @@ void WritePackedAtlas(std::ostream& md, const TResults& r) {
   md << "\n";
 }
 
+// The compressed store against the uncompressed build, warm and cold.
 void WriteStoreComparison(std::ostream& md, const TResults& r) {
   const TStoreComparison& c = r.Store;
   md << "## Start-up with the compressed store\n\n"
