@@ -251,6 +251,18 @@ void WriteFrames(std::ostream& md, const TConfig& config, const TResults& r) {
 
 const char* const kWineNames[2] = {"kelvo", "tessic.exe under Wine"};
 
+// The target line of a Wine comparison (runs[1], tessic.exe, against runs[0], kelvo): the
+// medians' ratio against the limit, then the fastest runs', the paired and the CPU ratio.
+template <typename TRun, typename TValue, typename TCpu>
+void WriteWineTarget(std::ostream& md, std::string_view target, double limit, const std::vector<TRun> (&runs)[2],
+                     TValue value, std::string_view paired, std::string_view cpuName, TCpu cpu) {
+  const double ratio = MedianOf(runs[1], value) / MedianOf(runs[0], value);
+  md << "\nTarget: tessic.exe's " << target << " at most " << Fixed(limit, 1) << " x kelvo's: " << Fixed(ratio, 2) << " x, " << Verdict(ratio <= limit)
+     << ". Fastest against fastest: " << Ratio(FastestOf(runs[1], value), FastestOf(runs[0], value)) << " x; "
+     << paired << ": " << Fixed(PairedRatio(runs[1], runs[0], value), 2) << " x; " << cpuName << ": "
+     << Ratio(MedianOf(runs[1], cpu), MedianOf(runs[0], cpu)) << " x.\n";
+}
+
 // Exec to each one's mapped window: the totals, the target, and phase by phase.
 void WriteWineStartup(std::ostream& md, const TWineComparison& w) {
   auto total = [](const TStart& s) { return s.Phases.Total; };
@@ -266,13 +278,8 @@ void WriteWineStartup(std::ostream& md, const TWineComparison& w) {
     md << "| " << kWineNames[i] << " | " << Fixed(MedianOf(w.Start[i], total)) << " | "
        << Fixed(FastestOf(w.Start[i], total)) << " | " << Fixed(MedianOf(w.Start[i], cpu)) << " | "
        << Mb(MedianOf(w.Start[i], peak)) << " |\n";
-  const double ratio = MedianOf(w.Start[1], total) / MedianOf(w.Start[0], total);
-  md << "\nTarget: tessic.exe's start-up at most 1.5 x kelvo's: " << Fixed(ratio, 2) << " x, "
-     << Verdict(ratio <= 1.5) << ". Fastest against fastest: "
-     << Ratio(FastestOf(w.Start[1], total), FastestOf(w.Start[0], total))
-     << " x; paired (run i against run i): " << Fixed(PairedRatio(w.Start[1], w.Start[0], total), 2)
-     << " x; CPU: " << Ratio(MedianOf(w.Start[1], cpu), MedianOf(w.Start[0], cpu)) << " x.\n"
-     << "Each run's total (ms): kelvo " << Each(w.Start[0], total) << "; tessic.exe " << Each(w.Start[1], total)
+  WriteWineTarget(md, "start-up", 1.5, w.Start, total, "paired (run i against run i)", "CPU", cpu);
+  md << "Each run's total (ms): kelvo " << Each(w.Start[0], total) << "; tessic.exe " << Each(w.Start[1], total)
      << ".\n\n"
      << "| phase | tessic.exe ms | kelvo ms | ratio |\n|---|---:|---:|---:|\n";
   const TPhase phases[] = {{"display (exec, the window, the GL context, GL state; Wine's start)", &TStartup::Display},
@@ -305,13 +312,8 @@ void WriteWineFrames(std::ostream& md, const TConfig& config, const TWineCompari
        << Fixed(FastestOf(w.Frames[i], ms)) << " | "
        << Fixed(MedianOf(w.Frames[i], [](const TReportedFrames& f) { return f.Fps; })) << " | "
        << Fixed(MedianOf(w.Frames[i], cpu)) << " |\n";
-  const double ratio = MedianOf(w.Frames[1], ms) / MedianOf(w.Frames[0], ms);
-  md << "\nTarget: tessic.exe's time per frame at most 1.2 x kelvo's: " << Fixed(ratio, 2) << " x, "
-     << Verdict(ratio <= 1.2) << ". Fastest against fastest: "
-     << Ratio(FastestOf(w.Frames[1], ms), FastestOf(w.Frames[0], ms))
-     << " x; paired: " << Fixed(PairedRatio(w.Frames[1], w.Frames[0], ms), 2)
-     << " x; CPU per frame: " << Ratio(MedianOf(w.Frames[1], cpu), MedianOf(w.Frames[0], cpu)) << " x.\n"
-     << "Each run (ms/frame): kelvo " << Each(w.Frames[0], ms) << "; tessic.exe " << Each(w.Frames[1], ms)
+  WriteWineTarget(md, "time per frame", 1.2, w.Frames, ms, "paired", "CPU per frame", cpu);
+  md << "Each run (ms/frame): kelvo " << Each(w.Frames[0], ms) << "; tessic.exe " << Each(w.Frames[1], ms)
      << ". Hypervisor steal: kelvo " << Each(w.Frames[0], steal) << " %; tessic.exe " << Each(w.Frames[1], steal)
      << " %.\n\n";
 }
