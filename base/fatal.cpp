@@ -1,9 +1,16 @@
 // uFatal: failure reports and process end (see fatal.hpp).
 #include "base/fatal.hpp"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+
+namespace {
+std::atomic<void (*)()> BeforeTerminate{nullptr};
+}  // namespace
+
+void SetBeforeTerminate(void (*hook)()) { BeforeTerminate.store(hook); }
 
 void WriteLine(std::string_view line) {
   std::string whole;
@@ -18,6 +25,7 @@ void WriteLine(std::string_view line) {
 
 void Terminate(int status) {
   std::fflush(stdout);
+  if (void (*hook)() = BeforeTerminate.load()) hook();
   // At once: no exit handlers, no destructors of static objects (C's _Exit).
   std::_Exit(status);
 }

@@ -28,6 +28,11 @@ void WriteLine(std::string_view line);
 // Flushes stdout and ends the process at once with the status.
 [[noreturn]] void Terminate(int status);
 
+// What must be over before the process ends, run by Terminate on whichever thread ends it: a
+// system whose calls must not be cut off midway lets the one under way finish (waiting a
+// bounded time). One hook, the last set holds; it returns and never ends the process itself.
+void SetBeforeTerminate(void (*hook)());
+
 // Writes the line, then ends the process with the status.
 [[noreturn]] void FatalLine(std::string_view line, int status);
 

@@ -7,7 +7,8 @@
 // disabled, the audio service restarting), that leaves, or, for "default", a change of the
 // default output, is a device gone; Reopen opens the same endpoint, or the new default, again.
 // COM is joined to the multithreaded apartment on every thread that calls in, so the
-// interfaces made on the main thread serve the worker that writes (see pcm.hpp).
+// interfaces made on the main thread serve the worker that writes (see pcm.hpp). The stream
+// is stopped and released before the process ends (see Gate).
 #include "platform/pcm.hpp"
 
 #include <audioclient.h>
@@ -16,10 +17,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <mutex>
 #include <utility>
 
+#include "base/fatal.hpp"
 #include "platform/system.hpp"
 #include "platform/windows/pcm_format.hpp"
 #include "platform/windows/wide.hpp"
@@ -36,6 +39,21 @@ constexpr PROPERTYKEY kFriendlyName = {{0xA45C254E, 0xDF1C, 0x4EFD, {0x80, 0x20,
 constexpr REFERENCE_TIME kBufferDuration = 1000000;  // 100 ns units
 // How long a write waits for the engine to ask for data before it calls the device stuck.
 constexpr DWORD kStuckMilliseconds = 2000;
+
+// Held by every use of the stream, and taken for good when the process ends (Terminate),
+// which then stops and releases the stream open now: under Wine, a process that ends with
+// its stream playing and its sound worker alive crashes in the ending (Wine's PulseAudio
+// client is torn down under them) about once in twenty ends; with the stream released first,
+// none in 200. The worker, when it comes to the gate again, waits there until the end. Waits
+// for the engine happen outside the gate, so the end waits for one short call at most, and a
+// call stuck for longer does not hold it up.
+std::timed_mutex Gate;
+constexpr std::chrono::milliseconds kEndWait{500};
+using TInWasapi = std::lock_guard<std::timed_mutex>;
+
+class TWasapiOutput;
+TWasapiOutput* Playing = nullptr;  // the output open now (under the gate)
+void CloseGate();
 
 std::string Unit() { return "[" + std::string(kAudioUnit) + "] "; }
 
@@ -150,6 +168,8 @@ class TWasapiOutput final : public IPCMOutput {
  public:
   explicit TWasapiOutput(TPCMRequest request) : Request(std::move(request)) {}
   ~TWasapiOutput() override {
+    TInWasapi in(Gate);
+    if (Playing == this) Playing = nullptr;
     Close();
     if (Watch != nullptr) {
       if (Enumerator) Enumerator->UnregisterEndpointNotificationCallback(Watch);
@@ -161,6 +181,7 @@ class TWasapiOutput final : public IPCMOutput {
   // Finds the endpoint and opens the stream; "" or the words of why not.
   std::string Open() {
     JoinApartment();
+    TInWasapi in(Gate);
     HRESULT result = CoCreateInstance(kMMDeviceEnumerator, nullptr, CLSCTX_ALL, __uuidof(IMMDeviceEnumerator),
                                       Enumerator.OutVoid());
     if (FAILED(result)) return HresultWords(result);
@@ -171,8 +192,13 @@ class TWasapiOutput final : public IPCMOutput {
     }
     Event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     if (Event == nullptr) return ErrorWords(GetLastError());
+    Playing = this;
     return OpenStream();
   }
+
+  // With the gate held, as the process ends: stops and releases the stream, so that no
+  // stream is left playing in the sound system's client when it is torn down.
+  void End() { Close(); }
 
   std::uint64_t Period() const { return PeriodFrames; }
 
@@ -181,21 +207,24 @@ class TWasapiOutput final : public IPCMOutput {
   TPCMOutcome Write(const std::uint8_t* frames, std::uint64_t count) override {
     JoinApartment();
     TPCMOutcome outcome;
-    if (!Client) return GoneOutcome("the audio endpoint is closed");
     if (Watch != nullptr && FollowsDefault() && Watch->DefaultChanged.load())
       return GoneOutcome("the default audio output changed");
     if (Watch != nullptr && Watch->DeviceLeft.load()) return GoneOutcome("the audio endpoint left");
     UINT32 room = 0;
     for (;;) {
-      UINT32 padding = 0;
-      const HRESULT result = Client->GetCurrentPadding(&padding);
-      if (FAILED(result)) return Failure(result);
-      room = BufferFrames - std::min(padding, BufferFrames);
-      if (room > 0) break;
-      // A full buffer that does not play yet never empties.
-      if (!Started) {
-        if (const HRESULT started = Client->Start(); FAILED(started)) return Failure(started);
-        Started = true;
+      {
+        TInWasapi in(Gate);
+        if (!Client) return GoneOutcome("the audio endpoint is closed");
+        UINT32 padding = 0;
+        const HRESULT result = Client->GetCurrentPadding(&padding);
+        if (FAILED(result)) return Failure(result);
+        room = BufferFrames - std::min(padding, BufferFrames);
+        if (room > 0) break;
+        // A full buffer that does not play yet never empties.
+        if (!Started) {
+          if (const HRESULT started = Client->Start(); FAILED(started)) return Failure(started);
+          Started = true;
+        }
       }
       if (WaitForSingleObject(Event, kStuckMilliseconds) == WAIT_TIMEOUT) {
         outcome.Result = TPCMResult::Failed;
@@ -205,6 +234,7 @@ class TWasapiOutput final : public IPCMOutput {
     }
     const auto taken = static_cast<UINT32>(std::min<std::uint64_t>(count, room));
     if (taken == 0) return outcome;
+    TInWasapi in(Gate);
     BYTE* buffer = nullptr;
     if (const HRESULT result = Render->GetBuffer(taken, &buffer); FAILED(result)) return Failure(result);
     std::memcpy(buffer, frames, static_cast<std::size_t>(taken * FrameBytes()));
@@ -221,6 +251,7 @@ class TWasapiOutput final : public IPCMOutput {
   // Shared-mode streams never report an underrun or a suspension (the engine plays silence
   // meanwhile); these serve the player's contract all the same.
   std::optional<std::string> Restart() override {
+    TInWasapi in(Gate);
     if (!Client) return "the audio endpoint is closed";
     Client->Stop();
     Client->Reset();
@@ -228,12 +259,16 @@ class TWasapiOutput final : public IPCMOutput {
     Written = 0;
     return std::nullopt;
   }
-  bool Resume() override { return static_cast<bool>(Client); }
+  bool Resume() override {
+    TInWasapi in(Gate);
+    return static_cast<bool>(Client);
+  }
   std::string SuspendedWords() const override { return "the audio stream was suspended"; }
   std::string UnderrunWords() const override { return "the audio stream ran dry"; }
   void Recover() override { static_cast<void>(Restart()); }
 
   std::optional<std::int64_t> Delay() override {
+    TInWasapi in(Gate);
     if (!Clock || Frequency == 0) return std::nullopt;
     UINT64 position = 0;
     if (FAILED(Clock->GetPosition(&position, nullptr))) return std::nullopt;
@@ -245,6 +280,7 @@ class TWasapiOutput final : public IPCMOutput {
 
   std::optional<std::string> Reopen(std::uint64_t& periodFrames) override {
     JoinApartment();
+    TInWasapi in(Gate);
     Close();
     if (Watch != nullptr && FollowsDefault()) Watch->DefaultChanged.store(false);
     const std::string failure = OpenStream();
@@ -369,6 +405,11 @@ class TWasapiOutput final : public IPCMOutput {
   bool Started = false;
 };
 
+void CloseGate() {
+  JoinApartment();
+  if (Gate.try_lock_for(kEndWait) && Playing != nullptr) Playing->End();
+}
+
 }  // namespace
 
 bool MixIsSongFormat(const WAVEFORMATEX& mix, unsigned int rate, unsigned int channels) {
@@ -400,6 +441,7 @@ TSharedStream SharedStreamFor(unsigned int rate, unsigned int channels, const WA
 }
 
 TPCMDevice OpenPCMDevice(const TPCMRequest& request, bool /*announce: the engine converts to any rate*/) {
+  SetBeforeTerminate(&CloseGate);
   TPCMDevice device;
   auto output = std::make_unique<TWasapiOutput>(request);
   if (std::string failure = output->Open(); !failure.empty()) {

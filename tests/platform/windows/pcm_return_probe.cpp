@@ -3,11 +3,17 @@
 // until it plays again. Prints "playing", "gone: <words>" and "back" as it gets there; ends
 // with 0 once a write after the return is taken, 1 when the output never went away or never
 // came back within a minute each, 2 when it cannot be opened at all.
+//
+// With --end, the demo's way of ending instead: a worker thread plays for a few tenths of a
+// second, then the main thread ends the process (Terminate) with status 3 while it plays.
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
+#include <thread>
 #include <vector>
 
+#include "base/fatal.hpp"
 #include "platform/pcm.hpp"
 
 namespace {
@@ -23,13 +29,20 @@ void Say(const char* what, const std::string& words = {}) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
   TPCMDevice device = OpenPCMDevice({"default", 44100, 2}, false);
   if (!device.Output) {
     Say("cannot open", device.Failure);
     return 2;
   }
   std::vector<std::uint8_t> silence(device.PeriodFrames * 4, 0);
+  if (argc > 1 && std::strcmp(argv[1], "--end") == 0) {
+    std::thread([&] {
+      for (;;) device.Output->Write(silence.data(), device.PeriodFrames);
+    }).detach();
+    Sleep(300 + GetTickCount() % 200);
+    Terminate(3);
+  }
   Say("playing");
   const DWORD start = GetTickCount();
   TPCMOutcome outcome;
