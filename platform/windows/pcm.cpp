@@ -44,16 +44,12 @@ constexpr DWORD kStuckMilliseconds = 2000;
 // which then stops and releases the stream open now: under Wine, a process that ends with
 // its stream playing and its sound worker alive crashes in the ending (Wine's PulseAudio
 // client is torn down under them) about once in twenty ends; with the stream released first,
-// none in 200. The worker, when it comes to the gate again, waits there until the end. Waits
+// none in 300. The worker, when it comes to the gate again, waits there until the end. Waits
 // for the engine happen outside the gate, so the end waits for one short call at most, and a
 // call stuck for longer does not hold it up.
 std::timed_mutex Gate;
 constexpr std::chrono::milliseconds kEndWait{500};
 using TInWasapi = std::lock_guard<std::timed_mutex>;
-
-class TWasapiOutput;
-TWasapiOutput* Playing = nullptr;  // the output open now (under the gate)
-void CloseGate();
 
 std::string Unit() { return "[" + std::string(kAudioUnit) + "] "; }
 
@@ -196,9 +192,12 @@ class TWasapiOutput final : public IPCMOutput {
     return OpenStream();
   }
 
-  // With the gate held, as the process ends: stops and releases the stream, so that no
-  // stream is left playing in the sound system's client when it is torn down.
-  void End() { Close(); }
+  // Run by Terminate: takes the gate for good, then stops and releases the stream open now,
+  // so that none is left playing in the sound system's client when it is torn down.
+  static void CloseGate() {
+    JoinApartment();
+    if (Gate.try_lock_for(kEndWait) && Playing != nullptr) Playing->Close();
+  }
 
   std::uint64_t Period() const { return PeriodFrames; }
 
@@ -403,12 +402,8 @@ class TWasapiOutput final : public IPCMOutput {
   std::uint64_t Frequency = 0;
   std::uint64_t Written = 0;  // frames written to this stream
   bool Started = false;
+  static inline TWasapiOutput* Playing = nullptr;  // the output open now (under the gate)
 };
-
-void CloseGate() {
-  JoinApartment();
-  if (Gate.try_lock_for(kEndWait) && Playing != nullptr) Playing->End();
-}
 
 }  // namespace
 
@@ -441,7 +436,7 @@ TSharedStream SharedStreamFor(unsigned int rate, unsigned int channels, const WA
 }
 
 TPCMDevice OpenPCMDevice(const TPCMRequest& request, bool /*announce: the engine converts to any rate*/) {
-  SetBeforeTerminate(&CloseGate);
+  SetBeforeTerminate(&TWasapiOutput::CloseGate);
   TPCMDevice device;
   auto output = std::make_unique<TWasapiOutput>(request);
   if (std::string failure = output->Open(); !failure.empty()) {
