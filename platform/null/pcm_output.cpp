@@ -1,4 +1,5 @@
-// uNullPCM: a device that plays nothing, in real time (see pcm.hpp).
+// uNullPCM: a device that plays nothing, in real time (see pcm.hpp); every system has it,
+// and the null system plays through it (pcm.cpp).
 #include "platform/null/pcm.hpp"
 
 #include <algorithm>
