@@ -47,9 +47,9 @@ constexpr std::uint32_t kNoBitsSection = 8;
 
 }  // namespace
 
-std::optional<TElfSection> FindElfSection(std::span<const std::uint8_t> image, std::string_view name,
+std::optional<TImageSection> FindElfSection(std::span<const std::uint8_t> image, std::string_view name,
                                           std::string& error) {
-  auto fail = [&](const char* why) -> std::optional<TElfSection> {
+  auto fail = [&](const char* why) -> std::optional<TImageSection> {
     error = why;
     return std::nullopt;
   };
@@ -76,7 +76,7 @@ std::optional<TElfSection> FindElfSection(std::span<const std::uint8_t> image, s
     if (length == room || std::string_view(start, length) != name) continue;
     if (candidate.sh_type == kNoBitsSection || !Inside(candidate.sh_offset, candidate.sh_size, image.size()))
       return fail("resource store section outside the file");
-    TElfSection found;
+    TImageSection found;
     found.HeaderOffset = header.e_shoff + i * sizeof(TElf64Section);
     found.Offset = candidate.sh_offset;
     found.Size = candidate.sh_size;

@@ -113,7 +113,7 @@ bool LooksLikePe(std::span<const std::uint8_t> image) {
   return image.size() >= 2 && image[0] == 'M' && image[1] == 'Z';
 }
 
-std::optional<TElfSection> FindPeSection(std::span<const std::uint8_t> image, std::string_view name,
+std::optional<TImageSection> FindPeSection(std::span<const std::uint8_t> image, std::string_view name,
                                          std::string& error) {
   const std::optional<THeaders> headers = ReadHeaders(image, error);
   if (!headers) return std::nullopt;
@@ -132,7 +132,7 @@ std::optional<TElfSection> FindPeSection(std::span<const std::uint8_t> image, st
       error = "resource store section outside the file";
       return std::nullopt;
     }
-    TElfSection found;
+    TImageSection found;
     found.HeaderOffset = at;
     found.Offset = record.PointerToRawData;
     found.Size = size;
@@ -223,7 +223,7 @@ std::uint32_t PeChecksum(std::span<const std::uint8_t> image, std::size_t checks
 }
 
 std::optional<std::vector<std::uint8_t>> ReplacePeSection(std::span<const std::uint8_t> image,
-                                                          const TElfSection& section,
+                                                          const TImageSection& section,
                                                           std::span<const std::uint8_t> contents, std::string& error) {
   auto fail = [&](const char* why) -> std::optional<std::vector<std::uint8_t>> {
     error = why;

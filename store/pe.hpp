@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "store/elf.hpp"
+#include "store/section.hpp"
 
 // The store's section in a Windows executable. An image's section names are at most eight
 // bytes (a longer one lives in a string table the loader does not keep), so the ELF name
@@ -27,7 +27,7 @@ bool LooksLikePe(std::span<const std::uint8_t> image);
 // offset and size of its contents (its virtual size where that is smaller than its raw size,
 // which is padded to the file alignment). On failure returns nothing and sets error (a
 // missing section is "no resource store in the executable").
-std::optional<TElfSection> FindPeSection(std::span<const std::uint8_t> image, std::string_view name,
+std::optional<TImageSection> FindPeSection(std::span<const std::uint8_t> image, std::string_view name,
                                          std::string& error);
 
 // A copy of the image whose section (found by FindPeSection) holds contents instead: the
@@ -36,7 +36,7 @@ std::optional<TElfSection> FindPeSection(std::span<const std::uint8_t> image, st
 // are set anew. A signed image is refused (the edit would break the signature). On failure
 // returns nothing and sets error.
 std::optional<std::vector<std::uint8_t>> ReplacePeSection(std::span<const std::uint8_t> image,
-                                                          const TElfSection& section,
+                                                          const TImageSection& section,
                                                           std::span<const std::uint8_t> contents, std::string& error);
 
 // A copy of the image with one more section, named name (at most eight bytes), holding

@@ -13,6 +13,7 @@
 #include "base/fatal.hpp"
 #include "base/dynarray.hpp"
 #include "platform/image.hpp"
+#include "store/formats.hpp"
 #include "store/layout.hpp"
 
 namespace {
@@ -246,9 +247,8 @@ std::vector<std::unique_ptr<TMappedFile>>& KeptMappings() {
 
 }  // namespace
 
-std::optional<TElfSection> FindStoreSection(std::span<const std::uint8_t> image, std::string& error) {
-  if (LooksLikePe(image)) return FindPeSection(image, kStorePeSectionName, error);
-  return FindElfSection(image, kStoreSectionName, error);
+std::optional<TImageSection> FindStoreSection(std::span<const std::uint8_t> image, std::string& error) {
+  return ImageFormatOf(image).FindStore(image, error);
 }
 
 std::optional<TResourceStore> TResourceStore::Open(std::optional<TMappedFile> file, std::string& error) {

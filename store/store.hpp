@@ -1,5 +1,6 @@
 // uStore: the resource store embedded in the kelvo executable. The store is a blob in a
-// non-allocated ELF section named ".kelvores"; at run time the executable file is mapped
+// section of the program's file (a non-allocated ELF section named ".kelvores", the PE
+// section kStorePeSectionName; the formats are told apart by formats.hpp); at run time the executable file is mapped
 // read-only and every entry is handed out as a stream of its own (uncompressed) bytes or
 // chunk by chunk to a sink. Entries are kept compressed with LZ4 or zstd in independent
 // blocks, or raw when compression does not pay. Parsing and decompression never read or
@@ -33,8 +34,7 @@
 
 #include "base/verdict.hpp"
 #include "platform/image.hpp"
-#include "store/elf.hpp"
-#include "store/pe.hpp"
+#include "store/section.hpp"
 
 // A plain value at a byte offset (the store and ELF headers are little-endian, as is the
 // machine); the caller has checked that the bytes are there.
@@ -51,9 +51,9 @@ void StorePlain(std::span<std::uint8_t> bytes, std::size_t offset, const T& valu
 
 inline constexpr std::string_view kStoreSectionName = ".kelvores";
 
-// The store's section in an executable of either system: ".kelvores" of an ELF file, or
-// kStorePeSectionName of a Windows one (told apart by the file's first bytes).
-std::optional<TElfSection> FindStoreSection(std::span<const std::uint8_t> image, std::string& error);
+// The store's section in a program's file of any format formats.hpp knows: ".kelvores" of
+// an ELF file, kStorePeSectionName of a PE one (told apart by the file's first bytes).
+std::optional<TImageSection> FindStoreSection(std::span<const std::uint8_t> image, std::string& error);
 
 inline constexpr std::uint16_t kResourceKindRCData = 10;
 inline constexpr std::uint16_t kResourceLanguage = 1033;
@@ -144,7 +144,7 @@ class TResourceStore {
   std::size_t Count() const { return Entries.size(); }
   const TResourceEntry& Entry(std::size_t index) const;
   std::span<const std::uint8_t> Image() const { return File; }
-  const TElfSection& Section() const { return Where; }
+  const TImageSection& Section() const { return Where; }
   // Tells the system that the entry's stored pages will not be read again, so they leave
   // the process's resident memory (they are read back from the file if they are).
   void Release(std::size_t index) const;
@@ -157,6 +157,6 @@ class TResourceStore {
 
   std::span<const std::uint8_t> File;
   const TMappedFile* Mapping = nullptr;  // never unmapped: the entries view into it
-  TElfSection Where;
+  TImageSection Where;
   std::vector<TResourceEntry> Entries;
 };

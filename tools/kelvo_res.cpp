@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "store/build.hpp"
+#include "store/pe.hpp"
 #include "store/store.hpp"
 #include "base/files.hpp"
 
@@ -69,7 +70,7 @@ bool SplitAssignment(const std::string& text, std::string& name, std::string& fi
 // pages, so every later section keeps its alignment), later offsets move down, and the new
 // store is appended page-aligned at the end of the file.
 std::optional<std::vector<std::uint8_t>> ReplaceSection(const std::vector<std::uint8_t>& image,
-                                                        const TElfSection& section,
+                                                        const TImageSection& section,
                                                         const std::vector<std::uint8_t>& blob, std::string& error) {
   auto header = LoadPlain<Elf64_Ehdr>(image, 0);
   std::uint64_t cutStart = section.Offset;

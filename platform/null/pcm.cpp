@@ -1,86 +1,21 @@
-// uNullPCM: a device that plays nothing, in real time (see pcm.hpp).
+// uPCM of the null system: every device name opens the null output (pcm_output.cpp), which
+// plays nothing in real time at the song's own rate, so the player's worker, its clock and
+// its underrun handling run as they do on a device (see pcm.hpp).
+#include "platform/pcm.hpp"
+
 #include "platform/null/pcm.hpp"
-
-#include <algorithm>
-#include <memory>
-
-#include "platform/clock.hpp"
-#include "platform/system.hpp"
 
 namespace {
 
-constexpr std::uint64_t kPeriodsInBuffer = 4;
-
-class TNullPCMOutput final : public IPCMOutput {
- public:
-  TNullPCMOutput(unsigned int rate, unsigned int channels, std::uint64_t periodFrames)
-      : Rate(rate), Channels(channels), PeriodFrames(periodFrames), BufferFrames(kPeriodsInBuffer * periodFrames) {}
-
-  std::uint64_t FrameBytes() const override { return std::uint64_t{Channels} * 2; }
-
-  TPCMOutcome Write(const std::uint8_t*, std::uint64_t count) override {
-    std::int64_t now = MonotonicMicroseconds();
-    if (Played(now) >= Written) {
-      // A new stream, or one that ran dry: it starts again with these frames.
-      Start = now;
-      Written = 0;
-    }
-    const std::uint64_t taken = std::min(count, BufferFrames);
-    // Waits until the frames beyond the buffer's room have played.
-    const std::uint64_t mustHavePlayed = Written + taken > BufferFrames ? Written + taken - BufferFrames : 0;
-    if (Played(now) < mustHavePlayed) {
-      SleepMicroseconds(Start + MicrosecondsFor(mustHavePlayed) - now);
-      now = MonotonicMicroseconds();
-    }
-    Written += taken;
-    return {TPCMResult::Written, taken, {}};
-  }
-
-  std::optional<std::string> Restart() override { return std::nullopt; }
-  bool Resume() override { return true; }
-  std::string SuspendedWords() const override { return "suspended"; }
-  std::string UnderrunWords() const override { return "ran dry"; }
-  void Recover() override {}
-
-  std::optional<std::int64_t> Delay() override {
-    return static_cast<std::int64_t>(Written - Played(MonotonicMicroseconds()));
-  }
-
-  std::optional<std::string> Reopen(std::uint64_t& periodFrames) override {
-    Written = 0;
-    periodFrames = PeriodFrames;
-    return std::nullopt;
-  }
-
- private:
-  // The frames of the stream heard by now: all written ones at most.
-  std::uint64_t Played(std::int64_t now) const {
-    const auto elapsed = static_cast<std::uint64_t>(std::max<std::int64_t>(now - Start, 0));
-    return std::min(Written, elapsed / 1000000 * Rate + elapsed % 1000000 * Rate / 1000000);
-  }
-  // The time frames take to play (rounded up, so that after it they have played).
-  std::int64_t MicrosecondsFor(std::uint64_t frames) const {
-    return static_cast<std::int64_t>(frames / Rate * 1000000 + (frames % Rate * 1000000 + Rate - 1) / Rate);
-  }
-
-  unsigned int Rate;
-  unsigned int Channels;
-  std::uint64_t PeriodFrames;
-  std::uint64_t BufferFrames;
-  std::int64_t Start = 0;
-  std::uint64_t Written = 0;  // frames of the current stream
-};
+// About 23 ms at 44.1 kHz, a period as a sound server gives.
+constexpr std::uint64_t kPeriodFrames = 1024;
+// The null output's code and words for S16 little-endian: it has no library to name them.
+constexpr std::int32_t kFormatCode = 1;
 
 }  // namespace
 
-TPCMDevice OpenNullPCMDevice(const TPCMRequest& request, std::uint64_t periodFrames) {
-  TPCMDevice device;
-  if (request.Rate == 0 || request.Channels == 0 || periodFrames == 0) {
-    device.Failure = AudioLine("ERROR: the null sound device needs a rate, channels and a period");
-    return device;
-  }
-  device.Output = std::make_unique<TNullPCMOutput>(request.Rate, request.Channels, periodFrames);
-  device.Rate = request.Rate;
-  device.PeriodFrames = periodFrames;
-  return device;
-}
+TPCMDevice OpenPCMDevice(const TPCMRequest& request, bool) { return OpenNullPCMDevice(request, kPeriodFrames); }
+
+std::int32_t PCMFormatCode() { return kFormatCode; }
+
+std::string PCMFormatName() { return "S16_LE"; }

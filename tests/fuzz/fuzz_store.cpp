@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "store/elf.hpp"
 #include "store/store.hpp"
 #include "tests/fuzz/fuzz_check.hpp"
 
@@ -28,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::span<const std::uint8_t> blob = input;
   if (size >= 4 && std::memcmp(data, "\x7f" "ELF", 4) == 0) {
     std::string error;
-    const std::optional<TElfSection> section = FindElfSection(input, kStoreSectionName, error);
+    const std::optional<TImageSection> section = FindElfSection(input, kStoreSectionName, error);
     if (!section) {
       Require(!error.empty(), "a failed section search says why");
       return 0;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "store/build.hpp"
+#include "store/elf.hpp"
 #include "store/store.hpp"
 #include "tests/support/files.hpp"
 #include "tests/support/pictures.hpp"
@@ -120,6 +121,15 @@ TEST(Store, FindsNoStoreInAnExecutableWithoutOne) {
   EXPECT_TRUE(FindElfSection(image, ".text", error));
   std::vector<std::uint8_t> notElf(4096, 0x41);
   EXPECT_FALSE(FindElfSection(notElf, ".text", error));
+  // A file of no format the store knows is refused with the ELF reader's reason; one that
+  // begins as a PE file does is read by the PE reader.
+  EXPECT_FALSE(FindStoreSection(notElf, error));
+  EXPECT_EQ(error, "not a 64-bit little-endian ELF file");
+  auto dos = notElf;
+  dos[0] = 'M';
+  dos[1] = 'Z';
+  EXPECT_FALSE(FindStoreSection(dos, error));
+  EXPECT_EQ(error, "PE header outside the file");
   auto truncated = image;
   truncated.resize(image.size() / 2);  // the section headers sit at the end
   EXPECT_FALSE(FindElfSection(truncated, ".text", error));
