@@ -16,6 +16,9 @@
 #       ETC/sources.list.d/*.sources (Types, URIs, Suites, Enabled) and the one-line
 #       entries of ETC/sources.list and ETC/sources.list.d/*.list ("deb [options] URI
 #       SUITE COMPONENT..."); URIs without their trailing slash, cdrom sources left out.
+#   kelvo_apt_proxy
+#       Prints the HTTP proxy apt is set up with (Acquire::http::Proxy), nothing where
+#       there is none; debootstrap and the roots' own apt are given it.
 #
 # ETC is apt's configuration folder (default /etc/apt), CODENAME the machine's release
 # (default VERSION_CODENAME of /etc/os-release); the tests give made-up ones.
@@ -102,4 +105,13 @@ kelvo_security_mirror() {
   uri=$(kelvo_apt_sources "$etc" | awk -v c="$codename" '$3 == c "-security" { print $2; exit }')
   [ -n "$uri" ] || return 1
   echo "$uri"
+}
+
+kelvo_apt_proxy() {
+  local proxy=
+  eval "$(apt-config shell proxy Acquire::http::Proxy 2>/dev/null)"
+  case "$proxy" in
+    ''|DIRECT|false) ;;
+    *) echo "$proxy" ;;
+  esac
 }

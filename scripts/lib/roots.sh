@@ -22,7 +22,8 @@
 # (or nothing), and the emulated program would read what the host happens to have.
 #
 # The packages come from the Debian mirror this machine's apt sources name, or
-# $KELVO_MIRROR (scripts/lib/mirror.sh); debootstrap writes it into the roots' own sources.
+# $KELVO_MIRROR (scripts/lib/mirror.sh), through the HTTP proxy apt is set up with, if any;
+# debootstrap writes the mirror into the roots' own sources.
 
 # shellcheck source=mirror.sh
 source "$(dirname "${BASH_SOURCE[0]}")/mirror.sh"
@@ -77,6 +78,13 @@ kelvo_root_run() {
   ' kelvo-root "$dir" "$offline" "${binds[@]}" -- "$@"
 }
 
+# Runs a command with http_proxy set to the proxy apt is set up with, if any.
+kelvo_root_proxied() {
+  local proxy
+  proxy=$(kelvo_apt_proxy)
+  if [ -n "$proxy" ]; then http_proxy=$proxy "$@"; else "$@"; fi
+}
+
 # Makes sure the root NAME of SUITE exists with the given packages (installed without their
 # recommendations). Prints nothing on success but what debootstrap and apt say on stderr.
 kelvo_root_ensure() {
@@ -92,7 +100,7 @@ kelvo_root_ensure() {
     rm -rf --one-file-system "$dir"
     mkdir -p "$kelvo_roots_dir"
     kelvo_root_say "making the $suite root $dir from $mirror (debootstrap --variant=minbase)"
-    debootstrap --variant=minbase "$suite" "$dir" "$mirror" >"$dir.debootstrap.log" 2>&1 ||
+    kelvo_root_proxied debootstrap --variant=minbase "$suite" "$dir" "$mirror" >"$dir.debootstrap.log" 2>&1 ||
       { tail -n 20 "$dir.debootstrap.log" >&2; kelvo_root_say "debootstrap of $suite failed"; return 1; }
     rm -f "$dir.debootstrap.log"
     : >"$dir/$kelvo_root_marker"
@@ -104,7 +112,9 @@ kelvo_root_ensure() {
   done
   [ ${#missing[@]} -gt 0 ] || return 0
   kelvo_root_say "installing into $name: ${missing[*]}"
-  KELVO_ROOT_ENV="DEBIAN_FRONTEND=noninteractive" kelvo_root_run "$name" \
+  local proxy
+  proxy=$(kelvo_apt_proxy)
+  KELVO_ROOT_ENV="DEBIAN_FRONTEND=noninteractive${proxy:+ http_proxy=$proxy}" kelvo_root_run "$name" \
     sh -c 'apt-get update -qq && apt-get install -y -q --no-install-recommends "$@" && apt-get clean' \
     install "${missing[@]}" >"$dir.install.log" 2>&1 ||
     { tail -n 20 "$dir.install.log" >&2; kelvo_root_say "installing into $name failed"; return 1; }
@@ -136,7 +146,7 @@ kelvo_root_ensure_foreign() {
   rm -rf --one-file-system "$dir"
   mkdir -p "$kelvo_roots_dir"
   kelvo_root_say "making the $arch $suite root $dir from $mirror (debootstrap --foreign, packages unpacked)"
-  debootstrap --foreign --arch="$arch" --variant=minbase --include="$(IFS=,; echo "$*")" \
+  kelvo_root_proxied debootstrap --foreign --arch="$arch" --variant=minbase --include="$(IFS=,; echo "$*")" \
     "$suite" "$dir" "$mirror" >"$dir.debootstrap.log" 2>&1 ||
     { tail -n 20 "$dir.debootstrap.log" >&2; kelvo_root_say "debootstrap of $arch $suite failed"; return 1; }
   for deb in "$dir"/var/cache/apt/archives/*.deb; do
