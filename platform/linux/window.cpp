@@ -5,7 +5,8 @@
 // its context is made current on the calling (main) thread. Where no EWMH window manager
 // runs, the window covers the root window by itself. A BadWindow or BadDrawable naming the
 // mapped window (another client destroyed it) ends the run with status 0, as the window's
-// DestroyNotify does.
+// DestroyNotify does. The event poll resets the X server's screen saver now and then, so the
+// screen neither blanks nor powers down during the run.
 #include "platform/window.hpp"
 
 #include <GL/glx.h>
@@ -193,7 +194,14 @@ void TPlatformWindow::Size(std::int32_t& width, std::int32_t& height) {
 
 void TPlatformWindow::Swap() { glXSwapBuffers(State_->Connection, State_->Window); }
 
+bool TScreenSaverReset::Due(TClock::time_point now) {
+  if (Last_.has_value() && now - *Last_ < kInterval) return false;
+  Last_ = now;
+  return true;
+}
+
 TWindowEvent TPlatformWindow::NextEvent() {
+  if (State_->ScreenSaver.Due(TScreenSaverReset::TClock::now())) XResetScreenSaver(State_->Connection);
   XEvent event;
   if (!XCheckIfEvent(State_->Connection, &event, IsFrameLoopEvent, nullptr)) return TWindowEvent::Nothing;
   if (event.type == KeyPress && event.xkey.keycode == kEscapeKeyCode) return TWindowEvent::Escape;

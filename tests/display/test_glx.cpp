@@ -179,6 +179,25 @@ TEST(Display, OnlyAGoneWindowAfterMappingEndsTheRunQuietly) {
   EXPECT_FALSE(IsWindowGoneError(none.resourceid, none.error_code, 0, true));
 }
 
+TEST(Display, TheEventPollResetsTheScreenSaverAtTheFirstPollThenEveryInterval) {
+  // Polls a frame apart on a stand-in clock: a reset at the first, then one each interval
+  // counted from the last reset (a late poll moves the next one on), never two in a row.
+  using namespace std::chrono_literals;
+  TScreenSaverReset reset;
+  const auto start = TScreenSaverReset::TClock::time_point{} + 1h;
+  const auto interval = TScreenSaverReset::kInterval;
+  EXPECT_GE(interval, 10s);
+  EXPECT_LE(interval, 50s) << "the shortest idle time desktops offer is a minute";
+  EXPECT_TRUE(reset.Due(start));
+  EXPECT_FALSE(reset.Due(start));
+  EXPECT_FALSE(reset.Due(start + interval - 16ms));
+  EXPECT_TRUE(reset.Due(start + interval));
+  EXPECT_FALSE(reset.Due(start + interval + 16ms));
+  EXPECT_TRUE(reset.Due(start + 2 * interval + 5s));
+  EXPECT_FALSE(reset.Due(start + 3 * interval));
+  EXPECT_TRUE(reset.Due(start + 3 * interval + 5s));
+}
+
 TEST(Display, NamesTheWindowBeforeItIsMapped) {
   // The child sets the display up (which does not map the window yet) and a second client
   // reads the window's properties back, each as "NAME TYPE FORMAT VALUE".
