@@ -6,8 +6,9 @@
 //
 // Interposed: clock_gettime, gettimeofday, time, XMapWindow (returns once the window is
 // mapped at the screen's full size and the GL driver knows it, so the first frame is full
-// size), glXSwapBuffers and
-// _exit (the demo ends through it; the last frame then fills the film up to the run's end).
+// size), glXSwapBuffers, and _exit, _Exit and exit: however the demo's main thread ends the
+// process (its run's end, Escape, a failure), the last frame first fills the film up to that
+// instant and the info file is written.
 //
 // Environment, set by scripts/film:
 //   KELVO_FILM_VIDEO     the pipe the frames go to (required; without it nothing is filmed)
@@ -325,6 +326,14 @@ void ReadBackBuffer() {
   Film.Holding = true;
 }
 
+// Ends the process through `end` (the next _exit, _Exit or exit); a film on the main thread
+// is finished first, so its frames and info file are whole however the run ended.
+[[noreturn]] void FinishThenEnd(TExit end, int status) {
+  if (Virtual()) Finish();
+  end(status);
+  __builtin_unreachable();
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------
@@ -429,9 +438,17 @@ void glXSwapBuffers(Display* display, GLXDrawable drawable) {
 
 void _exit(int status) {
   static TExit real = Next<TExit>("_exit");
-  if (Virtual()) Finish();
-  real(status);
-  __builtin_unreachable();
+  FinishThenEnd(real, status);
+}
+
+void _Exit(int status) noexcept {
+  static TExit real = Next<TExit>("_Exit");
+  FinishThenEnd(real, status);
+}
+
+void exit(int status) noexcept {
+  static TExit real = Next<TExit>("exit");
+  FinishThenEnd(real, status);
 }
 
 }  // extern "C"

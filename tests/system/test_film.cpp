@@ -1,7 +1,8 @@
 // Films of the demo made by scripts/film: two 10-second films of the same build (made by the
 // CTest fixture film_make) must be a proper 1920x1080 60 fps H.264 + AAC MP4 of the right
 // length, show the sixteen pictures in order and then the harbour, carry the song from its
-// start, and be the same frame for frame.
+// start, and be the same frame for frame. A film whose run the demo ends itself (Escape)
+// is made of the frames there were.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "tests/support/harness.hpp"
+#include "tests/support/xclient.hpp"
 
 using namespace std::chrono_literals;
 
@@ -262,6 +264,34 @@ TEST_F(Film, TwoFilmsOfTheSameBuildAreTheSameFrameForFrame) {
     return RunTool("ffmpeg", {"-nostdin", "-v", "error", "-i", film, "-map", "0:a:0", "-f", "md5", "-"});
   };
   EXPECT_EQ(sound(kFirst), sound(kSecond));
+}
+
+// The demo ends the run itself (Escape, early in a 20-second film): the film is finished as
+// the process ends, so scripts/film gets its info file (it fails without one) and makes a
+// playable film of the frames drawn until then.
+TEST(FilmEndedByTheDemo, EscapeEarlyGivesAPlayableFilmOfTheFramesDrawn) {
+  ASSERT_NO_FATAL_FAILURE(RequireHarness());
+  TXClient x;
+  const std::string film = kFilms + "/escaped-" + std::to_string(getpid()) + ".mp4";
+  std::filesystem::create_directories(kFilms);
+  // The film's progress line (standard error) tells when frames are being made.
+  TDemoProcess maker("bash", {"-c", "exec \"$0\" --seconds 20 --build \"$1\" \"$2\" 2>&1",
+                              std::string(KELVO_SOURCE_DIR) + "/scripts/film", kBuild, film});
+  ASSERT_TRUE(maker.WaitForLine("film: frame ", 120s)) << maker.Output();
+  ASSERT_TRUE(x.FindClientWindow(10s));
+  x.SendKey(9);  // Escape
+  TExitResult result = maker.WaitExit(300s);
+  EXPECT_TRUE(result.Exited && result.Code == 0) << maker.Output();
+  ASSERT_TRUE(std::filesystem::exists(film)) << maker.Output();
+
+  // Every frame decodes, fewer than the 20 seconds asked for, and the sound lasts as long.
+  const std::size_t frames = Thumbnails(film).size();
+  EXPECT_GT(frames, 0u);
+  EXPECT_LT(frames, static_cast<std::size_t>(20 * kFps));
+  auto video = Fields(Probe(film, "v:0", "stream=nb_frames"));
+  EXPECT_EQ(video["nb_frames"], std::to_string(frames));
+  EXPECT_NEAR(static_cast<double>(FilmSamples(film).size() / 2), static_cast<double>(frames) * 44100 / kFps, 1024);
+  std::filesystem::remove(film);
 }
 
 }  // namespace
