@@ -10,16 +10,8 @@
 #include <type_traits>
 #include <utility>
 
-// Exit statuses of the demo.
-enum : int {
-  kExitOk = 0,
-  kExitBadPicture = 1,
-  kExitAudioDevice = 110,
-  kExitTextureMissing = 123,
-  kExitGLError = 200,
-  kExitRangeError = 201,
-  kExitAssertion = 217,
-};
+// The exit statuses of the demo (kExitOk, kExitAudioDevice, ...) are shared facts.
+#include "base/facts.hpp"
 
 // Writes one whole line (a line feed is appended) to stdout in a single call, so lines
 // from the two threads never interleave.

@@ -43,6 +43,7 @@
 #include "bench/procfs.hpp"
 #include "bench/process.hpp"
 #include "bench/report.hpp"
+#include "base/facts.hpp"
 #include "base/loglines.hpp"
 #include "platform/loglines.hpp"
 #include "platform/system.hpp"
@@ -80,8 +81,8 @@ TDesignBuffers DesignOf(const std::string& kelvo, const std::string& program) {
     std::uint8_t header[44] = {};
     const std::size_t got = TResourceStream(entry).Read(header, sizeof header);
     const std::span<const std::uint8_t> head(header, got);
-    if (entry.Name.starts_with("TEX_")) design.PictureSizes.push_back(std::uint64_t{u32(head, 18)} * u32(head, 22) * 4);
-    if (entry.Name == "SONG") design.SongSize = u32(head, 40);
+    if (entry.Name.starts_with(kPictureResourcePrefix)) design.PictureSizes.push_back(std::uint64_t{u32(head, 18)} * u32(head, 22) * 4);
+    if (entry.Name == kSongResource) design.SongSize = u32(head, 40);
   }
   design.Program = Real(program);
   design.Store = Real(kelvo);

@@ -44,16 +44,17 @@
 #include <string>
 #include <vector>
 
+#include "base/facts.hpp"
 #include "film/vclock.hpp"
 
 namespace {
 
-constexpr int kWidth = 1920;
-constexpr int kHeight = 1080;
+constexpr int kWidth = kDesignWidthPixels;
+constexpr int kHeight = kDesignHeightPixels;
 constexpr std::size_t kRowBytes = static_cast<std::size_t>(kWidth) * 4;
 constexpr std::size_t kFrameBytes = kRowBytes * kHeight;
-// The status of a film that cannot be made (the README's "failed internal check").
-constexpr int kFailStatus = 217;
+// The status of a film that cannot be made: the demo's failed internal check.
+constexpr int kFailStatus = kExitAssertion;
 
 using TClockGettime = int (*)(clockid_t, timespec*);
 using TGettimeofday = int (*)(timeval*, void*);
@@ -310,7 +311,7 @@ void CheckWindowSize() {
   glGetIntegerv(GL_VIEWPORT, viewport);
   if (viewport[2] != kWidth || viewport[3] != kHeight)
     Fail("the demo draws " + std::to_string(viewport[2]) + "x" + std::to_string(viewport[3]) +
-         ", a film needs 1920x1080 (run it under scripts/headless)");
+         ", a film needs " + std::to_string(kWidth) + "x" + std::to_string(kHeight) + " (run it under scripts/headless)");
 }
 
 void ReadBackBuffer() {

@@ -31,6 +31,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/facts.hpp"
 #include "base/verdict.hpp"
 #include "platform/image.hpp"
 #include "store/elf.hpp"
@@ -49,7 +50,7 @@ void StorePlain(std::span<std::uint8_t> bytes, std::size_t offset, const T& valu
   std::memcpy(bytes.data() + offset, &value, sizeof value);
 }
 
-inline constexpr std::string_view kStoreSectionName = ".kelvores";
+// The store's ELF section is named kStoreSectionName (base/facts.hpp).
 
 // The store's section in an executable of either system: ".kelvores" of an ELF file, or
 // kStorePeSectionName of a Windows one (told apart by the file's first bytes).

@@ -24,8 +24,8 @@
 
 namespace {
 
-constexpr const wchar_t* kClassName = L"tessic";
-constexpr const wchar_t* kTitle = L"tessic";
+constexpr const wchar_t* kClassName = kWindowTitleWide.data();
+constexpr const wchar_t* kTitle = kWindowTitleWide.data();
 
 std::string Line(std::string_view text) { return "[" + std::string(kDisplayUnit) + "] " + std::string(text); }
 
