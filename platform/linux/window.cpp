@@ -35,7 +35,7 @@ constexpr unsigned kEscapeKeyCode = 9;
 constexpr const char* kGLULibrary = "libGLU.so.1";
 
 // "[<unit>] <text>": the lines of the window's set-up.
-std::string Line(std::string_view text) { return "[" + std::string(kDisplayUnit) + "] " + std::string(text); }
+std::string Line(std::string_view text) { return UnitLine(kDisplayUnit, text); }
 
 // Xlib's error handler receives no user data, so the one demo window and Xlib's own
 // handler are kept here; both are written once while the window is set up.

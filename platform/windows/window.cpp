@@ -27,7 +27,7 @@ namespace {
 constexpr const wchar_t* kClassName = kWindowTitleWide.data();
 constexpr const wchar_t* kTitle = kWindowTitleWide.data();
 
-std::string Line(std::string_view text) { return "[" + std::string(kDisplayUnit) + "] " + std::string(text); }
+std::string Line(std::string_view text) { return UnitLine(kDisplayUnit, text); }
 
 // The window procedure reaches the state through the window's user data.
 TWindowState* StateOf(HWND window) {
