@@ -42,7 +42,7 @@ namespace {
 
 const TRgb kProbeBackground{0x10, 0x60, 0xE0};
 const TRgb kProbeMarker{0xF0, 0xA0, 0x20};
-const TWindowSize kScreen{1920, 1080};
+const TWindowSize kScreen{kDesignWidthPixels, kDesignHeightPixels};
 
 std::string ProbePath() { return std::string(KELVO_BUILD_DIR) + "/harness_window_probe"; }
 

@@ -147,8 +147,8 @@ class Film : public ::testing::Test {
 TEST_F(Film, IsAFullHdSixtyFpsH264AndAacMp4OfTheRequestedLength) {
   auto video = Fields(Probe(kFirst, "v:0", "stream=codec_name,width,height,pix_fmt,r_frame_rate,avg_frame_rate,nb_frames"));
   EXPECT_EQ(video["codec_name"], "h264");
-  EXPECT_EQ(video["width"], "1920");
-  EXPECT_EQ(video["height"], "1080");
+  EXPECT_EQ(video["width"], std::to_string(kDesignWidthPixels));
+  EXPECT_EQ(video["height"], std::to_string(kDesignHeightPixels));
   EXPECT_EQ(video["pix_fmt"], "yuv420p");
   EXPECT_EQ(video["r_frame_rate"], "60/1");
   EXPECT_EQ(video["avg_frame_rate"], "60/1");  // constant: every frame 1/60 s
