@@ -12,6 +12,13 @@ std::atomic<void (*)()> BeforeTerminate{nullptr};
 
 void SetBeforeTerminate(void (*hook)()) { BeforeTerminate.store(hook); }
 
+std::string UnitLine(std::string_view unit, std::string_view text) {
+  std::string line;
+  line.reserve(unit.size() + text.size() + 3);
+  line.append("[").append(unit).append("] ").append(text);
+  return line;
+}
+
 void WriteLine(std::string_view line) {
   std::string whole;
   whole.reserve(line.size() + 1);

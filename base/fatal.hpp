@@ -6,20 +6,16 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <string>
 #include <string_view>
 #include <type_traits>
 #include <utility>
 
-// Exit statuses of the demo.
-enum : int {
-  kExitOk = 0,
-  kExitBadPicture = 1,
-  kExitAudioDevice = 110,
-  kExitTextureMissing = 123,
-  kExitGLError = 200,
-  kExitRangeError = 201,
-  kExitAssertion = 217,
-};
+// The exit statuses of the demo (kExitOk, kExitAudioDevice, ...) are shared facts.
+#include "base/facts.hpp"
+
+// A unit's log line: "[<unit>] <text>" (with an empty text, the prefix alone).
+std::string UnitLine(std::string_view unit, std::string_view text);
 
 // Writes one whole line (a line feed is appended) to stdout in a single call, so lines
 // from the two threads never interleave.

@@ -20,11 +20,7 @@
 
 namespace {
 
-std::string Line(std::string_view text) {
-  std::string line = "[";
-  line.append(kDisplayUnit).append("] ").append(text);
-  return line;
-}
+std::string Line(std::string_view text) { return UnitLine(kDisplayUnit, text); }
 
 // Where every pointer leads until the DLL is loaded. It is reached through pointers of other
 // types; it takes nothing and never returns, which the calling convention makes harmless.

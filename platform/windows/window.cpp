@@ -24,10 +24,10 @@
 
 namespace {
 
-constexpr const wchar_t* kClassName = L"tessic";
-constexpr const wchar_t* kTitle = L"tessic";
+constexpr const wchar_t* kClassName = kWindowTitleWide.data();
+constexpr const wchar_t* kTitle = kWindowTitleWide.data();
 
-std::string Line(std::string_view text) { return "[" + std::string(kDisplayUnit) + "] " + std::string(text); }
+std::string Line(std::string_view text) { return UnitLine(kDisplayUnit, text); }
 
 // The window procedure reaches the state through the window's user data.
 TWindowState* StateOf(HWND window) {

@@ -11,6 +11,7 @@
 #include <sstream>
 #include <vector>
 
+#include "base/facts.hpp"
 #include "display/bmp.hpp"
 #include "store/store.hpp"
 #include "scenes/background.hpp"
@@ -238,8 +239,8 @@ TEST(Display, NamesTheWindowBeforeItIsMapped) {
   std::istringstream self(properties["self"]);
   std::string pid, host;
   self >> pid >> host;
-  EXPECT_EQ(properties["WM_NAME"], "STRING 8 tessic");
-  EXPECT_EQ(properties["_NET_WM_NAME"], "UTF8_STRING 8 tessic");
+  EXPECT_EQ(properties["WM_NAME"], "STRING 8 " + std::string(kWindowTitle));
+  EXPECT_EQ(properties["_NET_WM_NAME"], "UTF8_STRING 8 " + std::string(kWindowTitle));
   EXPECT_EQ(properties["WM_CLASS"], "STRING 8 kelvo|Kelvo|");
   EXPECT_EQ(properties["WM_CLIENT_MACHINE"], "STRING 8 " + host);
   EXPECT_EQ(properties["_NET_WM_PID"], "CARDINAL 32 " + pid);
@@ -306,8 +307,8 @@ TEST(Display, SetsUpTheStateTheRunReliesOn) {
   EXPECT_EQ(source, GL_SRC_ALPHA);
   EXPECT_EQ(destination, GL_ONE_MINUS_SRC_ALPHA);
   EXPECT_TRUE(display->Mapped());
-  EXPECT_EQ(display->WindowWidth, 1920);
-  EXPECT_EQ(display->WindowHeight, 1080);
+  EXPECT_EQ(display->WindowWidth, kDesignWidthPixels);
+  EXPECT_EQ(display->WindowHeight, kDesignHeightPixels);
 }
 
 TEST(PictureLoader, UploadsUnchangedWithNearestFiltersAndOneLevel) {

@@ -34,8 +34,9 @@ source "$root/scripts/lib/jobs.sh"
 source "$root/scripts/lib/constants.sh"
 source "$root/scripts/lib/sky.sh"
 
-readonly kFontFile=ombrel-tessic-kelvo-temp-font.ttf
-readonly kSongFile=ombrel-tessic-kelvo-temp-waveform.wav
+kFontFile=$(kelvo_fact kTemporaryFontName) && kSongFile=$(kelvo_fact kTemporarySongFileName) &&
+  kSize=$(kelvo_design_size) && kTitle=$(kelvo_fact kWindowTitle) || { echo "check_demo: base/facts.txt is incomplete" >&2; exit 1; }
+readonly kFontFile kSongFile kSize kTitle
 # Seconds: to the mapped window (Wine's start and the atlas take about 4 under load), from
 # mapping to the harbour (it shows from about 3.8), and for a run to end once asked.
 readonly kMapSeconds=60 kHarbourSeconds=7 kEndSeconds=15
@@ -210,7 +211,7 @@ check_screen() {
   [ -n "$frame" ] || fail "scripts/release names no kShotFrame"
   [ -x "$host/kelvo" ] && [ -f "$host/libkelvo-film.so" ] || fail "no kelvo or libkelvo-film.so in $host"
   mkfifo "$work/video"
-  ffmpeg -nostdin -hide_banner -loglevel error -f rawvideo -pix_fmt bgr0 -video_size 1920x1080 \
+  ffmpeg -nostdin -hide_banner -loglevel error -f rawvideo -pix_fmt bgr0 -video_size "$kSize" \
     -i "$work/video" -vf "select=eq(n\,$frame)" -frames:v 1 -pix_fmt rgb24 -f image2 -c:v png "$reference" &
   local encoder=$!
   LD_PRELOAD="$host/libkelvo-film.so" KELVO_FILM_VIDEO="$work/video" KELVO_FILM_FRAMES=$((frame + 1)) \
@@ -227,8 +228,8 @@ check_screen() {
   await_mapped "$folder"
   say "standard output has \"$kMappedLine\""
 
-  window=$(xdotool search --onlyvisible --name '^tessic$' | head -n 1)
-  [ -n "$window" ] || fail "no visible window named tessic"
+  window=$(xdotool search --onlyvisible --name "^$kTitle\$" | head -n 1)
+  [ -n "$window" ] || fail "no visible window named $kTitle"
   geometry=$(geometry -id "$window")
   say "window $window at x y width height $geometry; the screen's $(geometry -root)"
   [ "$geometry" = "$(geometry -root)" ] || fail "the window does not cover the screen"

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "base/facts.hpp"
 #include "platform/image.hpp"
 #include "platform/tempfile.hpp"
 #include "platform/windows/tempfile_steps.hpp"
@@ -163,7 +164,7 @@ TEST(WidePaths, ExecutablePathNamesThisProgramAndMapsIt) {
 }
 
 TEST_F(PartyFolder, TemporaryFileReadsBackThroughItsHandleAndGoesOnClose) {
-  const std::string path = Folder + "ombrel-tessic-kelvo-temp-font.ttf";
+  const std::string path = Folder + std::string(kTemporaryFontName);
   // A stale file (read-only, as an unpacked archive may leave it) is cleared first.
   {
     HANDLE stale = CreateFileW(SystemPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
@@ -228,7 +229,7 @@ std::string Environment(const wchar_t* name) {
 TEST_F(PartyFolder, ALinkAtTheNameIsNeverFollowed) {
   const std::string target = Root + "\\the user's own.txt";
   ASSERT_TRUE(WriteNote(target, "keep"));
-  const std::string path = Folder + "ombrel-tessic-kelvo-temp-font.ttf";
+  const std::string path = Folder + std::string(kTemporaryFontName);
   if (!MakeLink(path, target)) {
     DeleteFileW(SystemPath(target).c_str());
     GTEST_SKIP() << "no symbolic link can be made here";
@@ -266,7 +267,7 @@ TEST(TemporaryFileChild, HoldsTheFileUntilKilled) {
       [&](const std::string& folder, std::string&) {
         if (fresh.empty() && folder.find("ombrel-tessic-kelvo-") == std::string::npos) return false;  // not %TEMP%
         fresh = folder;
-        return elsewhere.Create(folder + "ombrel-tessic-kelvo-temp-font.ttf").Result ==
+        return elsewhere.Create(folder + std::string(kTemporaryFontName)).Result ==
                TPlatformFile::TResult::Created;
       },
       error))
@@ -280,7 +281,7 @@ TEST(TemporaryFileChild, HoldsTheFileUntilKilled) {
 }
 
 TEST_F(PartyFolder, TemporaryFileGoesWhenItsProcessIsKilled) {
-  const std::string path = Folder + "ombrel-tessic-kelvo-temp-waveform.wav";
+  const std::string path = Folder + std::string(kTemporarySongFileName);
   const std::string ready = "kelvo-test-ready-" + std::to_string(GetCurrentProcessId());
   const std::string note = Root + "\\private folder.txt";
   HANDLE event = CreateEventW(nullptr, TRUE, FALSE, WideFromUtf8(ready).c_str());
@@ -326,7 +327,7 @@ TEST(PrivateFolder, IsTheTemporaryFolderThenAFreshOneThatGoes) {
           why = folder + ": refused by the test";
           return false;
         }
-        return file.Create(folder + "ombrel-tessic-kelvo-temp-font.ttf").Result == TPlatformFile::TResult::Created;
+        return file.Create(folder + std::string(kTemporaryFontName)).Result == TPlatformFile::TResult::Created;
       },
       failure);
   ASSERT_TRUE(placed) << failure;

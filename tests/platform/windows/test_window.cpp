@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <string>
 
+#include "base/facts.hpp"
 #include "platform/image.hpp"
 #include "platform/process.hpp"
 #include "platform/window.hpp"
@@ -85,9 +86,9 @@ TEST(WglWindow, CoversItsMonitorWithAContextAndHandsOutItsEvents) {
   EXPECT_EQ(style & (WS_CAPTION | WS_THICKFRAME), 0u);
   wchar_t text[32];
   GetClassNameW(handle, text, 32);
-  EXPECT_EQ(std::wstring(text), L"tessic");
+  EXPECT_EQ(std::wstring(text), std::wstring(kWindowTitleWide));
   GetWindowTextW(handle, text, 32);
-  EXPECT_EQ(std::wstring(text), L"tessic");
+  EXPECT_EQ(std::wstring(text), std::wstring(kWindowTitleWide));
 
   GLint largest = 0;
   glGetIntegerv(GL_MAX_TEXTURE_SIZE, &largest);
