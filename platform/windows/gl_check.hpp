@@ -16,10 +16,11 @@ enum class TGLVerdict {
 
 // Whether the space-separated list holds the name.
 inline bool NamesExtension(std::string_view list, std::string_view name) {
-  for (std::size_t at = list.find(name); at != std::string_view::npos; at = list.find(name, at + 1)) {
-    const bool starts = at == 0 || list[at - 1] == ' ';
-    const std::size_t end = at + name.size();
-    if (starts && (end == list.size() || list[end] == ' ')) return true;
+  while (!list.empty()) {
+    const std::size_t end = list.find(' ');
+    if (list.substr(0, end) == name) return true;
+    if (end == std::string_view::npos) break;
+    list.remove_prefix(end + 1);
   }
   return false;
 }
