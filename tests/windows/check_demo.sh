@@ -9,7 +9,8 @@
 #              it with 0 and nothing is left in its folder.
 #   minimised  started as a shortcut set to "Run: Minimized" starts it (kelvo-start-minimised.exe
 #              beside TESSIC.exe): its window is shown all the same and covers the screen,
-#              Escape reaches it and ends it with 0.
+#              Escape reaches it and ends it with 0; Wine's own trace shows the display kept
+#              awake from the mapping and released at the end, on one thread.
 #   close      the window manager's close (Alt-F4 in openbox: WM_DELETE_WINDOW, which Wine
 #              turns into WM_CLOSE) ends it with 0 and nothing is left in its folder.
 #   read-only  run as "nobody" from a folder only root may write (0555), with a folder in the
@@ -266,7 +267,7 @@ check_minimised() {
   starter=$(dirname "$exe")/kelvo-start-minimised.exe
   [ -f "$starter" ] || fail "no $starter"
   fresh_folder "$folder"
-  start_demo "$folder" "$starter"
+  WINEDEBUG=warn+ntdll start_demo "$folder" "$starter"
   await_mapped "$folder"
   sleep 1
   window=$(xdotool search --onlyvisible --name '^tessic$' | head -n 1)
@@ -278,6 +279,15 @@ check_minimised() {
   [ "$geometry" = "$(geometry -root)" ] || fail "the window does not cover the screen"
   end_with Escape "$folder"
   expect_temporary_files_gone "$folder"
+  # "THREAD:warn:ntdll:NtSetThreadExecutionState (FLAGS, ...)": ES_CONTINUOUS |
+  # ES_DISPLAY_REQUIRED first, ES_CONTINUOUS alone last, both from the same thread.
+  local states
+  say "its error output: $(wc -l <"$folder.err") lines, $(grep -c ":warn:ntdll:" "$folder.err") of them warn:ntdll"
+  states=$(sed -n 's/^\([0-9a-f]*\):warn:ntdll:NtSetThreadExecutionState (\(0x[0-9a-f]*\),.*/\1 \2/p' "$folder.err")
+  say "execution states (thread flags): $(tr '\n' ' ' <<<"$states")"
+  [ "$(head -n 1 <<<"$states" | cut -d' ' -f2)" = 0x80000002 ] || fail "the display was not kept awake"
+  [ "$(tail -n 1 <<<"$states" | cut -d' ' -f2)" = 0x80000000 ] || fail "the display's wakefulness was not released at the end"
+  [ "$(cut -d' ' -f1 <<<"$states" | sort -u | wc -l)" -eq 1 ] || fail "set and released on different threads"
 }
 
 check_close() {
