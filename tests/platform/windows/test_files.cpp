@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -180,7 +179,6 @@ TEST_F(PartyFolder, TemporaryFileReadsBackThroughItsHandleAndGoesOnClose) {
   // gone already and the file still reads and writes below; Wine keeps names until the
   // last handle closes.
   const bool nameless = !Exists(path);
-  std::printf("the temporary file's name %s\n", nameless ? "left the folder at once" : "stays until it closes");
   const auto bytes = Pattern(300000);
   std::string error;
   ASSERT_TRUE(file.Write(bytes, error)) << error;
