@@ -26,7 +26,10 @@ void WriteLine(std::string_view line);
 
 // What must be over before the process ends, run by Terminate on whichever thread ends it: a
 // system whose calls must not be cut off midway lets the one under way finish (waiting a
-// bounded time). One hook, the last set holds; it returns and never ends the process itself.
+// bounded time), or hands back what it holds. A few hooks (kMaxBeforeTerminate), run in the
+// order they were first set; setting one already set does nothing. A hook returns and never
+// ends the process itself; one beyond the limit is a failed internal check.
+inline constexpr int kMaxBeforeTerminate = 4;
 void SetBeforeTerminate(void (*hook)());
 
 // Writes the line, then ends the process with the status.
