@@ -23,8 +23,9 @@
 #
 # The packages come from the Debian mirror this machine's apt sources name, or
 # $KELVO_MIRROR (scripts/lib/mirror.sh), through the HTTP proxy apt is set up with, if any;
-# debootstrap writes the mirror into the roots' own sources, and the security mirror the
-# machine's apt names (or $KELVO_SECURITY_MIRROR) is added there.
+# debootstrap writes the mirror into the roots' own sources. The roots take the release as it
+# is, without the security archive's updates: the build root's packages of two architectures
+# must have the same versions, and a mirror may carry the updates of one architecture only.
 
 # shellcheck source=mirror.sh
 source "$(dirname "${BASH_SOURCE[0]}")/mirror.sh"
@@ -104,11 +105,6 @@ kelvo_root_ensure() {
     kelvo_root_proxied debootstrap --variant=minbase "$suite" "$dir" "$mirror" >"$dir.debootstrap.log" 2>&1 ||
       { tail -n 20 "$dir.debootstrap.log" >&2; kelvo_root_say "debootstrap of $suite failed"; return 1; }
     rm -f "$dir.debootstrap.log"
-    # As an installed system has: the security archive's updates beside the release's.
-    local security
-    if security=$(kelvo_security_mirror); then
-      echo "deb $security $suite-security main" >"$dir/etc/apt/sources.list.d/security.list"
-    fi
     : >"$dir/$kelvo_root_marker"
   fi
   missing=()
