@@ -14,6 +14,7 @@
 #include "base/dynarray.hpp"
 #include "platform/image.hpp"
 #include "store/layout.hpp"
+#include "store/wasm.hpp"
 
 namespace {
 
@@ -248,6 +249,7 @@ std::vector<std::unique_ptr<TMappedFile>>& KeptMappings() {
 
 std::optional<TElfSection> FindStoreSection(std::span<const std::uint8_t> image, std::string& error) {
   if (LooksLikePe(image)) return FindPeSection(image, kStorePeSectionName, error);
+  if (LooksLikeWasm(image)) return FindWasmSection(image, kStoreSectionName, error);
   return FindElfSection(image, kStoreSectionName, error);
 }
 
