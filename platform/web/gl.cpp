@@ -1,7 +1,8 @@
-// uWebGL: the one GL 1.x upload that WebGL lacks. The pictures are uploaded as BGRA, which
-// desktop GL takes and WebGL does not; glTexImage2D here (which the linker takes instead of
-// Emscripten's own) turns such rows into RGBA in a copy and hands every upload to
-// Emscripten's WebGL call under its other name.
+// uWebGL: the GL 1.x calls that WebGL or Emscripten's emulation of GL 1.x take otherwise
+// than desktop GL; the definitions here are what the linker takes instead of Emscripten's
+// own, and hand the calls on to Emscripten's under their other names. The pictures are
+// uploaded as BGRA, which desktop GL takes and WebGL does not: such rows are turned into
+// RGBA in a copy.
 #include <GL/gl.h>
 
 #include <cstdint>
@@ -32,4 +33,18 @@ extern "C" void glTexImage2D(GLenum target, GLint level, GLint internalFormat, G
     rgba[i * 4 + 3] = from[i * 4 + 3];
   }
   emscripten_glTexImage2D(target, level, internalFormat, width, height, border, GL_RGBA, type, rgba.data());
+}
+
+// Desktop GL takes the texture environment's mode as a float too (glTexEnvf(GL_TEXTURE_ENV,
+// GL_TEXTURE_ENV_MODE, GL_MODULATE)); the emulation takes the enumerated parameters only
+// through glTexEnvi and warns on every other call, so they go there.
+extern "C" void emscripten_glTexEnvf(GLenum target, GLenum pname, GLfloat param);
+extern "C" void emscripten_glTexEnvi(GLenum target, GLenum pname, GLint param);
+
+extern "C" void glTexEnvf(GLenum target, GLenum pname, GLfloat param) {
+  if (pname == GL_RGB_SCALE || pname == GL_ALPHA_SCALE) {
+    emscripten_glTexEnvf(target, pname, param);
+    return;
+  }
+  emscripten_glTexEnvi(target, pname, static_cast<GLint>(param));
 }
