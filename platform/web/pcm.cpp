@@ -18,8 +18,9 @@
 
 namespace {
 
-// About 370 ms at 44.1 kHz: enough for a pass of the frame loop that takes long.
-constexpr std::uint32_t kRingFrames = 16384;
+// About 1.5 s at 44.1 kHz: the player's task fills it once a pass of the frame loop, and
+// a software renderer on a busy machine may take half a second for a pass.
+constexpr std::uint32_t kRingFrames = 65536;
 // The player's period.
 constexpr std::uint64_t kPeriodFrames = 1024;
 // The node's buffer; it is part of the delay.
@@ -75,7 +76,7 @@ EM_JS(int, kelvo_audio_running, (), { return Module.kelvoAudio && Module.kelvoAu
 
 class TWebAudioOutput final : public IPCMOutput {
  public:
-  explicit TWebAudioOutput(unsigned int channels) : Channels(channels), Ring(kRingFrames, channels) {}
+  explicit TWebAudioOutput(unsigned int channels) : Channels(channels), Ring(channels) {}
 
   bool Open(unsigned int rate) {
     return kelvo_audio_open(static_cast<int>(rate), static_cast<int>(Channels), Ring.Data(), Ring.ReadCounter(),
@@ -116,7 +117,7 @@ class TWebAudioOutput final : public IPCMOutput {
 
  private:
   const unsigned int Channels;
-  TSampleRing Ring;
+  TSampleRing<kRingFrames> Ring;
   std::uint32_t DryCallbacks = 0;
   std::uint32_t SeenDry = 0;
 };

@@ -1,8 +1,8 @@
 // uPCM on the web, the ring buffer between the player's task and Web Audio: the player puts
 // interleaved S16 frames in, the audio callback takes them out in the same order, and what
 // is in it is the part of the delay that this side knows. Counts run on (modulo 2^32);
-// positions are counts modulo the capacity. Single-threaded: both sides run on the page's
-// main thread.
+// positions are counts modulo the capacity, a power of two, so that they stay in step when
+// the counts wrap. Single-threaded: both sides run on the page's main thread.
 #pragma once
 
 #include <algorithm>
@@ -10,10 +10,12 @@
 #include <cstring>
 #include <vector>
 
+template <std::uint32_t Capacity>
 class TSampleRing {
+  static_assert(Capacity > 0 && (Capacity & (Capacity - 1)) == 0, "the capacity must be a power of two");
+
  public:
-  TSampleRing(std::uint32_t capacityFrames, std::uint32_t channels)
-      : Capacity(capacityFrames), Channels(channels), Samples(std::size_t{capacityFrames} * channels) {}
+  explicit TSampleRing(std::uint32_t channels) : Channels(channels), Samples(std::size_t{Capacity} * channels) {}
 
   std::uint32_t Filled() const { return Written - Read; }
   std::uint32_t Free() const { return Capacity - Filled(); }
@@ -39,7 +41,6 @@ class TSampleRing {
   std::uint32_t CapacityFrames() const { return Capacity; }
 
  private:
-  const std::uint32_t Capacity;
   const std::uint32_t Channels;
   std::vector<std::int16_t> Samples;
   std::uint32_t Read = 0;
