@@ -45,10 +45,16 @@ def free_port():
 
 
 port = free_port()
-server = subprocess.Popen([sys.executable, "-m", "http.server", "--bind", "127.0.0.1", str(port), "--directory", PAGE],
+# The served folder holds the page (page/) and later a damaged copy of it (damaged/); the
+# browser's profile is beside it.
+work = tempfile.mkdtemp(prefix="kelvo-web-test.")
+served = os.path.join(work, "served")
+profile = os.path.join(work, "profile")
+shutil.copytree(PAGE, os.path.join(served, "page"))
+server = subprocess.Popen([sys.executable, "-m", "http.server", "--bind", "127.0.0.1", str(port), "--directory", served],
                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-profile = tempfile.mkdtemp(prefix="kelvo-web-test.")
 console = []
+runs = []  # the console of each run before the last
 driver = None
 try:
     options = webdriver.ChromeOptions()
@@ -77,7 +83,7 @@ try:
             time.sleep(0.2)
         return False
 
-    driver.get(f"http://127.0.0.1:{port}/index.html")
+    driver.get(f"http://127.0.0.1:{port}/page/index.html")
     start = driver.find_element(By.ID, "start")
     check(wait_for(lambda: start.is_enabled(), 60), "the start control is enabled once the module is loaded")
     driver.execute_script("""
@@ -125,12 +131,35 @@ try:
     reports = [int(m.group(1)) for line in console for m in re.finditer(r"(\d+) fps", line)]
     figures["fps_reports"] = reports
     check(len(reports) > 0, "the console carries the frame-rate reports")
-    figures["memory_bytes"] = driver.execute_script(
+    # The module's memory (what the program holds) and the page's JavaScript heap.
+    figures["wasm_memory_bytes"] = driver.execute_script("return typeof HEAP8 !== 'undefined' ? HEAP8.length : null;")
+    figures["js_heap_bytes"] = driver.execute_script(
         "return performance.memory ? performance.memory.usedJSHeapSize : null;")
 
     driver.find_element(By.TAG_NAME, "body").send_keys(Keys.ESCAPE)
     status = driver.find_element(By.ID, "status")
     check(wait_for(lambda: "ended: status 0" in status.text, 20), "Escape ends the run: " + repr(status.text))
+
+    # A damaged store (its first byte changed in a copy of the module): the page shows the
+    # line the program ends with and its status, as the Linux program writes them.
+    damaged = os.path.join(served, "damaged")
+    shutil.copytree(PAGE, damaged)
+    with open(os.path.join(damaged, "tessic.wasm"), "r+b") as module:
+        data = module.read()
+        at = data.rfind(b".kelvores") + len(b".kelvores")
+        module.seek(at)
+        module.write(bytes([data[at] ^ 0xFF]))
+    driver.get(f"http://127.0.0.1:{port}/damaged/index.html")
+    wait_for(lambda: driver.find_element(By.ID, "start").is_enabled(), 60)
+    drain()
+    runs.append(list(console))
+    console.clear()
+    driver.find_element(By.ID, "start").click()
+    ended = wait_for(lambda: "ended: status" in driver.find_element(By.ID, "status").text, 60)
+    shown = driver.find_element(By.ID, "status").text
+    last = [line for line in console if line.startswith("[")][-1:]
+    check(ended and "ended: status 0" not in shown and last and shown.startswith(last[0]),
+          f"a damaged store ends the run with its line and status on the page: {shown!r}")
     with open(os.path.join(OUT, "figures.json"), "w") as f:
         json.dump(figures, f, indent=1)
     print(json.dumps(figures), flush=True)
@@ -141,9 +170,10 @@ finally:
         except Exception:
             pass
         driver.quit()
-    with open(os.path.join(OUT, "console.txt"), "w") as f:
-        f.write("\n".join(console) + "\n")
+    for name, lines in zip(("console.txt", "console-damaged.txt") if runs else ("console.txt",), runs + [console]):
+        with open(os.path.join(OUT, name), "w") as f:
+            f.write("\n".join(lines) + "\n")
     server.terminate()
     server.wait()
-    shutil.rmtree(profile, ignore_errors=True)
+    shutil.rmtree(work, ignore_errors=True)
 sys.exit(1 if failures else 0)
