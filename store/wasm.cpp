@@ -21,6 +21,14 @@ bool ReadLength(std::span<const std::uint8_t> image, std::size_t& position, std:
   return false;
 }
 
+void PutLength(std::vector<std::uint8_t>& out, std::uint64_t value) {
+  do {
+    const auto low = static_cast<std::uint8_t>(value & 0x7fu);
+    value >>= 7;
+    out.push_back(static_cast<std::uint8_t>(low | (value != 0 ? 0x80u : 0u)));
+  } while (value != 0);
+}
+
 }  // namespace
 
 bool LooksLikeWasm(std::span<const std::uint8_t> image) {
@@ -57,4 +65,40 @@ std::optional<TElfSection> FindWasmSection(std::span<const std::uint8_t> image, 
     position = end;
   }
   return fail("no resource store in the executable");
+}
+
+std::optional<std::vector<std::uint8_t>> WithWasmSection(std::span<const std::uint8_t> image, std::string_view name,
+                                                         std::span<const std::uint8_t> contents, std::string& error) {
+  if (!LooksLikeWasm(image)) {
+    error = "not a WebAssembly module";
+    return std::nullopt;
+  }
+  std::vector<std::uint8_t> out(image.begin(), image.begin() + sizeof kWasmHeader);
+  for (std::size_t position = sizeof kWasmHeader; position < image.size();) {
+    const std::size_t sectionAt = position;
+    const std::uint8_t id = image[position++];
+    std::uint64_t size = 0;
+    if (!ReadLength(image, position, size) || size > image.size() - position) {
+      error = "WebAssembly section outside the file";
+      return std::nullopt;
+    }
+    const std::size_t end = position + static_cast<std::size_t>(size);
+    bool named = false;
+    if (id == kCustomSection) {
+      std::uint64_t nameSize = 0;
+      std::size_t at = position;
+      named = ReadLength(image, at, nameSize) && nameSize <= end - at &&
+              std::string_view(reinterpret_cast<const char*>(image.data() + at), static_cast<std::size_t>(nameSize)) == name;
+    }
+    if (!named) out.insert(out.end(), image.begin() + static_cast<std::ptrdiff_t>(sectionAt), image.begin() + static_cast<std::ptrdiff_t>(end));
+    position = end;
+  }
+  std::vector<std::uint8_t> body;
+  PutLength(body, name.size());
+  body.insert(body.end(), name.begin(), name.end());
+  out.push_back(kCustomSection);
+  PutLength(out, body.size() + contents.size());
+  out.insert(out.end(), body.begin(), body.end());
+  out.insert(out.end(), contents.begin(), contents.end());
+  return out;
 }

@@ -8,6 +8,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "store/elf.hpp"
 
@@ -20,3 +21,10 @@ bool LooksLikeWasm(std::span<const std::uint8_t> image);
 // missing section is "no resource store in the executable").
 std::optional<TElfSection> FindWasmSection(std::span<const std::uint8_t> image, std::string_view name,
                                            std::string& error);
+
+// A copy of the module with contents as its custom section of that name: a section of the
+// name it already has is left out, and the new one is appended after the last section
+// (where the web build puts the store, and kelvo-res replaces it). A module whose sections
+// cannot be read is refused: nothing, with error set.
+std::optional<std::vector<std::uint8_t>> WithWasmSection(std::span<const std::uint8_t> image, std::string_view name,
+                                                         std::span<const std::uint8_t> contents, std::string& error);

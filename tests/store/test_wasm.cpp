@@ -1,8 +1,10 @@
 // The store's custom section in a WebAssembly module: found by its exact name among the
-// module's sections (whatever their number and the width of their lengths), and damaged
-// modules refused without reading outside them.
+// module's sections (whatever their number and the width of their lengths), damaged
+// modules refused without reading outside them, and the rewrite kelvo-res makes when it
+// puts in or replaces the store (one store section, last; every other section kept).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -83,4 +85,22 @@ TEST(WasmSection, DamagedModulesAreRefusedWithoutReadingOutsideThem) {
   EXPECT_EQ(error, "WebAssembly section outside the file");
   const std::vector<std::uint8_t> version2 = {0x00, 'a', 's', 'm', 0x02, 0x00, 0x00, 0x00};
   EXPECT_FALSE(LooksLikeWasm(version2));
+}
+
+TEST(WasmSection, ReplacingTheStoreKeepsEveryOtherSectionAndLeavesOneStore) {
+  const std::vector<std::uint8_t> module = Module(std::vector<std::uint8_t>(200, 1), true);
+  const std::vector<std::uint8_t> store(20000, 5);
+  std::string error;
+  const auto replaced = WithWasmSection(module, kStoreSectionName, store, error);
+  ASSERT_TRUE(replaced.has_value()) << error;
+  const auto found = FindStoreSection(*replaced, error);
+  ASSERT_TRUE(found.has_value()) << error;
+  EXPECT_EQ(found->Size, store.size());
+  EXPECT_EQ(found->Offset + found->Size, replaced->size());
+  // Everything before the old store's section is unchanged, and nothing of it is left.
+  const std::size_t storeAt = module.size() - 200 - kStoreSectionName.size() - 1 - 5 - 1;
+  EXPECT_TRUE(std::equal(module.begin(), module.begin() + static_cast<std::ptrdiff_t>(storeAt), replaced->begin()));
+  EXPECT_EQ(replaced->size(), storeAt + 1 + 3 + 1 + kStoreSectionName.size() + store.size());
+  const std::vector<std::uint8_t> truncated(module.begin(), module.end() - 1);
+  EXPECT_FALSE(WithWasmSection(truncated, kStoreSectionName, store, error));
 }
