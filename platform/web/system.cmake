@@ -2,10 +2,12 @@
 # under Emscripten's toolchain: default-for.txt; scripts/web-build makes it in build-web/).
 # Its tree builds the program's levels up to demo/ and the page build-web/web/: index.html,
 # tessic.js and tessic.wasm, whose custom section .kelvores holds the store of the host's
-# build (KELVO_STORE). FreeType, zstd and LZ4 are the static WebAssembly libraries of
-# scripts/web-deps (KELVO_WEB_DEPS), found through their pkg-config files.
+# build (KELVO_STORE), embedded by the host's kelvo-res (KELVO_RES_TOOL). FreeType, zstd and
+# LZ4 are the static WebAssembly libraries of scripts/web-deps (KELVO_WEB_DEPS), found
+# through their pkg-config files.
 set(KELVO_SYSTEM_PROGRAM_ONLY ON)
 set(KELVO_WEB_DEPS "" CACHE PATH "The prefix of scripts/web-deps")
+set(KELVO_RES_TOOL "" CACHE FILEPATH "The host's kelvo-res, which embeds the store")
 if(NOT EXISTS "${KELVO_WEB_DEPS}/lib/pkgconfig")
   message(FATAL_ERROR "the web build needs KELVO_WEB_DEPS, the prefix of scripts/web-deps")
 endif()
@@ -33,11 +35,15 @@ function(kelvo_system_platform target)
 endfunction()
 
 # The page in build-web/web/: the bare module first (tessic-bare.js, tessic-bare.wasm), then
-# tessic.wasm, a copy with the store appended as the custom section .kelvores (a module's
-# custom sections may stand anywhere and are skipped by the browser's compiler), beside
+# tessic.wasm, a copy with the store appended by kelvo-res embed as the custom section
+# .kelvores (a module's custom sections may stand anywhere and are skipped by the browser's
+# compiler), beside
 # tessic.js and index.html. Sets KELVO_PROGRAM to the program's target. Called by
 # demo/CMakeLists.txt with the program's sources.
 function(kelvo_add_program)
+  if(NOT EXISTS "${KELVO_RES_TOOL}")
+    message(FATAL_ERROR "the web build needs KELVO_RES_TOOL, the kelvo-res of a host build")
+  endif()
   add_executable(tessic-bare ${ARGN})
   target_link_libraries(tessic-bare PRIVATE kelvo_demo)
   set(page ${CMAKE_BINARY_DIR}/web)
@@ -45,10 +51,9 @@ function(kelvo_add_program)
     OUTPUT ${page}/tessic.wasm ${page}/tessic.js ${page}/index.html
     COMMAND ${CMAKE_COMMAND} -E make_directory ${page}
     COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_BINARY_DIR}/tessic-bare.js ${page}/tessic.js
-    COMMAND python3 ${KELVO_SYSTEM_DIR}/add-section.py ${CMAKE_BINARY_DIR}/tessic-bare.wasm
-            .kelvores ${KELVO_STORE_FILE} ${page}/tessic.wasm
+    COMMAND ${KELVO_RES_TOOL} embed ${CMAKE_BINARY_DIR}/tessic-bare.wasm ${KELVO_STORE_FILE} ${page}/tessic.wasm
     COMMAND ${CMAKE_COMMAND} -E copy ${KELVO_SYSTEM_DIR}/index.html ${page}/index.html
-    DEPENDS tessic-bare ${KELVO_STORE_FILE} ${KELVO_SYSTEM_DIR}/add-section.py ${KELVO_SYSTEM_DIR}/index.html
+    DEPENDS tessic-bare ${KELVO_STORE_FILE} ${KELVO_RES_TOOL} ${KELVO_SYSTEM_DIR}/index.html
     COMMENT "Putting the resource store into tessic.wasm")
   add_custom_target(tessic ALL DEPENDS ${page}/tessic.wasm)
   set(KELVO_PROGRAM tessic PARENT_SCOPE)
