@@ -10,6 +10,7 @@ import sys
 import tempfile
 import time
 
+from PIL import Image, ImageChops  # Debian's python3-pil
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
@@ -111,7 +112,6 @@ try:
     wait_for(lambda: False, 1)
     driver.save_screenshot(second)
     # The greeting scrolls along the bottom: compare the bottom quarter of the two shots.
-    from PIL import Image, ImageChops  # Debian's python3-pil
     a = Image.open(first).convert("RGB")
     b = Image.open(second).convert("RGB")
     w, h = a.size
@@ -122,6 +122,8 @@ try:
     figures["sky_mean_rgb"] = sky
     check(sum(sky) > 60, f"the sky is drawn (mean colour of the top quarter {sky})")
 
+    check(any(line.startswith("[uFont] GenerateTextureAtlasBMP: Atlas-Texture dimensions: 8192x8192") for line in console),
+          "the font's atlas is 8192x8192 where WebGL takes it")
     tap = driver.execute_script("return window.kelvoTap;")
     figures["audio_frames_pulled"] = tap["frames"]
     figures["audio_nonzero_samples"] = tap["nonzero"]
@@ -160,6 +162,54 @@ try:
     last = [line for line in console if line.startswith("[")][-1:]
     check(ended and "ended: status 0" not in shown and last and shown.startswith(last[0]),
           f"a damaged store ends the run with its line and status on the page: {shown!r}")
+    # A WebGL whose textures are at most 4096 pixels wide, as on phones and some laptops: the
+    # font's atlas is packed into 4096 x 4096 with one warning, nothing larger is uploaded
+    # (every upload's size is recorded), and the harbour's greeting still scrolls to an end
+    # with status 0. The limit is the answer to MAX_TEXTURE_SIZE, set before the program
+    # makes its context.
+    driver.get(f"http://127.0.0.1:{port}/page/index.html")
+    wait_for(lambda: driver.find_element(By.ID, "start").is_enabled(), 60)
+    drain()
+    runs.append(list(console))
+    console.clear()
+    driver.execute_script("""
+      window.kelvoLargestTexture = 0;
+      for (const kind of [WebGLRenderingContext, window.WebGL2RenderingContext]) {
+        if (!kind) continue;
+        const getParameter = kind.prototype.getParameter;
+        kind.prototype.getParameter = function (name) {
+          return name === this.MAX_TEXTURE_SIZE ? 4096 : getParameter.call(this, name);
+        };
+        const texImage2D = kind.prototype.texImage2D;
+        kind.prototype.texImage2D = function (...args) {
+          if (args.length >= 8) window.kelvoLargestTexture = Math.max(window.kelvoLargestTexture, args[3], args[4]);
+          return texImage2D.apply(this, args);
+        };
+      }""")
+    driver.find_element(By.ID, "start").click()
+    check(wait_for(lambda: any(MAPPED in line for line in console), 120), "limited to 4096: the console says: " + MAPPED)
+    wait_for(lambda: False, 14)
+    first = os.path.join(OUT, "harbour-4096-1.png")
+    second = os.path.join(OUT, "harbour-4096-2.png")
+    driver.save_screenshot(first)
+    wait_for(lambda: False, 1)
+    driver.save_screenshot(second)
+    a = Image.open(first).convert("RGB")
+    b = Image.open(second).convert("RGB")
+    w, h = a.size
+    changed = ImageChops.difference(a.crop((0, h * 3 // 4, w, h)), b.crop((0, h * 3 // 4, w, h))).getbbox()
+    check(changed is not None, "limited to 4096: the greeting's band changes within a second (it scrolls)")
+    atlas = "[uFont] GenerateTextureAtlasBMP: Atlas-Texture dimensions: "
+    check(any(line.startswith(atlas + "4096x4096") for line in console), "limited to 4096: the atlas is packed into 4096x4096")
+    warnings = [line for line in console if line.startswith("[uFont] WARNING: ")]
+    check(len(warnings) == 1, f"limited to 4096: one warning of the font's {warnings}")
+    largest = driver.execute_script("return window.kelvoLargestTexture;")
+    figures["largest_texture_limited"] = largest
+    check(0 < largest <= 4096, f"limited to 4096: no texture larger is uploaded (largest {largest})")
+    driver.find_element(By.TAG_NAME, "body").send_keys(Keys.ESCAPE)
+    status = driver.find_element(By.ID, "status")
+    check(wait_for(lambda: "ended: status 0" in status.text, 20), "limited to 4096: Escape ends the run: " + repr(status.text))
+
     with open(os.path.join(OUT, "figures.json"), "w") as f:
         json.dump(figures, f, indent=1)
     print(json.dumps(figures), flush=True)
@@ -170,7 +220,8 @@ finally:
         except Exception:
             pass
         driver.quit()
-    for name, lines in zip(("console.txt", "console-damaged.txt") if runs else ("console.txt",), runs + [console]):
+    # The runs' consoles in the order they ran, as far as they got.
+    for name, lines in zip(("console.txt", "console-damaged.txt", "console-4096.txt"), runs + [console]):
         with open(os.path.join(OUT, name), "w") as f:
             f.write("\n".join(lines) + "\n")
     server.terminate()
