@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "base/dynarray.hpp"
+#include "base/facts.hpp"
 #include "store/store.hpp"
 #include "base/verdict.hpp"
 #include "store/tempfile.hpp"
@@ -99,7 +100,7 @@ struct TWAVParse : TParseVerdict {
 TWAVParse ParseWAV(IWAVSource& source);
 TWAVParse ParseWAVBytes(std::span<const std::uint8_t> bytes);
 
-inline constexpr std::string_view kTemporarySongFileName = "ombrel-tessic-kelvo-temp-waveform.wav";
+// The song's temporary file is named kTemporarySongFileName (base/facts.hpp).
 
 class TWAV {
  public:

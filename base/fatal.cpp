@@ -7,10 +7,24 @@
 #include <string>
 
 namespace {
-std::atomic<void (*)()> BeforeTerminate{nullptr};
+// Filled in order, each slot once; Terminate reads them on any thread.
+std::atomic<void (*)()> BeforeTerminate[kMaxBeforeTerminate]{};
 }  // namespace
 
-void SetBeforeTerminate(void (*hook)()) { BeforeTerminate.store(hook); }
+void SetBeforeTerminate(void (*hook)()) {
+  for (auto& slot : BeforeTerminate) {
+    void (*expected)() = nullptr;
+    if (slot.compare_exchange_strong(expected, hook) || expected == hook) return;
+  }
+  AssertionFailed("too many hooks before the end", "uFatal", __LINE__);
+}
+
+std::string UnitLine(std::string_view unit, std::string_view text) {
+  std::string line;
+  line.reserve(unit.size() + text.size() + 3);
+  line.append("[").append(unit).append("] ").append(text);
+  return line;
+}
 
 void WriteLine(std::string_view line) {
   std::string whole;
@@ -25,7 +39,9 @@ void WriteLine(std::string_view line) {
 
 void Terminate(int status) {
   std::fflush(stdout);
-  if (void (*hook)() = BeforeTerminate.load()) hook();
+  for (auto& slot : BeforeTerminate) {
+    if (void (*hook)() = slot.load()) hook();
+  }
   // At once: no exit handlers, no destructors of static objects (C's _Exit).
   std::_Exit(status);
 }

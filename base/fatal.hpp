@@ -6,20 +6,16 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <string>
 #include <string_view>
 #include <type_traits>
 #include <utility>
 
-// Exit statuses of the demo.
-enum : int {
-  kExitOk = 0,
-  kExitBadPicture = 1,
-  kExitAudioDevice = 110,
-  kExitTextureMissing = 123,
-  kExitGLError = 200,
-  kExitRangeError = 201,
-  kExitAssertion = 217,
-};
+// The exit statuses of the demo (kExitOk, kExitAudioDevice, ...) are shared facts.
+#include "base/facts.hpp"
+
+// A unit's log line: "[<unit>] <text>" (with an empty text, the prefix alone).
+std::string UnitLine(std::string_view unit, std::string_view text);
 
 // Writes one whole line (a line feed is appended) to stdout in a single call, so lines
 // from the two threads never interleave.
@@ -30,7 +26,10 @@ void WriteLine(std::string_view line);
 
 // What must be over before the process ends, run by Terminate on whichever thread ends it: a
 // system whose calls must not be cut off midway lets the one under way finish (waiting a
-// bounded time). One hook, the last set holds; it returns and never ends the process itself.
+// bounded time), or hands back what it holds. A few hooks (kMaxBeforeTerminate), run in the
+// order they were first set; setting one already set does nothing. A hook returns and never
+// ends the process itself; one beyond the limit is a failed internal check.
+inline constexpr int kMaxBeforeTerminate = 4;
 void SetBeforeTerminate(void (*hook)());
 
 // Writes the line, then ends the process with the status.

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "base/dynarray.hpp"
+#include "base/facts.hpp"
 
 // The contract between the engine and every scene renderer. Update receives the duration
 // of the frame being drawn in seconds; Render draws with GL into the current frame.
@@ -38,6 +39,6 @@ extern std::int32_t SceneIndex;
 // Advances the scene index by one, with the range check every increment gets.
 void AdvanceSceneIndex();
 
-// The fixed 1920 x 1080 design space (origin lower left) of the sun, boat and scroller.
-inline constexpr double kDesignWidth = 1920.0;
-inline constexpr double kDesignHeight = 1080.0;
+// The fixed design space (origin lower left) of the sun, boat and scroller.
+inline constexpr double kDesignWidth = kDesignWidthPixels;
+inline constexpr double kDesignHeight = kDesignHeightPixels;

@@ -43,13 +43,15 @@
 #include "platform/clock.hpp"
 #include "platform/image.hpp"
 #include "demo/greeting.hpp"
+#include "demo/pacer.hpp"
+#include "scenes/boat.hpp"
+#include "scenes/designspace.hpp"
+#include "scenes/sun.hpp"
+#include "scenes/water.hpp"
 #include "store/store.hpp"
 #include "store/tempfile.hpp"
 
 namespace {
-
-constexpr double kDesignW = 1920.0;
-constexpr double kDesignH = 1080.0;
 
 [[noreturn]] void Fail(const std::string& what) {
   std::printf("[floor] ERROR: %s\n", what.c_str());
@@ -211,7 +213,7 @@ void LoadPicture(TFloor& floor, std::string_view name, TDecodedPicture decoded) 
   picture.Height = static_cast<int>(decoded.Header.Height);
   picture.Pixels = decoded.Pixels;
   Upload(picture.Name, picture.Width, picture.Height, GL_BGRA, picture.Pixels.Data());
-  std::string key(name.substr(4));
+  std::string key(name.substr(kPictureResourcePrefix.size()));
   for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   floor.Pictures.emplace_back(key, picture);
 }
@@ -229,14 +231,13 @@ void Quad(float left, float bottom, float right, float top) {
   glEnd();
 }
 
-void Rock(double px, double py, double angle, double scale) {
-  glTranslatef(static_cast<float>(px), static_cast<float>(py), 0);
-  glRotatef(static_cast<float>(angle), 0, 0, 1);
-  glScalef(static_cast<float>(scale), static_cast<float>(scale), 0);
-  glTranslatef(static_cast<float>(-px), static_cast<float>(-py), 0);
+void Quad(const TDesignQuad& quad) {
+  Quad(static_cast<float>(quad.Left), static_cast<float>(quad.Bottom), static_cast<float>(quad.Right),
+       static_cast<float>(quad.Top));
 }
 
-// The state of the harbour scene's motion: the same quads move as in kelvo.
+// The state of the harbour scene's motion: the same quads move as in kelvo, by the scenes'
+// own motion functions.
 struct THarbour {
   double BoatX = 0;
   double WaterLine = -2;
@@ -247,48 +248,39 @@ struct THarbour {
 void DrawHarbour(const TFloor& floor, THarbour& harbour, double t) {
   glMatrixMode(GL_PROJECTION);
   glLoadIdentity();
-  glViewport(0, 0, static_cast<GLsizei>(kDesignW), static_cast<GLsizei>(kDesignH));
+  glViewport(0, 0, kDesignWidthPixels, kDesignHeightPixels);
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
   glBindTexture(GL_TEXTURE_2D, floor.Picture("background").Name);
   Quad(-1, -1, 1, 1);
 
-  // The sun: its silhouette and its lit copy, scaled 1.3 and rocked about the same pivot.
-  const double sink = 50 * std::sin(t / 1000) + 150;
-  const double sunLeft = kDesignW / 1.3, sunBase = kDesignH / 1.3;
-  glPushMatrix();
-  glOrtho(0, kDesignW, 0, kDesignH, -1, 1);
+  // The sun: its silhouette and its lit copy, scaled and rocked about the same pivot.
+  const double sink = SunSink(t);
+  BeginDesignSpace();
   glBindTexture(GL_TEXTURE_2D, floor.Picture("sun").Name);
   glColor3f(0, 0, 0);
-  Rock(sunLeft + 0.25 * (kDesignW - sunLeft), sunBase - sink + 0.5 * (kDesignH - sunBase), 10 * std::sin(t / 400),
-       1.3);
-  Quad(static_cast<float>(sunLeft - 100), static_cast<float>(sunBase - sink), static_cast<float>(kDesignW - 100),
-       static_cast<float>(kDesignH - sink));
+  RockAboutPivot(SunPivot(sink), SunAngle(t), kSunScaleX, kSunScaleY);
+  Quad(SunQuad(sink));
   glColor4f(1, 1, 1, 1);
-  Quad(static_cast<float>(sunLeft - 100), static_cast<float>(sunBase - 150), static_cast<float>(kDesignW - 100),
-       static_cast<float>(kDesignH - 150));
-  glPopMatrix();
+  Quad(SunQuad(kSunRestSink));
+  EndDesignSpace();
 
-  // The boat, a quarter pixel further each frame, shrunk and rocked.
+  // The boat, a step further each frame, shrunk and rocked.
   const TPicture& boat = floor.Picture("boat");
-  const double top = kDesignH - 600 + 3 * std::sin(harbour.BoatX / 5);
-  const double x = harbour.BoatX;
-  harbour.BoatX += 0.25;
-  glPushMatrix();
-  glOrtho(0, kDesignW, 0, kDesignH, -1, 1);
+  const TDesignQuad boatQuad = BoatQuad(harbour.BoatX, boat.Width, boat.Height);
+  harbour.BoatX += BoatStep(1);
+  BeginDesignSpace();
   glBindTexture(GL_TEXTURE_2D, boat.Name);
-  Rock(x + 0.5 * boat.Width, top + 0.5 * boat.Height, (std::sin(t / 200) + 1) * 5, 0.45);
-  Quad(static_cast<float>(x), static_cast<float>(top - boat.Height), static_cast<float>(x + boat.Width),
-       static_cast<float>(top));
-  glPopMatrix();
+  RockAboutPivot(BoatPivot(boatQuad, boat.Width, boat.Height), BoatAngle(t), kBoatScale, kBoatScale);
+  Quad(boatQuad);
+  EndDesignSpace();
 
   // The water, from the bottom edge up to its line.
-  harbour.WaterLine += std::sin(t / 1000) / 550;
+  harbour.WaterLine = NextWaterLine(harbour.WaterLine, t);
   glBindTexture(GL_TEXTURE_2D, floor.Picture("water").Name);
-  Quad(-1, -1, 1, static_cast<float>(3 + harbour.WaterLine));
+  Quad(-1, -1, 1, static_cast<float>(WaterTop(harbour.WaterLine)));
 
   // The greeting: one quad per character, ten design units further left each frame.
-  glPushMatrix();
-  glOrtho(0, kDesignW, 0, kDesignH, -1, 1);
+  BeginDesignSpace();
   glBindTexture(GL_TEXTURE_2D, floor.Atlas);
   double pen = harbour.Pen;
   harbour.Pen -= 10;
@@ -310,7 +302,7 @@ void DrawHarbour(const TFloor& floor, THarbour& harbour, double t) {
     glEnd();
     pen += g.Advance;
   }
-  glPopMatrix();
+  EndDesignSpace();
   glXSwapBuffers(floor.XDisplay, floor.Window);
 }
 
@@ -319,22 +311,22 @@ double NowMs() {
   return static_cast<double>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
-// kelvo's pacing: a frame once 16 ms have passed, a report once 1000 ms have passed, never
-// sleeping in between.
+// kelvo's pacing: a frame once kFrameIntervalMs have passed, a report once kReportIntervalMs
+// have passed, never sleeping in between.
 [[noreturn]] void FrameLoop(const TFloor& floor, int reports) {
   THarbour harbour;
   harbour.Text = ToLatin1(GreetingText);
   double lastFrame = NowMs(), lastReport = lastFrame;
   int frames = 0, reported = 0;
   for (;;) {
-    if (NowMs() - lastFrame >= 16) {
+    if (NowMs() - lastFrame >= kFrameIntervalMs) {
       lastFrame = NowMs();
       ++frames;
       DrawHarbour(floor, harbour, static_cast<double>(TickMilliseconds()));
     }
-    if (NowMs() - lastReport >= 1000) {
+    if (NowMs() - lastReport >= kReportIntervalMs) {
       lastReport = NowMs();
-      std::printf("%4d fps\r", frames);
+      std::printf("%s\r", FormatFrameReport(frames).c_str());
       std::fflush(stdout);
       frames = 0;
       if (++reported >= reports) _exit(0);
@@ -349,7 +341,7 @@ double NowMs() {
 int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   std::string storePath = ExecutableDirectory() + "kelvo";
-  int reports = 86;
+  int reports = kReportsPerRun;
   for (int i = 1; i + 1 < argc; i += 2) {
     std::string_view option = argv[i];
     if (option == "--store") storePath = argv[i + 1];
@@ -365,7 +357,7 @@ int main(int argc, char** argv) {
   store->Prefetch();
   std::vector<TResourceEntry> pictures;
   for (std::size_t i = 0; i < store->Count(); ++i) {
-    if (store->Entry(i).Name.starts_with("TEX_")) pictures.push_back(store->Entry(i));
+    if (store->Entry(i).Name.starts_with(kPictureResourcePrefix)) pictures.push_back(store->Entry(i));
   }
   GLint maxTextureSize = 0;
   glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxTextureSize);
@@ -375,11 +367,11 @@ int main(int argc, char** argv) {
   for (std::size_t i = 0; i < store->Count(); ++i) {
     const TResourceEntry& entry = store->Entry(i);
     std::printf("[uKelvo] INFO: found resource \"%.*s\"\n", static_cast<int>(entry.Name.size()), entry.Name.data());
-    if (entry.Name == "FONT") {
+    if (entry.Name == kFontResource) {
       BuildAtlas(floor, entry);
-    } else if (entry.Name == "SONG") {
+    } else if (entry.Name == kSongResource) {
       SongRoundTrip(floor, entry, "kelvo-floor-temp-song.wav");
-    } else if (entry.Name.starts_with("TEX_")) {
+    } else if (entry.Name.starts_with(kPictureResourcePrefix)) {
       LoadPicture(floor, entry.Name, decoder.Take(picture++));
       sawPicture = true;
     }

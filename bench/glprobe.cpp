@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/facts.hpp"
 #include "bench/measure.hpp"
 
 namespace {
@@ -57,7 +58,7 @@ int Pending = 0;
 float TexCoords[4][2];
 float Vertices[4][2];
 
-constexpr float kScreenWidth = 1920.0f;
+constexpr float kScreenWidth = static_cast<float>(kDesignWidthPixels);
 constexpr GLsizei kAtlasMinimumWidth = 4096;
 
 bool Buffering() { return InQuads && Wrapping() && AtlasTexture != 0 && BoundTexture == AtlasTexture; }

@@ -43,6 +43,7 @@
 #include "bench/procfs.hpp"
 #include "bench/process.hpp"
 #include "bench/report.hpp"
+#include "base/facts.hpp"
 #include "base/loglines.hpp"
 #include "platform/loglines.hpp"
 #include "platform/system.hpp"
@@ -80,8 +81,8 @@ TDesignBuffers DesignOf(const std::string& kelvo, const std::string& program) {
     std::uint8_t header[44] = {};
     const std::size_t got = TResourceStream(entry).Read(header, sizeof header);
     const std::span<const std::uint8_t> head(header, got);
-    if (entry.Name.starts_with("TEX_")) design.PictureSizes.push_back(std::uint64_t{u32(head, 18)} * u32(head, 22) * 4);
-    if (entry.Name == "SONG") design.SongSize = u32(head, 40);
+    if (entry.Name.starts_with(kPictureResourcePrefix)) design.PictureSizes.push_back(std::uint64_t{u32(head, 18)} * u32(head, 22) * 4);
+    if (entry.Name == kSongResource) design.SongSize = u32(head, 40);
   }
   design.Program = Real(program);
   design.Store = Real(kelvo);
@@ -408,90 +409,113 @@ TConfig ParseArguments(int argc, char** argv) {
   return config;
 }
 
+// What the report says of the machine and the run before anything is measured.
+void DescribeRun(const TConfig& config, TResults& r) {
+  r.Date = Now();
+  r.PictureCount = DesignOf(config.Kelvo, config.Kelvo).PictureSizes.size();
+  r.Machine = MachineDescription();
+  r.LoadBefore = LoadAverage();
+  r.Renderer = GLRenderer(config.Floor, config.Kelvo);
+  if (!config.TessicExe.empty()) r.WineVersion = WineVersion();
+}
+
+// The start-ups of kelvo and of the floor, alternating, after one of each not counted.
+void MeasureStartups(const TConfig& config, const TSide& kelvo, const TSide& floor, TResults& r) {
+  Say("warming up (one start-up of each, not counted)");
+  MeasureStartup(kelvo);
+  MeasureStartup(floor);
+  for (int run = 1; run <= config.Runs; ++run) {
+    r.StartKelvo.push_back(MeasureStartup(kelvo));
+    r.StartFloor.push_back(MeasureStartup(floor));
+    Say("start-up " + std::to_string(run) + ": kelvo " + Fixed(r.StartKelvo.back().Phases.Total) + " ms, floor " +
+        Fixed(r.StartFloor.back().Phases.Total) + " ms");
+  }
+}
+
+// kelvo's start-up with the full atlas and with the atlas packed under a lowered GL limit.
+void MeasureAtlas(const TConfig& config, const TSide& kelvo, TResults& r) {
+  const TSide packed{"kelvo", config.Kelvo, {}, kKelvoHarbourFromMs,
+                     {{"LD_PRELOAD", config.GLLimit}, {kGLMaxTextureSizeVariable, std::to_string(kPackedAtlasLimit)}}};
+  MeasureStartup(packed);
+  for (int run = 1; run <= config.Runs; ++run) {
+    r.Atlas[0].push_back(MeasureStartup(kelvo));
+    r.Atlas[1].push_back(MeasureStartup(packed));
+    Say("start-up " + std::to_string(run) + ", full atlas and packed: " + Fixed(r.Atlas[0].back().Phases.Total) +
+        " ms, " + Fixed(r.Atlas[1].back().Phases.Total) + " ms; peak " + Mb(r.Atlas[0].back().PeakBytes) + " MB, " +
+        Mb(r.Atlas[1].back().PeakBytes) + " MB");
+  }
+}
+
+// Warm and cold start-ups of the build before the store's compression, kelvo and the floor.
+void MeasureStore(const TConfig& config, const TSide& kelvo, const TSide& floor, TResults& r) {
+  // The uncompressed build prints the same lines, so it is timed as kelvo is.
+  const TSide compared[3] = {{"kelvo", config.Baseline, {}, kKelvoHarbourFromMs}, kelvo, floor};
+  r.Store.Sizes[0] = std::filesystem::file_size(config.Baseline);
+  r.Store.Sizes[1] = std::filesystem::file_size(config.Kelvo);
+  MeasureStartup(compared[0]);
+  for (int cold = 0; cold < 2; ++cold) {
+    for (int run = 1; run <= config.Runs; ++run) {
+      std::ostringstream line;
+      line << (cold ? "cold" : "warm") << " start-up " << run << " (before, now, floor):";
+      for (int i = 0; i < 3; ++i) {
+        if (cold) DropCaches();
+        auto& runs = (cold ? r.Store.Cold : r.Store.Warm)[i];
+        runs.push_back(MeasureStartup(compared[i]));
+        line << " " << Fixed(runs.back().Phases.Total) << " ms";
+      }
+      Say(line.str());
+    }
+  }
+}
+
+// Frame times of kelvo and the floor, with the greeting off screen and with all its glyphs on.
+void MeasureFrameTimes(const TConfig& config, const TSide& kelvo, const TSide& floor, TResults& r) {
+  for (int wrap = 0; wrap < 2; ++wrap) {
+    auto& ours = wrap ? r.OnKelvo : r.OffKelvo;
+    auto& base = wrap ? r.OnFloor : r.OffFloor;
+    for (int run = 1; run <= config.Runs; ++run) {
+      ours.push_back(MeasureFrames(kelvo, config, wrap == 1, config.GLProbe));
+      base.push_back(MeasureFrames(floor, config, wrap == 1, config.GLProbe));
+      Say(std::string(wrap ? "frames, all glyphs on screen " : "frames, text off screen ") + std::to_string(run) +
+          ": kelvo " + Fixed(ours.back().Stats.MedianMs) + " ms, floor " + Fixed(base.back().Stats.MedianMs) + " ms");
+    }
+  }
+}
+
+// Whole runs of kelvo and the floor: peak memory and the sound's underruns.
+void MeasureFullRuns(const TConfig& config, const TSide& kelvo, const TSide& floor, TResults& r) {
+  for (int run = 1; run <= config.Runs; ++run) {
+    r.FullKelvo.push_back(MeasureFull(kelvo, config.AllocProbe, config.Kelvo, std::nullopt));
+    r.FullFloor.push_back(MeasureFull(floor, config.AllocProbe, config.Kelvo, kFloorMemoryMs));
+    Say("full run " + std::to_string(run) + ": kelvo peak " + Mb(r.FullKelvo.back().PeakBytes) + " MB, " +
+        std::to_string(r.FullKelvo.back().Underruns) + " underruns; floor peak " + Mb(r.FullFloor.back().PeakBytes) +
+        " MB");
+  }
+}
+
+// The measurements the options ask for, in order, into the report.
+void Measure(const TConfig& config) {
+  if (std::getenv("DISPLAY") == nullptr) throw std::runtime_error("no DISPLAY: run under scripts/headless");
+  TResults r;
+  DescribeRun(config, r);
+  const TSide kelvo{"kelvo", config.Kelvo, {}, kKelvoHarbourFromMs};
+  const TSide floor{"floor", config.Floor, {"--store", config.Kelvo, "--reports", "100000"}, kFloorHarbourFromMs};
+  MeasureStartups(config, kelvo, floor, r);
+  if (!config.GLLimit.empty()) MeasureAtlas(config, kelvo, r);
+  if (!config.Baseline.empty()) MeasureStore(config, kelvo, floor, r);
+  if (config.Frames) MeasureFrameTimes(config, kelvo, floor, r);
+  if (!config.TessicExe.empty()) MeasureUnderWine(config, kelvo, r.Wine);
+  if (config.Full) MeasureFullRuns(config, kelvo, floor, r);
+  r.LoadAfter = LoadAverage();
+  WriteReport(config, r);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   int status = 0;
   try {
-    const TConfig config = ParseArguments(argc, argv);
-    if (std::getenv("DISPLAY") == nullptr) throw std::runtime_error("no DISPLAY: run under scripts/headless");
-    TResults r;
-    r.Date = Now();
-    r.PictureCount = DesignOf(config.Kelvo, config.Kelvo).PictureSizes.size();
-    r.Machine = MachineDescription();
-    r.LoadBefore = LoadAverage();
-    r.Renderer = GLRenderer(config.Floor, config.Kelvo);
-    if (!config.TessicExe.empty()) r.WineVersion = WineVersion();
-
-    const TSide kelvo{"kelvo", config.Kelvo, {}, kKelvoHarbourFromMs};
-    const TSide floor{"floor", config.Floor, {"--store", config.Kelvo, "--reports", "100000"}, kFloorHarbourFromMs};
-
-    Say("warming up (one start-up of each, not counted)");
-    MeasureStartup(kelvo);
-    MeasureStartup(floor);
-    for (int run = 1; run <= config.Runs; ++run) {
-      r.StartKelvo.push_back(MeasureStartup(kelvo));
-      r.StartFloor.push_back(MeasureStartup(floor));
-      Say("start-up " + std::to_string(run) + ": kelvo " + Fixed(r.StartKelvo.back().Phases.Total) + " ms, floor " +
-          Fixed(r.StartFloor.back().Phases.Total) + " ms");
-    }
-    if (!config.GLLimit.empty()) {
-      const TSide packed{"kelvo", config.Kelvo, {}, kKelvoHarbourFromMs,
-                         {{"LD_PRELOAD", config.GLLimit},
-                          {kGLMaxTextureSizeVariable, std::to_string(kPackedAtlasLimit)}}};
-      MeasureStartup(packed);
-      for (int run = 1; run <= config.Runs; ++run) {
-        r.Atlas[0].push_back(MeasureStartup(kelvo));
-        r.Atlas[1].push_back(MeasureStartup(packed));
-        Say("start-up " + std::to_string(run) + ", full atlas and packed: " + Fixed(r.Atlas[0].back().Phases.Total) +
-            " ms, " + Fixed(r.Atlas[1].back().Phases.Total) + " ms; peak " + Mb(r.Atlas[0].back().PeakBytes) +
-            " MB, " + Mb(r.Atlas[1].back().PeakBytes) + " MB");
-      }
-    }
-    if (!config.Baseline.empty()) {
-      // The uncompressed build prints the same lines, so it is timed as kelvo is.
-      const TSide compared[3] = {{"kelvo", config.Baseline, {}, kKelvoHarbourFromMs},
-                                 kelvo,
-                                 floor};
-      r.Store.Sizes[0] = std::filesystem::file_size(config.Baseline);
-      r.Store.Sizes[1] = std::filesystem::file_size(config.Kelvo);
-      MeasureStartup(compared[0]);
-      for (int cold = 0; cold < 2; ++cold) {
-        for (int run = 1; run <= config.Runs; ++run) {
-          std::ostringstream line;
-          line << (cold ? "cold" : "warm") << " start-up " << run << " (before, now, floor):";
-          for (int i = 0; i < 3; ++i) {
-            if (cold) DropCaches();
-            auto& runs = (cold ? r.Store.Cold : r.Store.Warm)[i];
-            runs.push_back(MeasureStartup(compared[i]));
-            line << " " << Fixed(runs.back().Phases.Total) << " ms";
-          }
-          Say(line.str());
-        }
-      }
-    }
-    for (int wrap = 0; wrap < (config.Frames ? 2 : 0); ++wrap) {
-      auto& ours = wrap ? r.OnKelvo : r.OffKelvo;
-      auto& base = wrap ? r.OnFloor : r.OffFloor;
-      for (int run = 1; run <= config.Runs; ++run) {
-        ours.push_back(MeasureFrames(kelvo, config, wrap == 1, config.GLProbe));
-        base.push_back(MeasureFrames(floor, config, wrap == 1, config.GLProbe));
-        Say(std::string(wrap ? "frames, all glyphs on screen " : "frames, text off screen ") + std::to_string(run) +
-            ": kelvo " + Fixed(ours.back().Stats.MedianMs) + " ms, floor " + Fixed(base.back().Stats.MedianMs) + " ms");
-      }
-    }
-    if (!config.TessicExe.empty()) MeasureUnderWine(config, kelvo, r.Wine);
-    if (config.Full) {
-      for (int run = 1; run <= config.Runs; ++run) {
-        r.FullKelvo.push_back(MeasureFull(kelvo, config.AllocProbe, config.Kelvo, std::nullopt));
-        r.FullFloor.push_back(MeasureFull(floor, config.AllocProbe, config.Kelvo, kFloorMemoryMs));
-        Say("full run " + std::to_string(run) + ": kelvo peak " + Mb(r.FullKelvo.back().PeakBytes) + " MB, " +
-            std::to_string(r.FullKelvo.back().Underruns) + " underruns; floor peak " +
-            Mb(r.FullFloor.back().PeakBytes) + " MB");
-      }
-    }
-    r.LoadAfter = LoadAverage();
-    WriteReport(config, r);
+    Measure(ParseArguments(argc, argv));
   } catch (const std::exception& error) {
     std::cerr << "kelvo-bench: " << error.what() << std::endl;
     status = 1;

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "base/facts.hpp"
 #include "platform/loglines.hpp"
 
 std::string Fixed(double value, int digits) {
@@ -63,7 +64,8 @@ void WriteHeading(std::ostream& md, const TConfig& config, const TResults& r) {
   md << "# kelvo against the floor\n\n"
      << "Figures of the last run of `./bench.sh`; every figure is the median of " << config.Runs
      << " runs, kelvo and the floor program (`bench/floor.cpp`) alternating, under `scripts/headless` "
-        "(Xvfb 1920x1080, Mesa's software renderer, PulseAudio null sink).\n\n"
+        "(Xvfb " << kDesignWidthPixels << "x" << kDesignHeightPixels
+     << ", Mesa's software renderer, PulseAudio null sink).\n\n"
      << "- Date: " << r.Date << "\n"
      << "- Machine: " << r.Machine << "\n"
      << "- GL: " << r.Renderer << "\n"
@@ -341,7 +343,8 @@ void WriteMemory(std::ostream& md, const TResults& r) {
      << " s. Heap blocks of 1 MiB or more are attributed by an allocation probe (`bench/allocprobe.cpp`) to "
         "the code that asked for them, and counted page by page (pagemap; pages that were only read, such "
         "as the untouched parts of the calloc'd atlas, map the zero page and do not count). kelvo: full runs "
-        "of 86 reports; floor: "
+        "of "
+     << kReportsPerRun << " reports; floor: "
      << Fixed(kFloorMemoryMs / 1000, 0) << " s of harbour frames.\n\n"
      << "| part | kelvo MB | floor MB |\n|---|---:|---:|\n";
   struct TPart {
@@ -397,7 +400,8 @@ void WriteAudio(std::ostream& md, const TResults& r) {
   int underruns = 0;
   for (const TFull& full : r.FullKelvo) underruns += full.Underruns;
   md << "## Audio: underruns over full runs\n\n"
-     << "\"[uALSA] WARNING: Buffer underrun\" lines per full run of kelvo (86 reports, the frame loop busy "
+     << "\"[uALSA] WARNING: Buffer underrun\" lines per full run of kelvo ("
+     << kReportsPerRun << " reports, the frame loop busy "
         "on one core and the software renderer's threads on the others): "
      << Each(r.FullKelvo, [](const TFull& f) { return static_cast<double>(f.Underruns); }, 0) << ".\n"
      << "Exit statuses: " << Each(r.FullKelvo, [](const TFull& f) { return static_cast<double>(f.ExitCode); }, 0)

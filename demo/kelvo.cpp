@@ -55,7 +55,7 @@ void DrawRenderers(const IRendererDynArray& renderers, double frameTime) {
   }
 }
 
-bool IsPictureEntry(std::string_view name) { return name.substr(0, 255).starts_with("TEX_"); }
+bool IsPictureEntry(std::string_view name) { return name.substr(0, 255).starts_with(kPictureResourcePrefix); }
 
 TKelvo::TKelvo(std::string_view deviceName) : DeviceName(deviceName.substr(0, 255)) {}
 
@@ -74,9 +74,9 @@ void TKelvo::Init() {
     const TResourceEntry& entry = store.Entry(i);
     std::string_view name = entry.Name.substr(0, 255);
     WriteLine("[uKelvo] INFO: found resource \"" + std::string(name) + "\"");
-    if (name == "FONT") {
+    if (name == kFontResource) {
       FontAtlas = GenerateTextureAtlasBMP(entry, 180);
-    } else if (name == "SONG") {
+    } else if (name == kSongResource) {
       Song = std::make_unique<TWAV>();
       Song->LoadFromResourceLazinessHack(entry);
       TALSAConfig config = SongConfig(DeviceName, *Song);

@@ -1,6 +1,5 @@
 // The program entry: banner, --device, the engine with every embedded resource loaded, the
 // scene renderers, then the frame loop, which never returns.
-#include <cstdio>
 #include <span>
 #include <string>
 #include <vector>
@@ -10,10 +9,9 @@
 #include "platform/process.hpp"
 
 int main(int argc, char** argv) {
-  // The system's own preparations come before anything else the program does.
+  // The system's own preparations (standard output's buffering among them) come before
+  // anything else the program does.
   PrepareProcess();
-  // Whole lines in order, also through a pipe.
-  std::setvbuf(stdout, nullptr, _IOLBF, 0);
   WriteBanner();
   std::string deviceName = "default";
   const std::vector<std::string> arguments = ProgramArguments(argc, argv);

@@ -9,6 +9,8 @@
 #include <functional>
 #include <string>
 
+#include "base/facts.hpp"
+
 // The wall clock the loop reads, in milliseconds.
 class IFrameClock {
  public:
@@ -25,9 +27,7 @@ class TWallClock : public IFrameClock {
 // Whole milliseconds between two readings, whichever comes first.
 std::int64_t ElapsedMs(double from, double to);
 
-inline constexpr std::int64_t kFrameIntervalMs = 16;
-inline constexpr std::int64_t kReportIntervalMs = 1000;
-inline constexpr std::int32_t kReportsPerRun = 86;
+// kFrameIntervalMs, kReportIntervalMs and kReportsPerRun are shared facts (base/facts.hpp).
 
 class TFramePacer {
  public:

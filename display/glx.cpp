@@ -12,7 +12,7 @@
 namespace {
 
 // "[<unit>] <text>": the unit is the system's display unit ("uGLX" on Linux).
-std::string Line(std::string_view text) { return "[" + std::string(kDisplayUnit) + "] " + std::string(text); }
+std::string Line(std::string_view text) { return UnitLine(kDisplayUnit, text); }
 
 }  // namespace
 

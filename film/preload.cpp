@@ -6,8 +6,9 @@
 //
 // Interposed: clock_gettime, gettimeofday, time, XMapWindow (returns once the window is
 // mapped at the screen's full size and the GL driver knows it, so the first frame is full
-// size), glXSwapBuffers and
-// _exit (the demo ends through it; the last frame then fills the film up to the run's end).
+// size), glXSwapBuffers, and _exit, _Exit and exit: however the demo's main thread ends the
+// process (its run's end, Escape, a failure), the last frame first fills the film up to that
+// instant and the info file is written.
 //
 // Environment, set by scripts/film:
 //   KELVO_FILM_VIDEO     the pipe the frames go to (required; without it nothing is filmed)
@@ -43,16 +44,17 @@
 #include <string>
 #include <vector>
 
+#include "base/facts.hpp"
 #include "film/vclock.hpp"
 
 namespace {
 
-constexpr int kWidth = 1920;
-constexpr int kHeight = 1080;
+constexpr int kWidth = kDesignWidthPixels;
+constexpr int kHeight = kDesignHeightPixels;
 constexpr std::size_t kRowBytes = static_cast<std::size_t>(kWidth) * 4;
 constexpr std::size_t kFrameBytes = kRowBytes * kHeight;
-// The status of a film that cannot be made (the README's "failed internal check").
-constexpr int kFailStatus = 217;
+// The status of a film that cannot be made: the demo's failed internal check.
+constexpr int kFailStatus = kExitAssertion;
 
 using TClockGettime = int (*)(clockid_t, timespec*);
 using TGettimeofday = int (*)(timeval*, void*);
@@ -309,7 +311,7 @@ void CheckWindowSize() {
   glGetIntegerv(GL_VIEWPORT, viewport);
   if (viewport[2] != kWidth || viewport[3] != kHeight)
     Fail("the demo draws " + std::to_string(viewport[2]) + "x" + std::to_string(viewport[3]) +
-         ", a film needs 1920x1080 (run it under scripts/headless)");
+         ", a film needs " + std::to_string(kWidth) + "x" + std::to_string(kHeight) + " (run it under scripts/headless)");
 }
 
 void ReadBackBuffer() {
@@ -323,6 +325,14 @@ void ReadBackBuffer() {
   glPixelStorei(GL_PACK_ALIGNMENT, alignment);
   glReadBuffer(static_cast<GLenum>(readBuffer));
   Film.Holding = true;
+}
+
+// Ends the process through `end` (the next _exit, _Exit or exit); a film on the main thread
+// is finished first, so its frames and info file are whole however the run ended.
+[[noreturn]] void FinishThenEnd(TExit end, int status) {
+  if (Virtual()) Finish();
+  end(status);
+  __builtin_unreachable();
 }
 
 }  // namespace
@@ -429,9 +439,17 @@ void glXSwapBuffers(Display* display, GLXDrawable drawable) {
 
 void _exit(int status) {
   static TExit real = Next<TExit>("_exit");
-  if (Virtual()) Finish();
-  real(status);
-  __builtin_unreachable();
+  FinishThenEnd(real, status);
+}
+
+void _Exit(int status) noexcept {
+  static TExit real = Next<TExit>("_Exit");
+  FinishThenEnd(real, status);
+}
+
+void exit(int status) noexcept {
+  static TExit real = Next<TExit>("exit");
+  FinishThenEnd(real, status);
 }
 
 }  // extern "C"

@@ -10,6 +10,8 @@
 
 #include KELVO_SYSTEM_HEADER
 
+#include "base/fatal.hpp"
+
 // Every system header defines, as inline constexpr std::string_view:
 //   kSystemName    "linux", "windows", ...
 //   kDisplayUnit   the unit that writes the window's and GL context's lines ("uGLX")
@@ -22,12 +24,7 @@ static_assert(!kSystemName.empty() && !kDisplayUnit.empty() && !kAudioUnit.empty
               !kDeviceHint.empty() && !kSoundSystem.empty());
 
 // A line of the player, the system's sound unit: "[uALSA] <text>" on Linux.
-inline std::string AudioLine(std::string_view text) {
-  std::string line;
-  line.reserve(kAudioUnit.size() + text.size() + 3);
-  line.append("[").append(kAudioUnit).append("] ").append(text);
-  return line;
-}
+inline std::string AudioLine(std::string_view text) { return UnitLine(kAudioUnit, text); }
 
 // The player's warning of an underrun that restarting the device cured, which the benchmark
 // counts: "[uALSA] WARNING: Buffer underrun during playback (-EPIPE)" on Linux.

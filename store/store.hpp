@@ -32,6 +32,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/facts.hpp"
 #include "base/verdict.hpp"
 #include "platform/image.hpp"
 #include "store/section.hpp"
@@ -49,7 +50,7 @@ void StorePlain(std::span<std::uint8_t> bytes, std::size_t offset, const T& valu
   std::memcpy(bytes.data() + offset, &value, sizeof value);
 }
 
-inline constexpr std::string_view kStoreSectionName = ".kelvores";
+// The store's ELF section is named kStoreSectionName (base/facts.hpp).
 
 // The store's section in a program's file of any format formats.hpp knows: ".kelvores" of
 // an ELF file, kStorePeSectionName of a PE one (told apart by the file's first bytes).

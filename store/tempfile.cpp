@@ -20,8 +20,7 @@ TTemporaryFile TTemporaryFile::Create(std::string_view fileName, std::string_vie
 }
 
 TTemporaryFile TTemporaryFile::CreateAt(const std::string& path, std::string_view unit) {
-  std::string prefix = "[";
-  prefix.append(unit).append("] ");
+  const std::string prefix = UnitLine(unit, "");
   TPlatformFile file;
   const TPlatformFile::TAttempt first = file.Create(path);
   switch (first.Result) {

@@ -16,13 +16,13 @@
 #include <string_view>
 #include <vector>
 
+#include "base/facts.hpp"
 #include "base/loglines.hpp"
 #include "store/tempfile.hpp"
 #include "text/atlas_layout.hpp"
 
 namespace {
 
-constexpr std::string_view kTemporaryFontName = "ombrel-tessic-kelvo-temp-font.ttf";
 constexpr std::string_view kLog = "[uFont] GenerateTextureAtlasBMP: ";
 constexpr FT_Int32 kLoadFlags = FT_LOAD_RENDER | FT_LOAD_FORCE_AUTOHINT | FT_LOAD_TARGET_LIGHT;
 static_assert(kLoadFlags == 0x10024);

@@ -1,6 +1,9 @@
-// uProcess on Linux: nothing needs doing before the program starts (see process.hpp).
+// uProcess on Linux: only standard output's buffering before the program starts (see
+// process.hpp).
 #include "platform/process.hpp"
 
-void PrepareProcess() {}
+#include <cstdio>
+
+void PrepareProcess() { std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ); }
 
 std::vector<std::string> ProgramArguments(int argc, char** argv) { return {argv, argv + argc}; }

@@ -23,9 +23,9 @@ function(kelvo_add_program)
   target_link_libraries(kelvo-bare PRIVATE kelvo_demo)
   add_custom_command(
     OUTPUT ${CMAKE_BINARY_DIR}/kelvo
-    COMMAND ${CMAKE_OBJCOPY} --add-section .kelvores=${KELVO_STORE_FILE}
-            --set-section-flags .kelvores=noload,readonly
-            --set-section-alignment .kelvores=4096
+    COMMAND ${CMAKE_OBJCOPY} --add-section ${KELVO_STORE_SECTION}=${KELVO_STORE_FILE}
+            --set-section-flags ${KELVO_STORE_SECTION}=noload,readonly
+            --set-section-alignment ${KELVO_STORE_SECTION}=4096
             $<TARGET_FILE:kelvo-bare> ${CMAKE_BINARY_DIR}/kelvo
     DEPENDS kelvo-bare ${KELVO_STORE_FILE}
     COMMENT "Embedding the resource store into kelvo")

@@ -5,7 +5,8 @@
 // its context is made current on the calling (main) thread. Where no EWMH window manager
 // runs, the window covers the root window by itself. A BadWindow or BadDrawable naming the
 // mapped window (another client destroyed it) ends the run with status 0, as the window's
-// DestroyNotify does.
+// DestroyNotify does. The event poll resets the X server's screen saver now and then, so the
+// screen neither blanks nor powers down during the run.
 #include "platform/window.hpp"
 
 #include <GL/glx.h>
@@ -35,7 +36,7 @@ constexpr unsigned kEscapeKeyCode = 9;
 constexpr const char* kGLULibrary = "libGLU.so.1";
 
 // "[<unit>] <text>": the lines of the window's set-up.
-std::string Line(std::string_view text) { return "[" + std::string(kDisplayUnit) + "] " + std::string(text); }
+std::string Line(std::string_view text) { return UnitLine(kDisplayUnit, text); }
 
 // Xlib's error handler receives no user data, so the one demo window and Xlib's own
 // handler are kept here; both are written once while the window is set up.
@@ -54,13 +55,13 @@ int HandleXError(Display* display, XErrorEvent* error) {
 // machine, and the request not to composite it (full-screen games and demos ask for that,
 // so that a compositing window manager hands the screen straight to them).
 void SetWindowIdentity(Display* display, ::Window window) {
-  char title[] = "tessic";
+  std::string title(kWindowTitle);
   char instanceName[] = "kelvo";
   char className[] = "Kelvo";
-  XStoreName(display, window, title);
+  XStoreName(display, window, title.c_str());
   const Atom utf8 = XInternAtom(display, "UTF8_STRING", False);
   XChangeProperty(display, window, XInternAtom(display, "_NET_WM_NAME", False), utf8, 8, PropModeReplace,
-                  reinterpret_cast<const unsigned char*>(title), static_cast<int>(sizeof(title) - 1));
+                  reinterpret_cast<const unsigned char*>(title.data()), static_cast<int>(title.size()));
 
   XClassHint classHint{instanceName, className};
   XSetClassHint(display, window, &classHint);
@@ -193,7 +194,14 @@ void TPlatformWindow::Size(std::int32_t& width, std::int32_t& height) {
 
 void TPlatformWindow::Swap() { glXSwapBuffers(State_->Connection, State_->Window); }
 
+bool TScreenSaverReset::Due(TClock::time_point now) {
+  if (Last_.has_value() && now - *Last_ < kInterval) return false;
+  Last_ = now;
+  return true;
+}
+
 TWindowEvent TPlatformWindow::NextEvent() {
+  if (State_->ScreenSaver.Due(TScreenSaverReset::TClock::now())) XResetScreenSaver(State_->Connection);
   XEvent event;
   if (!XCheckIfEvent(State_->Connection, &event, IsFrameLoopEvent, nullptr)) return TWindowEvent::Nothing;
   if (event.type == KeyPress && event.xkey.keycode == kEscapeKeyCode) return TWindowEvent::Escape;

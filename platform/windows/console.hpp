@@ -24,3 +24,9 @@ inline TStdoutChoice ChooseStdout(HANDLE handle, DWORD fileType) {
       return TStdoutChoice::AttachParent;  // a handle that is not open (FILE_TYPE_UNKNOWN)
   }
 }
+
+// Whether _fileno gave a stream's descriptor: a stream that had no handle when the C runtime
+// started (a GUI program with no console) has none, which UCRT says with -2 (msvcrt's -1
+// after a failed reopen); _setmode and the other descriptor calls take either as an invalid
+// parameter, which UCRT answers by ending the process.
+inline bool StreamHasDescriptor(int descriptor) { return descriptor >= 0; }

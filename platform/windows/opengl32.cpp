@@ -13,18 +13,14 @@
 // The GL 1.1 calls of the display, text and scene code and the WGL calls of the window.
 #define KELVO_OPENGL32_FUNCTIONS(X)                                                              \
   X(glBegin) X(glBindTexture) X(glBlendFunc) X(glClear) X(glColor3f) X(glColor4f) X(glEnable)    \
-  X(glEnd) X(glGenTextures) X(glGetError) X(glGetIntegerv) X(glLoadIdentity) X(glMatrixMode)     \
+  X(glEnd) X(glGenTextures) X(glGetError) X(glGetIntegerv) X(glGetString) X(glLoadIdentity) X(glMatrixMode)     \
   X(glOrtho) X(glPopMatrix) X(glPushMatrix) X(glRotatef) X(glScalef) X(glTexCoord2f)             \
   X(glTexEnvf) X(glTexImage2D) X(glTexParameteri) X(glTranslatef) X(glVertex2f) X(glVertex3f)    \
   X(glViewport) X(wglCreateContext) X(wglDeleteContext) X(wglMakeCurrent)
 
 namespace {
 
-std::string Line(std::string_view text) {
-  std::string line = "[";
-  line.append(kDisplayUnit).append("] ").append(text);
-  return line;
-}
+std::string Line(std::string_view text) { return UnitLine(kDisplayUnit, text); }
 
 // Where every pointer leads until the DLL is loaded. It is reached through pointers of other
 // types; it takes nothing and never returns, which the calling convention makes harmless.

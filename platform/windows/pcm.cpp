@@ -51,7 +51,7 @@ std::timed_mutex Gate;
 constexpr std::chrono::milliseconds kEndWait{500};
 using TInWasapi = std::lock_guard<std::timed_mutex>;
 
-std::string Unit() { return "[" + std::string(kAudioUnit) + "] "; }
+std::string Unit() { return UnitLine(kAudioUnit, ""); }
 
 std::string HresultWords(HRESULT result) {
   switch (result) {

@@ -2,13 +2,13 @@
 // stands at the name is opened as itself (FILE_FLAG_OPEN_REPARSE_POINT: a symbolic link or
 // junction is removed, never what it leads to; where the handle leads elsewhere all the
 // same, nothing is deleted and the file goes to the private folder) and deleted through
-// that handle; the file is
-// then created new (CREATE_NEW) with no sharing, so nobody else can open it, and with
-// FILE_FLAG_DELETE_ON_CLOSE, so the system deletes it when its handle closes however the
-// process ends (TerminateProcess and a crash included). Where the file system allows it
-// (NTFS on Windows 10 and later) its name is removed at once with POSIX semantics, as on
-// Linux: the folder shows nothing, a second run beside it is not in its way and a private
-// folder made for it can go at once. The private folder is the user's temporary folder,
+// that handle; the file is then created new (CREATE_NEW) shared for deletion only, so
+// nobody else can read or write it, and with FILE_FLAG_DELETE_ON_CLOSE, so the system
+// deletes it when its handle closes however the process ends (TerminateProcess and a crash
+// included). Where the file system allows it (NTFS on Windows 10 and later) its name is
+// removed at once with POSIX semantics through a second handle (see CreateNamelessFile in
+// tempfile_steps.hpp), as on Linux: the folder shows nothing, a second run beside it is not
+// in its way and a private folder made for it goes at once. The private folder is the user's temporary folder,
 // then a fresh folder inside it (see tempfile.hpp).
 #include "platform/tempfile.hpp"
 
@@ -149,6 +149,43 @@ TCleared ClearName(const std::wstring& path, TPlatformFile::TAttempt& stop) {
   return TCleared::Stop;
 }
 
+// The system's calls of CreateNamelessFile (tempfile_steps.hpp) for one path.
+struct TNamelessCalls {
+  using THandle = HANDLE;
+  const std::wstring& Path;
+  DWORD Error = 0;  // of CreateData, when it fails
+
+  static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
+  HANDLE CreateData() {
+    SECURITY_ATTRIBUTES security{sizeof security, nullptr, FALSE};  // no child process inherits it
+    HANDLE file = CreateFileW(Path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_DELETE, &security,
+                              CREATE_NEW,
+                              FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT,
+                              nullptr);
+    if (file == INVALID_HANDLE_VALUE) Error = GetLastError();
+    return file;
+  }
+  HANDLE OpenForDeletion() const {
+    // Reading attributes is not shared or refused by the data handle's sharing; SameFile
+    // needs it.
+    return CreateFileW(Path.c_str(), DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  }
+  static bool SameFile(HANDLE data, HANDLE name) {
+    BY_HANDLE_FILE_INFORMATION a{};
+    BY_HANDLE_FILE_INFORMATION b{};
+    return GetFileInformationByHandle(data, &a) && GetFileInformationByHandle(name, &b) &&
+           a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+           a.nFileIndexLow == b.nFileIndexLow;
+  }
+  static void MarkPosixDelete(HANDLE name) {
+    TDispositionInfoEx posix{kDispositionDelete | kDispositionPosixSemantics};
+    SetFileInformationByHandle(name, static_cast<FILE_INFO_BY_HANDLE_CLASS>(kFileDispositionInfoEx), &posix,
+                               sizeof posix);
+  }
+  static void Close(HANDLE handle) { CloseHandle(handle); }
+};
+
 // A fresh folder's name inside the temporary folder: the process id and the performance
 // counter, tried again while taken.
 std::wstring FreshFolderName(unsigned attempt) {
@@ -176,19 +213,13 @@ TPlatformFile::TAttempt TPlatformFile::Create(const std::string& path) {
       case TCleared::Removed:
         break;
     }
-    SECURITY_ATTRIBUTES security{sizeof security, nullptr, FALSE};  // no child process inherits it
-    HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, &security, CREATE_NEW,
-                              FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT,
-                              nullptr);
+    TNamelessCalls calls{wide};
+    HANDLE file = CreateNamelessFile(calls);
     if (file != INVALID_HANDLE_VALUE) {
-      // The name goes at once where the file system allows it; else with the handle.
-      TDispositionInfoEx posix{kDispositionDelete | kDispositionPosixSemantics};
-      SetFileInformationByHandle(file, static_cast<FILE_INFO_BY_HANDLE_CLASS>(kFileDispositionInfoEx), &posix,
-                                 sizeof posix);
       Handle_ = new TFileHandle{file, 0};
       return Outcome(TResult::Created);
     }
-    const DWORD error = GetLastError();
+    const DWORD error = calls.Error;
     const TTempFileStep step = StepAfterWindowsError(error);
     if (step == TTempFileStep::Retry) {
       lastError = error;
@@ -284,6 +315,7 @@ bool PlaceInPrivateFolder(const std::function<bool(const std::string& folder, st
     const std::string folderUtf8 = DisplayPath(folder) + "\\";
     const bool placed = place(folderUtf8, failure);
     const std::wstring systemFolder = SystemPath(DisplayPath(folder));
+    // Gone at once where the file's name went (POSIX semantics).
     if (!RemoveDirectoryW(systemFolder.c_str()) && placed) {
       // The file's name stands until its handle closes (no POSIX semantics here): the
       // folder is marked to go when this process ends, which removes it if the file went

@@ -1,5 +1,6 @@
 // uPlatformFile on Windows: what an error of clearing a name or creating the temporary file
-// there means, apart from the file calls so that the table is tested on its own.
+// there means, and the order of the calls that make the file nameless, apart from the file
+// calls so that both are tested on their own.
 #pragma once
 
 #include <windows.h>
@@ -30,4 +31,27 @@ inline TTempFileStep StepAfterWindowsError(DWORD error) {
     default:
       return TTempFileStep::Fatal;
   }
+}
+
+// Makes the temporary file and takes its name away at once, through calls (a type with the
+// members used below, the system's own in tempfile.cpp). Windows removes a name marked for
+// POSIX deletion only when the handle that carries the mark closes (NTFS, Windows 10 1709
+// and later), so the mark must not go on the handle the demo reads through:
+//   1. the data handle: a new file, shared for deletion only (nobody can read or write it;
+//      the name can be marked), deleted when it closes however the process ends;
+//   2. a second handle at the same name, for deletion only;
+//   3. that it leads to the same file (nothing was put in its place meanwhile);
+//   4. the POSIX-delete mark on the second handle;
+//   5. the second handle closed: the name leaves the folder, the data handle reads on.
+// Where a step after the first fails (FAT, an older Windows, Wine) the name stays until the
+// data handle closes. Gives the data handle, or calls.Invalid() when the file was not made.
+template <class TCalls>
+typename TCalls::THandle CreateNamelessFile(TCalls& calls) {
+  const auto data = calls.CreateData();
+  if (data == calls.Invalid()) return data;
+  const auto name = calls.OpenForDeletion();
+  if (name == calls.Invalid()) return data;
+  if (calls.SameFile(data, name)) calls.MarkPosixDelete(name);
+  calls.Close(name);
+  return data;
 }

@@ -3,10 +3,20 @@
 // borderless WS_POPUP window is created over the whole monitor the pointer is on (the one
 // the demo was started from), without changing the display mode; the pointer is hidden over
 // it (no class cursor, and none set on WM_SETCURSOR). Its pixel format is the one the GLX
-// visual asks for: RGBA, double buffered, nothing more required. NextEvent pumps the
-// thread's messages without waiting and hands out what the window procedure saw: Escape,
-// WM_CLOSE (Alt-F4, the taskbar's close) as a close request, WM_DESTROY as the window gone.
-// The GL state is set by the portable display code (see window.hpp).
+// visual asks for: RGBA, double buffered, nothing more required. Once the context is current
+// the GL in use is said in one line, and a GL that cannot show the demo (Windows' own GL
+// 1.1, where no GPU driver serves the screen, or one without GL 1.2's BGRA textures and edge
+// clamping) ends the run with status 200 and a line saying what to do, before any texture.
+// Mapped, the window is shown in front whatever show state the program was started with,
+// asks for the foreground as the system documents it (one WARNING line where the system
+// keeps another window there), and keeps the display awake until the end. NextEvent pumps
+// the thread's messages without waiting and hands out what the window procedure saw:
+// Escape, WM_CLOSE (Alt-F4, the taskbar's close) as a close request, WM_DESTROY as the
+// window gone. Before the process ends (the end hook of base/fatal.hpp, on the main thread)
+// the context is released and the window destroyed, so that the driver's threads are not
+// torn down under a current context. The GL state is set by the portable display code (see
+// window.hpp). The program exports the two variables by which the GPU drivers of hybrid
+// laptops run a program on the discrete GPU.
 #include "platform/window.hpp"
 
 #include <windows.h>
@@ -18,16 +28,24 @@
 #include "base/fatal.hpp"
 #include "platform/loglines.hpp"
 #include "platform/system.hpp"
+#include "platform/windows/gl_check.hpp"
 #include "platform/windows/opengl32.hpp"
 #include "platform/windows/wide.hpp"
 #include "platform/windows/window_state.hpp"
 
+// Read by NVIDIA's and AMD's drivers on hybrid laptops (Optimus, PowerXpress) from the
+// program's exports: non-zero asks for the high-performance GPU.
+extern "C" {
+__declspec(dllexport) DWORD NvOptimusEnablement = 1;
+__declspec(dllexport) int AmdPowerXpressRequestHighPerformance = 1;
+}
+
 namespace {
 
-constexpr const wchar_t* kClassName = L"tessic";
-constexpr const wchar_t* kTitle = L"tessic";
+constexpr const wchar_t* kClassName = kWindowTitleWide.data();
+constexpr const wchar_t* kTitle = kWindowTitleWide.data();
 
-std::string Line(std::string_view text) { return "[" + std::string(kDisplayUnit) + "] " + std::string(text); }
+std::string Line(std::string_view text) { return UnitLine(kDisplayUnit, text); }
 
 // The window procedure reaches the state through the window's user data.
 TWindowState* StateOf(HWND window) {
@@ -125,6 +143,58 @@ RECT StartMonitor() {
   return info.rcMonitor;
 }
 
+// The window the end hook releases, made and used on the main thread.
+TWindowState* Current = nullptr;
+DWORD CurrentThread = 0;
+
+// Gives back what the window holds, once: the display's wakefulness, the context (no longer
+// current) and the window. Only the thread that made them may: elsewhere it does nothing.
+void Release(TWindowState& state) {
+  if (GetCurrentThreadId() != CurrentThread) return;
+  if (state.AwakeRequested) {
+    SetThreadExecutionState(ES_CONTINUOUS);
+    state.AwakeRequested = false;
+  }
+  if (state.Context != nullptr) {
+    wglMakeCurrent(nullptr, nullptr);
+    wglDeleteContext(state.Context);
+    state.Context = nullptr;
+  }
+  if (state.Window != nullptr && IsWindow(state.Window)) {
+    ReleaseDC(state.Window, state.DeviceContext);
+    // Destroyed without telling the frame loop: nobody asks for events any more.
+    SetWindowLongPtrW(state.Window, GWLP_USERDATA, 0);
+    DestroyWindow(state.Window);
+  }
+  state.Window = nullptr;
+  state.DeviceContext = nullptr;
+}
+
+void ReleaseBeforeTheEnd() {
+  if (Current != nullptr) Release(*Current);
+}
+
+// One line with the GL's strings; a GL that cannot show the demo ends the run here.
+void SayAndCheckTheGL() {
+  auto text = [](GLenum name) {
+    const auto* value = reinterpret_cast<const char*>(glGetString(name));
+    return std::string(value != nullptr ? value : "");
+  };
+  const std::string vendor = text(GL_VENDOR);
+  const std::string renderer = text(GL_RENDERER);
+  const std::string version = text(GL_VERSION);
+  const std::string said = "vendor " + vendor + ", renderer " + renderer + ", version " + version;
+  WriteLine(std::string(kGLInUseLine) + " " + said);
+  switch (JudgeGL(vendor, renderer, version, text(GL_EXTENSIONS))) {
+    case TGLVerdict::Suitable:
+      return;
+    case TGLVerdict::BuiltIn:
+      FatalLine(kGLBuiltInLine, kExitGLError);
+    case TGLVerdict::TooOld:
+      FatalLine(std::string(kGLTooOldLine) + " " + said, kExitGLError);
+  }
+}
+
 }  // namespace
 
 TPlatformWindow::TPlatformWindow() : State_(std::make_unique<TWindowState>()) {
@@ -176,26 +246,36 @@ TPlatformWindow::TPlatformWindow() : State_(std::make_unique<TWindowState>()) {
     FatalLine(Line("ERROR: cannot make the WGL context current: " + ErrorWords(GetLastError())), kExitAssertion);
   CheckGLError("wgl-make-current");
   WriteLine(Line("INFO: made current"));
+  Current = &state;
+  CurrentThread = GetCurrentThreadId();
+  SetBeforeTerminate(&ReleaseBeforeTheEnd);
+  SayAndCheckTheGL();
 }
 
 TPlatformWindow::~TPlatformWindow() {
-  TWindowState& state = *State_;
-  if (state.Context != nullptr) {
-    wglMakeCurrent(nullptr, nullptr);
-    wglDeleteContext(state.Context);
-  }
-  if (state.Window != nullptr && IsWindow(state.Window)) {
-    ReleaseDC(state.Window, state.DeviceContext);
-    // Destroyed without telling the frame loop: nobody asks for events any more.
-    SetWindowLongPtrW(state.Window, GWLP_USERDATA, 0);
-    DestroyWindow(state.Window);
-  }
+  Release(*State_);
+  if (Current == State_.get()) Current = nullptr;
 }
 
 void TPlatformWindow::Map() {
   if (Mapped_) return;
-  ShowWindow(State_->Window, SW_SHOW);
-  SetForegroundWindow(State_->Window);
+  TWindowState& state = *State_;
+  // Shown on top by SetWindowPos: the process's first ShowWindow would take the show state
+  // it was started with ("Run: Minimized" in a shortcut, start /min) in place of its own.
+  // A window minimised all the same is restored.
+  SetWindowPos(state.Window, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW);
+  if (IsIconic(state.Window)) ShowWindow(state.Window, SW_RESTORE);
+  // Windows gives the foreground only to the process the user last used or its child, and
+  // not while the user works elsewhere (a click during the load); then it flashes the
+  // taskbar's button, and the run says why Escape does not reach it.
+  if (!SetForegroundWindow(state.Window) || GetForegroundWindow() != state.Window) {
+    FLASHWINFO flash{sizeof flash, state.Window, FLASHW_TRAY | FLASHW_TIMERNOFG, 0, 0};
+    FlashWindowEx(&flash);
+    WriteLine(kNotInFrontLine);
+  }
+  // The display stays on without input for the whole show (refusing the screen saver's
+  // command covers neither password-protected savers nor display power-off).
+  state.AwakeRequested = SetThreadExecutionState(ES_CONTINUOUS | ES_DISPLAY_REQUIRED) != 0;
   WriteLine(kMappedWindowLine);
   Mapped_ = true;
 }

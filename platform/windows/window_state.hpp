@@ -13,6 +13,8 @@ struct TWindowState {
   HWND Window = nullptr;
   HDC DeviceContext = nullptr;
   HGLRC Context = nullptr;
+  // The display is kept awake (SetThreadExecutionState) until the window is released.
+  bool AwakeRequested = false;
   // What the window procedure saw, handed out one per NextEvent.
   std::deque<TWindowEvent> Events;
 };

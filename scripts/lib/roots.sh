@@ -16,10 +16,20 @@
 #
 # Roots of another architecture (kelvo_root_ensure_foreign) are trees of files only: this
 # machine cannot run their programs, so nothing in them is ever configured or started but
-# by an emulator that reads its libraries from there (qemu-aarch64-static -L DIR).
+# by an emulator that reads its libraries from there (qemu-aarch64-static -L DIR). Their
+# symbolic links are relative: the emulator looks a path up in the root first, but the
+# host's kernel resolves a link's target, so an absolute one would name the host's file
+# (or nothing), and the emulated program would read what the host happens to have.
+#
+# The packages come from the Debian mirror this machine's apt sources name, or
+# $KELVO_MIRROR (scripts/lib/mirror.sh), through the HTTP proxy apt is set up with, if any;
+# debootstrap writes the mirror into the roots' own sources, and the security mirror the
+# machine's apt names (or $KELVO_SECURITY_MIRROR) is added there.
+
+# shellcheck source=mirror.sh
+source "$(dirname "${BASH_SOURCE[0]}")/mirror.sh"
 
 kelvo_roots_dir=${KELVO_ROOTS:-/var/cache/kelvo/roots}
-readonly kelvo_root_mirror=http://deb.debian.org/debian
 readonly kelvo_root_marker=.kelvo-root-packages
 
 kelvo_root_say() { echo "roots: $*" >&2; }
@@ -69,23 +79,36 @@ kelvo_root_run() {
   ' kelvo-root "$dir" "$offline" "${binds[@]}" -- "$@"
 }
 
+# Runs a command with http_proxy set to the proxy apt is set up with, if any.
+kelvo_root_proxied() {
+  local proxy
+  proxy=$(kelvo_apt_proxy)
+  if [ -n "$proxy" ]; then http_proxy=$proxy "$@"; else "$@"; fi
+}
+
 # Makes sure the root NAME of SUITE exists with the given packages (installed without their
 # recommendations). Prints nothing on success but what debootstrap and apt say on stderr.
 kelvo_root_ensure() {
-  local name=$1 suite=$2 dir missing
+  local name=$1 suite=$2 dir missing mirror
   shift 2
   dir=$(kelvo_root_dir "$name")
   if [ ! -f "$dir/$kelvo_root_marker" ]; then
+    mirror=$(kelvo_mirror) || return 1
     command -v debootstrap >/dev/null ||
-      { kelvo_root_say "debootstrap is missing: apt-get install --no-remove debootstrap"; return 1; }
+      { kelvo_root_say "debootstrap is missing: scripts/install-deps roots"; return 1; }
     # Nothing is mounted on a root outside kelvo_root_run's namespaces, so an unfinished
     # root is plain files.
     rm -rf --one-file-system "$dir"
     mkdir -p "$kelvo_roots_dir"
-    kelvo_root_say "making the $suite root $dir (debootstrap --variant=minbase)"
-    debootstrap --variant=minbase "$suite" "$dir" "$kelvo_root_mirror" >"$dir.debootstrap.log" 2>&1 ||
+    kelvo_root_say "making the $suite root $dir from $mirror (debootstrap --variant=minbase)"
+    kelvo_root_proxied debootstrap --variant=minbase "$suite" "$dir" "$mirror" >"$dir.debootstrap.log" 2>&1 ||
       { tail -n 20 "$dir.debootstrap.log" >&2; kelvo_root_say "debootstrap of $suite failed"; return 1; }
     rm -f "$dir.debootstrap.log"
+    # As an installed system has: the security archive's updates beside the release's.
+    local security
+    if security=$(kelvo_security_mirror); then
+      echo "deb $security $suite-security main" >"$dir/etc/apt/sources.list.d/security.list"
+    fi
     : >"$dir/$kelvo_root_marker"
   fi
   missing=()
@@ -95,7 +118,9 @@ kelvo_root_ensure() {
   done
   [ ${#missing[@]} -gt 0 ] || return 0
   kelvo_root_say "installing into $name: ${missing[*]}"
-  KELVO_ROOT_ENV="DEBIAN_FRONTEND=noninteractive" kelvo_root_run "$name" \
+  local proxy
+  proxy=$(kelvo_apt_proxy)
+  KELVO_ROOT_ENV="DEBIAN_FRONTEND=noninteractive${proxy:+ http_proxy=$proxy}" kelvo_root_run "$name" \
     sh -c 'apt-get update -qq && apt-get install -y -q --no-install-recommends "$@" && apt-get clean' \
     install "${missing[@]}" >"$dir.install.log" 2>&1 ||
     { tail -n 20 "$dir.install.log" >&2; kelvo_root_say "installing into $name failed"; return 1; }
@@ -112,25 +137,42 @@ kelvo_root_ensure() {
 # .kelvo-root-unpacked the package files unpacked (name_version_arch.deb); a root asked
 # for with other packages is made again.
 kelvo_root_ensure_foreign() {
-  local name=$1 suite=$2 arch=$3 dir wanted deb
+  local name=$1 suite=$2 arch=$3 dir wanted deb mirror
   shift 3
   dir=$(kelvo_root_dir "$name")
   wanted=$(printf '%s\n' "$@" | sort -u)
-  [ -f "$dir/$kelvo_root_marker" ] && [ "$(cat "$dir/$kelvo_root_marker")" = "$wanted" ] && return 0
+  if [ -f "$dir/$kelvo_root_marker" ] && [ "$(cat "$dir/$kelvo_root_marker")" = "$wanted" ]; then
+    # A root kept from before its links were made relative gets them now.
+    kelvo_root_relative_links "$dir"
+    return 0
+  fi
+  mirror=$(kelvo_mirror) || return 1
   command -v debootstrap >/dev/null ||
-    { kelvo_root_say "debootstrap is missing: apt-get install --no-remove debootstrap"; return 1; }
+    { kelvo_root_say "debootstrap is missing: scripts/install-deps roots"; return 1; }
   rm -rf --one-file-system "$dir"
   mkdir -p "$kelvo_roots_dir"
-  kelvo_root_say "making the $arch $suite root $dir (debootstrap --foreign, packages unpacked)"
-  debootstrap --foreign --arch="$arch" --variant=minbase --include="$(IFS=,; echo "$*")" \
-    "$suite" "$dir" "$kelvo_root_mirror" >"$dir.debootstrap.log" 2>&1 ||
+  kelvo_root_say "making the $arch $suite root $dir from $mirror (debootstrap --foreign, packages unpacked)"
+  kelvo_root_proxied debootstrap --foreign --arch="$arch" --variant=minbase --include="$(IFS=,; echo "$*")" \
+    "$suite" "$dir" "$mirror" >"$dir.debootstrap.log" 2>&1 ||
     { tail -n 20 "$dir.debootstrap.log" >&2; kelvo_root_say "debootstrap of $arch $suite failed"; return 1; }
   for deb in "$dir"/var/cache/apt/archives/*.deb; do
     dpkg-deb -x "$deb" "$dir" || { kelvo_root_say "cannot unpack $deb"; return 1; }
   done
   (cd "$dir/var/cache/apt/archives" && ls -- *.deb) >"$dir/.kelvo-root-unpacked"
+  kelvo_root_relative_links "$dir"
   rm -f "$dir"/var/cache/apt/archives/*.deb "$dir.debootstrap.log"
   printf '%s\n' "$wanted" >"$dir/$kelvo_root_marker"
+}
+
+# Turns every absolute symbolic link in the tree DIR into the relative one that names the
+# same file inside DIR (/etc/alsa/conf.d/50-pulseaudio.conf -> /usr/share/alsa/... becomes
+# ../../../usr/share/alsa/...), so that whoever follows it stays in the tree.
+kelvo_root_relative_links() {
+  local dir=$1 link target
+  while IFS= read -r -d '' link && IFS= read -r -d '' target; do
+    ln -sfn -- "$(realpath -s -m --relative-to="$(dirname "$dir/$link")" "$dir$target")" "$dir/$link" ||
+      { kelvo_root_say "cannot make the link $dir/$link relative"; return 1; }
+  done < <(find "$dir" -xdev -type l -lname '/*' -printf '%P\0%l\0')
 }
 
 # Lets the root NAME install packages of the architecture ARCH beside its own (Debian's

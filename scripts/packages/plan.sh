@@ -22,7 +22,7 @@
 # a file with the installed packages, one a line. CONFLICTS is a file of lines
 # "PKG OTHER..." saying that PKG cannot be installed beside any of the others (both
 # directions need not be listed). PURPOSE is one of build, harness, tests, fuzz, film,
-# desktops, windows; harness brings the chosen sound server's list with it.
+# desktops, windows, roots, emulation; harness brings the chosen sound server's list with it.
 
 # The package names of one list file, comments and blank lines left out.
 kelvo_list() {

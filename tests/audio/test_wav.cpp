@@ -258,7 +258,7 @@ TEST(WavFile, EmbeddedSongLoads) {
 // executable use that file at once.
 TEST(WavTemporaryFile, BesideTheExecutableOverwrittenLoadedAndDeleted) {
   const std::string directory = fs::canonical("/proc/self/exe").parent_path().string();
-  const fs::path temporary = fs::path(directory) / "ombrel-tessic-kelvo-temp-waveform.wav";
+  const fs::path temporary = fs::path(directory) / kTemporarySongFileName;
   // An older file of that name with other samples: the entry's bytes must replace it.
   WriteFile(temporary, MakeWav(Pattern(5000, 1)));
   const TBytes samples = Pattern(3000, 2);
@@ -287,7 +287,7 @@ TEST(WavTemporaryFile, LongPathIsUsedWhole) {
   fs::path deep = dir;
   while (deep.string().size() < 300) deep /= std::string(60, 'd');
   fs::create_directories(deep);
-  const std::string path = (deep / "ombrel-tessic-kelvo-temp-waveform.wav").string();
+  const std::string path = (deep / kTemporarySongFileName).string();
   const TBytes samples = Pattern(800, 4);
   const TBytes bytes = MakeWav(samples);
 

@@ -2,7 +2,7 @@
 // CheckIndex and Narrow at each boundary end the demo with "Runtime error 201" and status
 // 201; Appended leaves the array it grew from untouched; Zeroed memory is zero; a count
 // whose byte size does not fit the address space is an allocation failure, never a small
-// array. And the forked-child support these tests stand on: a child that cannot be started
+// array. The hooks before the end each run once, in order, on every end. And the forked-child support these tests stand on: a child that cannot be started
 // fails the test.
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
@@ -174,6 +174,38 @@ TEST(Narrow, KeepsEveryValueTheTargetHoldsAndStopsOneBeyondEachEnd) {
   EXPECT_RANGE_ERROR(Narrow<std::size_t>(std::numeric_limits<std::int64_t>::min()));
   EXPECT_RANGE_ERROR(Narrow<std::int64_t>(std::numeric_limits<std::uint64_t>::max()));
   EXPECT_RANGE_ERROR(Narrow<std::int64_t>(std::uint64_t{1} << 63));
+}
+
+// Two systems hand back what they hold before the end (the sound, the window): both run, in
+// the order set, each once however often it was set, and a fifth hook is refused.
+TEST(BeforeTerminate, EveryHookRunsOnceInOrderOnEachEnd) {
+  static void (*const first)() = [] { WriteLine("first"); };
+  static void (*const second)() = [] { WriteLine("second"); };
+  EXPECT_FATAL(
+      {
+        SetBeforeTerminate(first);
+        SetBeforeTerminate(second);
+        SetBeforeTerminate(first);
+        Terminate(7);
+      },
+      7, "second");
+  TChildOutcome ended = RunInChild([] {
+    SetBeforeTerminate(first);
+    SetBeforeTerminate(second);
+    FatalLine("the end", 9);
+  });
+  EXPECT_EQ(ended.Output, "the end\nfirst\nsecond\n");
+  EXPECT_EQ(ended.Status, 9);
+  TChildOutcome many = RunInChild([] {
+    SetBeforeTerminate(first);
+    SetBeforeTerminate(second);
+    SetBeforeTerminate([] {});
+    SetBeforeTerminate([] { WriteLine("fourth"); });
+    SetBeforeTerminate([] {});
+  });
+  EXPECT_EQ(many.Status, kExitAssertion);
+  EXPECT_EQ(many.LastLine(), "fourth") << many.Output;
+  EXPECT_NE(many.Output.find("too many hooks before the end"), std::string::npos) << many.Output;
 }
 
 TEST(ChildSupport, AChildThatCannotBeStartedFailsTheTestWithTheReason) {

@@ -11,6 +11,7 @@
 #include <sstream>
 #include <vector>
 
+#include "base/facts.hpp"
 #include "display/bmp.hpp"
 #include "store/store.hpp"
 #include "scenes/background.hpp"
@@ -179,6 +180,25 @@ TEST(Display, OnlyAGoneWindowAfterMappingEndsTheRunQuietly) {
   EXPECT_FALSE(IsWindowGoneError(none.resourceid, none.error_code, 0, true));
 }
 
+TEST(Display, TheEventPollResetsTheScreenSaverAtTheFirstPollThenEveryInterval) {
+  // Polls a frame apart on a stand-in clock: a reset at the first, then one each interval
+  // counted from the last reset (a late poll moves the next one on), never two in a row.
+  using namespace std::chrono_literals;
+  TScreenSaverReset reset;
+  const auto start = TScreenSaverReset::TClock::time_point{} + 1h;
+  const auto interval = TScreenSaverReset::kInterval;
+  EXPECT_GE(interval, 10s);
+  EXPECT_LE(interval, 50s) << "the shortest idle time desktops offer is a minute";
+  EXPECT_TRUE(reset.Due(start));
+  EXPECT_FALSE(reset.Due(start));
+  EXPECT_FALSE(reset.Due(start + interval - 16ms));
+  EXPECT_TRUE(reset.Due(start + interval));
+  EXPECT_FALSE(reset.Due(start + interval + 16ms));
+  EXPECT_TRUE(reset.Due(start + 2 * interval + 5s));
+  EXPECT_FALSE(reset.Due(start + 3 * interval));
+  EXPECT_TRUE(reset.Due(start + 3 * interval + 5s));
+}
+
 TEST(Display, NamesTheWindowBeforeItIsMapped) {
   // The child sets the display up (which does not map the window yet) and a second client
   // reads the window's properties back, each as "NAME TYPE FORMAT VALUE".
@@ -219,8 +239,8 @@ TEST(Display, NamesTheWindowBeforeItIsMapped) {
   std::istringstream self(properties["self"]);
   std::string pid, host;
   self >> pid >> host;
-  EXPECT_EQ(properties["WM_NAME"], "STRING 8 tessic");
-  EXPECT_EQ(properties["_NET_WM_NAME"], "UTF8_STRING 8 tessic");
+  EXPECT_EQ(properties["WM_NAME"], "STRING 8 " + std::string(kWindowTitle));
+  EXPECT_EQ(properties["_NET_WM_NAME"], "UTF8_STRING 8 " + std::string(kWindowTitle));
   EXPECT_EQ(properties["WM_CLASS"], "STRING 8 kelvo|Kelvo|");
   EXPECT_EQ(properties["WM_CLIENT_MACHINE"], "STRING 8 " + host);
   EXPECT_EQ(properties["_NET_WM_PID"], "CARDINAL 32 " + pid);
@@ -287,8 +307,8 @@ TEST(Display, SetsUpTheStateTheRunReliesOn) {
   EXPECT_EQ(source, GL_SRC_ALPHA);
   EXPECT_EQ(destination, GL_ONE_MINUS_SRC_ALPHA);
   EXPECT_TRUE(display->Mapped());
-  EXPECT_EQ(display->WindowWidth, 1920);
-  EXPECT_EQ(display->WindowHeight, 1080);
+  EXPECT_EQ(display->WindowWidth, kDesignWidthPixels);
+  EXPECT_EQ(display->WindowHeight, kDesignHeightPixels);
 }
 
 TEST(PictureLoader, UploadsUnchangedWithNearestFiltersAndOneLevel) {

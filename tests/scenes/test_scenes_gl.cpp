@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <numbers>
+#include "base/facts.hpp"
 #include "scenes/background.hpp"
 #include "scenes/boat.hpp"
 #include "scenes/sun.hpp"
@@ -66,8 +67,8 @@ class HarbourScene : public ::testing::Test {
     TKelvoDisplay* display = nullptr;
     ASSERT_NO_FATAL_FAILURE(display = TestDisplay());
     ASSERT_NE(display, nullptr);
-    ASSERT_EQ(display->WindowWidth, 1920);
-    ASSERT_EQ(display->WindowHeight, 1080);
+    ASSERT_EQ(display->WindowWidth, kDesignWidthPixels);
+    ASSERT_EQ(display->WindowHeight, kDesignHeightPixels);
     // The GL drawable takes the window's full-screen size only at a buffer swap; until the
     // first one it stays as small as the window was created.
     static bool swapped = false;

@@ -9,6 +9,7 @@
 #include "platform/loglines.hpp"
 #include "demo/pacer.hpp"
 #include "film/vclock.hpp"
+#include "base/facts.hpp"
 #include "base/files.hpp"
 #include "tests/support/harness.hpp"
 #include "tests/support/xclient.hpp"
@@ -27,7 +28,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <map>
 #include <numbers>
 #include <optional>
 #include <regex>
@@ -39,7 +42,7 @@ namespace {
 
 const TRgb kProbeBackground{0x10, 0x60, 0xE0};
 const TRgb kProbeMarker{0xF0, 0xA0, 0x20};
-const TWindowSize kScreen{1920, 1080};
+const TWindowSize kScreen{kDesignWidthPixels, kDesignHeightPixels};
 
 std::string ProbePath() { return std::string(KELVO_BUILD_DIR) + "/harness_window_probe"; }
 
@@ -284,6 +287,79 @@ TEST(HarnessScript, TheScriptsWaitForTheLineTheDemoWrites) {
   EXPECT_EQ(status, 0);
   EXPECT_EQ(output, std::to_string(kReportsPerRun) + " " + std::to_string(vclock::kFramesPerSecond) + " " +
                         std::to_string(vclock::kSamplesPerFrame) + " " + std::string(kMappedWindowLine) + "\n");
+}
+
+// The shared facts (base/facts.txt) are stated there alone: no script and no source file of
+// the demo, its tools or its benchmark writes one of their values itself outside comments.
+// Names are looked for as quoted literals (not inside a log line's escaped quotes), or
+// anywhere when they cannot be mistaken; the design size and the rarer exit statuses as
+// numbers; the run length and the statuses that are common numbers only where a value is
+// set or compared.
+TEST(HarnessScript, NoScriptOrSourceStatesASharedFactItself) {
+  namespace fs = std::filesystem;
+  const fs::path root = KELVO_SOURCE_DIR;
+  std::map<std::string, std::string> facts;
+  {
+    std::ifstream file(root / "base/facts.txt");
+    for (std::string line; std::getline(file, line);) {
+      const auto at = line.find('=');
+      if (!line.empty() && line[0] == 'k' && at != std::string::npos) facts[line.substr(0, at)] = line.substr(at + 1);
+    }
+  }
+  ASSERT_EQ(facts["kWindowTitle"], kWindowTitle);
+  ASSERT_EQ(facts["kDesignWidthPixels"], std::to_string(kDesignWidthPixels));
+  ASSERT_EQ(facts["kReportsPerRun"], std::to_string(kReportsPerRun));
+  std::vector<std::pair<std::string, std::regex>> stated;
+  auto quoted = [&](const std::string& name) {
+    stated.emplace_back(name, std::regex("(^|[^\\\\])\"" + facts[name] + "\""));  // not an escaped quote
+  };
+  auto anywhere = [&](const std::string& name) {
+    stated.emplace_back(name, std::regex(std::regex_replace(facts[name], std::regex("[.]"), "\\.")));
+  };
+  auto number = [&](const std::string& name) {
+    stated.emplace_back(name, std::regex("(^|[^0-9])" + facts[name] + "([^0-9]|$)"));
+  };
+  auto setOrCompared = [&](const std::string& name) {
+    stated.emplace_back(name, std::regex("(=|-eq|-ne|exit|Code,) *\\(?" + facts[name] + "([^0-9]|$)"));
+  };
+  for (const char* name : {"kWindowTitle", "kSongResource", "kFontResource", "kPictureResourcePrefix"}) quoted(name);
+  for (const char* name : {"kStoreSectionName", "kTemporarySongFileName", "kTemporaryFontName"}) anywhere(name);
+  for (const char* name : {"kDesignWidthPixels", "kDesignHeightPixels", "kExitAudioDevice", "kExitTextureMissing",
+                           "kExitAssertion"})
+    number(name);
+  for (const char* name : {"kReportsPerRun", "kExitGLError", "kExitRangeError"}) setOrCompared(name);
+
+  std::vector<fs::path> files;
+  for (const char* top : {"scripts", "base", "platform", "store", "audio", "display", "text", "scenes", "demo",
+                          "film", "tools", "bench"}) {
+    for (const auto& entry : fs::recursive_directory_iterator(root / top)) {
+      const std::string ext = entry.path().extension().string();
+      const bool script = std::string(top) == "scripts" && entry.path().parent_path().filename() != "packages";
+      if (entry.is_regular_file() && (script || ext == ".cpp" || ext == ".hpp" || ext == ".cmake" ||
+                                      entry.path().filename() == "CMakeLists.txt"))
+        files.push_back(entry.path());
+    }
+  }
+  for (const char* top : {"test.sh", "run.sh", "bench.sh", "CMakeLists.txt"}) files.push_back(root / top);
+  ASSERT_GT(files.size(), 100u);
+  std::vector<std::string> found;
+  for (const fs::path& path : files) {
+    const bool cxx = path.extension() == ".cpp" || path.extension() == ".hpp";
+    std::ifstream file(path);
+    int number = 0;
+    for (std::string line; std::getline(file, line);) {
+      ++number;
+      // Comments say what the values mean; code must name them.
+      const std::size_t text = line.find_first_not_of(" \t");
+      if (text == std::string::npos || line.compare(text, 2, "//") == 0 || (!cxx && line[text] == '#')) continue;
+      if (cxx && line.find("//") != std::string::npos && line.find("\"") == std::string::npos) line.erase(line.find("//"));
+      for (const auto& [name, pattern] : stated) {
+        if (std::regex_search(line, pattern))
+          found.push_back(fs::relative(path, root).string() + ":" + std::to_string(number) + " states " + name + ": " + line);
+      }
+    }
+  }
+  EXPECT_TRUE(found.empty()) << ::testing::PrintToString(found);
 }
 
 TEST(HarnessScript, ReturnsTheCommandsExitStatus) {

@@ -1,7 +1,9 @@
 // The choice of Debian packages for a machine (scripts/packages/plan.sh with the real package
 // lists): a PipeWire desktop, a PulseAudio desktop, a bare server, and machines where a
-// needed package conflicts with an installed one. Runs the shell functions in bash with
-// made-up machine states; needs no harness and changes nothing on the machine.
+// needed package conflicts with an installed one; and the Debian mirror the scripts fetch
+// from, read from a machine's apt sources in either format (scripts/lib/mirror.sh). Runs
+// the shell functions in bash with made-up machine states; needs no harness and changes
+// nothing on the machine.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -12,6 +14,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tests/support/harness.hpp"
@@ -23,6 +26,7 @@ namespace {
 
 const std::string kPlan = std::string(KELVO_SOURCE_DIR) + "/scripts/packages/plan.sh";
 const std::string kLists = std::string(KELVO_SOURCE_DIR) + "/scripts/packages";
+const std::string kMirror = std::string(KELVO_SOURCE_DIR) + "/scripts/lib/mirror.sh";
 
 // What Debian 12 declares: pipewire-alsa and pipewire-audio cannot stand beside pulseaudio.
 const std::vector<std::string> kDebianConflicts = {"pipewire-alsa pulseaudio",
@@ -225,4 +229,50 @@ TEST(PackagePlan, UnknownPurposesAndServersAreRefused) {
   TPlan none = machine.Plan(With(kPulseDesktop, {"ffmpeg"}), {}, "auto", "film");
   EXPECT_EQ(none.Status, 0) << none.Output;
   EXPECT_TRUE(none.Install.empty()) << none.Output;
+}
+
+// Another project's source comes first, the cdrom and a disabled stanza are skipped, and the
+// security archive is told apart by its suite; KELVO_MIRROR wins over the sources.
+TEST(Mirror, TheMachinesAptSourcesNameTheArchiveInEitherFormat) {
+  TMachine machine;
+  fs::create_directories(machine.Path("oneline/sources.list.d"));
+  fs::create_directories(machine.Path("deb822/sources.list.d"));
+  machine.Write("oneline/sources.list",
+                {"# deb http://commented.example/debian bookworm main",
+                 "deb cdrom:[Debian GNU/Linux 12.5.0 _Bookworm_ - Official amd64 DVD]/ bookworm main",
+                 "deb [ arch=amd64 signed-by=/usr/share/keyrings/tools.gpg ] http://tools.example/apt tools-bookworm main",
+                 "deb [arch=amd64] http://mirror.example/debian/ bookworm main contrib  # the local mirror",
+                 "deb-src http://mirror.example/debian bookworm main",
+                 "deb http://security.example/debian-security bookworm-security main"});
+  machine.Write("deb822/sources.list.d/tools.sources",
+                {"Types: deb", "URIs: https://tools.example/node", "Suites: nodistro", "Components: main"});
+  machine.Write("deb822/sources.list.d/debian.sources",
+                {"Types: deb", "URIs: http://old.example/debian", "Suites: bookworm", "Components: main",
+                 "Enabled: no", "", "# the proxy in front of the archive", "Types: deb deb-src",
+                 "URIs: http://proxy.example:3142/debian/", "Suites: bookworm", " bookworm-updates",
+                 "Components: main", "Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg", "",
+                 "Types: deb", "URIs: http://proxy.example:3142/debian-security", "Suites: bookworm-security",
+                 "Components: main"});
+  const std::string functions = "unset KELVO_MIRROR KELVO_SECURITY_MIRROR; source '" + kMirror + "' && ";
+  for (const auto& [format, archive, security] :
+       {std::tuple{"oneline", "http://mirror.example/debian", "http://security.example/debian-security"},
+        std::tuple{"deb822", "http://proxy.example:3142/debian", "http://proxy.example:3142/debian-security"}}) {
+    const std::string etc = machine.Path(format);
+    auto [status, output] =
+        machine.Run(functions + "kelvo_mirror '" + etc + "' bookworm && kelvo_security_mirror '" + etc + "' bookworm");
+    EXPECT_EQ(status, 0) << format << ": " << output;
+    EXPECT_EQ(output, std::string(archive) + "\n" + security + "\n") << format;
+  }
+  auto [updates, updatesOutput] =
+      machine.Run(functions + "kelvo_apt_sources '" + machine.Path("deb822") + "' | grep -c updates");
+  EXPECT_EQ(updatesOutput, "2\n") << "a continued Suites field and both Types";
+
+  // A machine whose sources name no archive of its release fails and says what to set.
+  auto [none, noneOutput] = machine.Run(functions + "kelvo_mirror '" + machine.Path("oneline") + "' trixie 2>&1");
+  EXPECT_EQ(none, 1);
+  EXPECT_NE(noneOutput.find("KELVO_MIRROR"), std::string::npos) << noneOutput;
+  auto [chosen, chosenOutput] = machine.Run(functions + "KELVO_MIRROR=http://mine.example/debian/ kelvo_mirror '" +
+                                            machine.Path("oneline") + "' trixie");
+  EXPECT_EQ(chosen, 0);
+  EXPECT_EQ(chosenOutput, "http://mine.example/debian\n");
 }

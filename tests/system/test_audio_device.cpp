@@ -324,7 +324,7 @@ TEST(DemoAudio, ASoundServerKilledAndStartedAgainHasTheSongBackWhereTheClockIs) 
   x.SendKey(9);
   const TExitResult result = demo.WaitExit(10s);
   EXPECT_TRUE(result.Exited);
-  EXPECT_EQ(result.Code, 0);
+  EXPECT_EQ(result.Code, kExitOk);
 
   // A few lines about the sound: that it went, that it is back, perhaps an underrun.
   const std::string output = demo.Output();

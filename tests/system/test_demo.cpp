@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/facts.hpp"
 #include "base/loglines.hpp"
 #include "platform/loglines.hpp"
 #include "base/files.hpp"
@@ -171,7 +172,7 @@ TEST(Demo, EscapeEndsTheRunAndOtherKeysDoNot) {
   x.SendKey(9);
   TExitResult result = demo.WaitExit(10s);
   EXPECT_TRUE(result.Exited);
-  EXPECT_EQ(result.Code, 0);
+  EXPECT_EQ(result.Code, kExitOk);
 }
 
 TEST(Demo, ACloseRequestEndsTheRunLikeEscape) {
@@ -190,7 +191,7 @@ TEST(Demo, ACloseRequestEndsTheRunLikeEscape) {
   x.RequestClose(*window);
   TExitResult result = demo.WaitExit(10s);
   EXPECT_TRUE(result.Exited) << demo.Output();
-  EXPECT_EQ(result.Code, 0) << demo.Output();
+  EXPECT_EQ(result.Code, kExitOk) << demo.Output();
   std::optional<std::vector<std::uint8_t>> stderrBytes = ReadWholeFile(errors);
   ASSERT_TRUE(stderrBytes);
   EXPECT_EQ(std::string(stderrBytes->begin(), stderrBytes->end()), "");
@@ -207,7 +208,7 @@ TEST(Demo, AWindowDestroyedByAnotherClientEndsTheRunCleanly) {
   x.DestroyWindow(*window);
   TExitResult result = demo.WaitExit(10s);
   EXPECT_TRUE(result.Exited) << demo.Output();
-  EXPECT_EQ(result.Code, 0) << demo.Output();
+  EXPECT_EQ(result.Code, kExitOk) << demo.Output();
 }
 
 TEST(Demo, AStoreWithoutAPictureEndsAtItsLookup) {
@@ -215,7 +216,7 @@ TEST(Demo, AStoreWithoutAPictureEndsAtItsLookup) {
   TScratch scratch;
   TDemoProcess demo(scratch.EditedDemo("--remove TEX_ARTE5"), {});
   TExitResult result = demo.WaitExit(kStartup);
-  EXPECT_EQ(result.Code, 123);
+  EXPECT_EQ(result.Code, kExitTextureMissing);
   std::vector<std::string> lines = demo.Lines();
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines.back(), "[uKelvo] invalid GetTexture call: texture \"arte5\" not found!");
@@ -229,7 +230,7 @@ TEST(Demo, ABrokenPictureEndsWithItsHeaderLine) {
   std::string broken = scratch.Write("broken.bmp", {'B', 'M', 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16});
   TDemoProcess demo(scratch.EditedDemo("--set TEX_ARTE3=" + broken), {});
   TExitResult result = demo.WaitExit(kStartup);
-  EXPECT_EQ(result.Code, 1);
+  EXPECT_EQ(result.Code, kExitBadPicture);
   std::vector<std::string> lines = demo.Lines();
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines.back(), "LoadTexture: ERROR: BMP Header Length mismatch! expected 16 bytes, got 4");
@@ -241,7 +242,7 @@ TEST(Demo, AStoreWithoutTheSongEndsAfterEveryOtherEntry) {
   TScratch scratch;
   TDemoProcess demo(scratch.EditedDemo("--remove SONG"), {});
   TExitResult result = demo.WaitExit(kStartup);
-  EXPECT_EQ(result.Code, 217);
+  EXPECT_EQ(result.Code, kExitAssertion);
   std::vector<std::string> lines = demo.Lines();
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines.back(), "no song loaded (uKelvo, line 146)");
@@ -320,8 +321,8 @@ TEST(Demo, WithoutAWindowManagerItWarnsAndStillCoversTheScreen) {
   TScreenImage screen;
   screen.Width = cairo_image_surface_get_width(surface);
   screen.Height = cairo_image_surface_get_height(surface);
-  ASSERT_EQ(screen.Width, 1920);
-  ASSERT_EQ(screen.Height, 1080);
+  ASSERT_EQ(screen.Width, kDesignWidthPixels);
+  ASSERT_EQ(screen.Height, kDesignHeightPixels);
   int stride = cairo_image_surface_get_stride(surface);
   const unsigned char* data = cairo_image_surface_get_data(surface);
   for (int y = 0; y < screen.Height; ++y) {

@@ -22,6 +22,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/facts.hpp"
 #include "base/files.hpp"
 #include "base/loglines.hpp"
 #include "platform/loglines.hpp"
@@ -35,8 +36,8 @@ namespace {
 
 const std::string kDemo = std::string(KELVO_BUILD_DIR) + "/kelvo";
 constexpr auto kStartup = 90s;
-const std::string kFontName = "ombrel-tessic-kelvo-temp-font.ttf";
-const std::string kSongName = "ombrel-tessic-kelvo-temp-waveform.wav";
+const std::string kFontName(kTemporaryFontName);
+const std::string kSongName(kTemporarySongFileName);
 const std::string kFontLine = std::string(kFontTempFilePrefix);
 const std::string kSongLine = std::string(kSongTempFilePrefix);
 
@@ -128,7 +129,7 @@ TEST(DemoTemporaryFiles, ADirectoryAtEitherNameEndsTheRunWithOneLine) {
     TDemoProcess demo(scratch.Demo(), {});
     const TExitResult result = demo.WaitExit(kStartup);
     EXPECT_TRUE(result.Exited);
-    EXPECT_EQ(result.Code, 217);
+    EXPECT_EQ(result.Code, kExitAssertion);
     const std::vector<std::string> lines = demo.Lines();
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.back(), "[" + std::string(unit) + "] ERROR: cannot create the temporary file \"" +
@@ -320,7 +321,7 @@ TEST(DemoTemporaryFiles, ADamagedSongOrFontEndsWithItsLineAndLeavesNothing) {
     TDemoProcess demo(scratch.Demo(), {}, {}, scratch.Path.string());
     const TExitResult result = demo.WaitExit(kStartup);
     EXPECT_TRUE(result.Exited) << demo.Output();
-    EXPECT_EQ(result.Code, 217);
+    EXPECT_EQ(result.Code, kExitAssertion);
     const std::vector<std::string> lines = demo.Lines();
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.back(), damaged.LastLine(scratch.Folder()));

@@ -1,7 +1,8 @@
 // Films of the demo made by scripts/film: two 10-second films of the same build (made by the
 // CTest fixture film_make) must be a proper 1920x1080 60 fps H.264 + AAC MP4 of the right
 // length, show the sixteen pictures in order and then the harbour, carry the song from its
-// start, and be the same frame for frame.
+// start, and be the same frame for frame. A film whose run the demo ends itself (Escape)
+// is finished with its info file and plays.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,9 +16,16 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "base/facts.hpp"
+#include "platform/loglines.hpp"
 #include "tests/support/harness.hpp"
+#include "tests/support/xclient.hpp"
 
 using namespace std::chrono_literals;
 
@@ -139,8 +147,8 @@ class Film : public ::testing::Test {
 TEST_F(Film, IsAFullHdSixtyFpsH264AndAacMp4OfTheRequestedLength) {
   auto video = Fields(Probe(kFirst, "v:0", "stream=codec_name,width,height,pix_fmt,r_frame_rate,avg_frame_rate,nb_frames"));
   EXPECT_EQ(video["codec_name"], "h264");
-  EXPECT_EQ(video["width"], "1920");
-  EXPECT_EQ(video["height"], "1080");
+  EXPECT_EQ(video["width"], std::to_string(kDesignWidthPixels));
+  EXPECT_EQ(video["height"], std::to_string(kDesignHeightPixels));
   EXPECT_EQ(video["pix_fmt"], "yuv420p");
   EXPECT_EQ(video["r_frame_rate"], "60/1");
   EXPECT_EQ(video["avg_frame_rate"], "60/1");  // constant: every frame 1/60 s
@@ -262,6 +270,51 @@ TEST_F(Film, TwoFilmsOfTheSameBuildAreTheSameFrameForFrame) {
     return RunTool("ffmpeg", {"-nostdin", "-v", "error", "-i", film, "-map", "0:a:0", "-f", "md5", "-"});
   };
   EXPECT_EQ(sound(kFirst), sound(kSecond));
+}
+
+// The demo ends the run itself (Escape, about a second into a film with no frame limit):
+// the preloaded library finishes the film as the process ends (the demo ends through
+// std::_Exit), so the info file is written and the encoder gets whole frames up to the end,
+// as scripts/film needs them. (The run is on this test's own screen, where the key can be
+// sent; scripts/film would start a screen of its own.)
+TEST(FilmEndedByTheDemo, EscapeGivesTheInfoFileAndAPlayableFilmOfTheFramesDrawn) {
+  ASSERT_NO_FATAL_FAILURE(RequireHarness());
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("kelvo-film-escape-" + std::to_string(getpid()));
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  const std::string pipe = (dir / "video").string();
+  const std::string info = (dir / "info").string();
+  const std::string film = (dir / "escaped.mp4").string();
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  const std::string size = std::to_string(kDesignWidthPixels) + "x" + std::to_string(kDesignHeightPixels);
+  TDemoProcess encoder("ffmpeg", {"-nostdin", "-v", "error", "-f", "rawvideo", "-pix_fmt", "bgr0", "-video_size", size,
+                                  "-framerate", std::to_string(kFps), "-i", pipe, "-c:v", "libx264", "-preset",
+                                  "ultrafast", "-pix_fmt", "yuv420p", "-f", "mp4", film});
+  TXClient x;
+  TDemoProcess demo(kBuild + "/kelvo", {},
+                    {{"LD_PRELOAD", kBuild + "/libkelvo-film.so"}, {"KELVO_FILM_VIDEO", pipe}, {"KELVO_FILM_INFO", info}});
+  ASSERT_TRUE(demo.WaitForLine(kMappedWindowLine, 60s)) << demo.Output();
+  ASSERT_TRUE(x.FindClientWindow(10s, demo.Pid()));
+  std::this_thread::sleep_for(1s);
+  x.SendKey(9);  // Escape
+  const TExitResult ended = demo.WaitExit(120s);
+  EXPECT_TRUE(ended.Exited && ended.Code == kExitOk) << "status " << ended.Code << ", signal " << ended.Signal;
+  const TExitResult encoded = encoder.WaitExit(120s);
+  EXPECT_TRUE(encoded.Exited && encoded.Code == 0) << encoder.Output();
+
+  std::map<std::string, std::string> fields;
+  {
+    std::ifstream file(info);
+    ASSERT_TRUE(file) << "the film wrote no info file";
+    for (std::string key, value; file >> key >> value;) fields[key] = value;
+  }
+  EXPECT_EQ(fields["mapped"], "1");
+  const std::size_t frames = Thumbnails(film).size();  // every frame decodes
+  EXPECT_GT(frames, 0u);
+  EXPECT_EQ(fields["frames"], std::to_string(frames));
+  EXPECT_EQ(Fields(Probe(film, "v:0", "stream=nb_frames"))["nb_frames"], std::to_string(frames));
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

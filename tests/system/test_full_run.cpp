@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 
+#include "base/facts.hpp"
 #include "platform/loglines.hpp"
 #include "tests/support/harness.hpp"
 
@@ -24,15 +25,15 @@ TEST(DemoFullRun, RunsToThe86thReportAndEndsCleanly) {
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - mapped).count();
   std::string wav = recorder.Stop();
   EXPECT_TRUE(result.Exited);
-  EXPECT_EQ(result.Code, 0);
+  EXPECT_EQ(result.Code, kExitOk);
   std::string output = demo.Output();
   std::size_t reports = 0;
   for (std::size_t at = output.find(" fps\r"); at != std::string::npos; at = output.find(" fps\r", at + 1)) ++reports;
-  EXPECT_EQ(reports, 86u);
+  EXPECT_EQ(reports, static_cast<std::size_t>(kReportsPerRun));
   EXPECT_GE(seconds, 85.5);
   EXPECT_EQ(output.find("underrun"), std::string::npos) << "the music broke up";
-  for (const char* name : {"ombrel-tessic-kelvo-temp-waveform.wav", "ombrel-tessic-kelvo-temp-font.ttf"})
-    EXPECT_FALSE(std::filesystem::exists(build + "/" + name)) << name << " was left behind";
+  for (std::string_view name : {kTemporarySongFileName, kTemporaryFontName})
+    EXPECT_FALSE(std::filesystem::exists(build + "/" + std::string(name))) << name << " was left behind";
 
   // Sound in every second from the window's mapping to the end.
   TWavSamples samples = ReadWav16(wav);

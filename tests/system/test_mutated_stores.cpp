@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "base/facts.hpp"
 #include "platform/loglines.hpp"
 #include "base/files.hpp"
 #include "tests/system/sanitizer_logs.hpp"
@@ -42,10 +43,12 @@ namespace {
 constexpr std::uint64_t kDefaultSeed = 20251208;
 constexpr int kCases = 60;
 constexpr auto kLimit = 10s;
-const std::set<int> kTableStatuses = {1, 110, 123, 200, 201, 217};
+// The failure statuses the demo may end with (every failure but the normal end).
+const std::set<int> kTableStatuses = {kExitBadPicture, kExitAudioDevice, kExitTextureMissing,
+                                      kExitGLError,    kExitRangeError,  kExitAssertion};
 
 std::vector<std::string> EntryNames() {
-  std::vector<std::string> names = {"FONT", "SONG"};
+  std::vector<std::string> names = {std::string(kFontResource), std::string(kSongResource)};
   for (const std::string& name : PictureNames()) names.push_back(name);
   return names;
 }

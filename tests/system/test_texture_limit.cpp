@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/facts.hpp"
 #include "bench/gllimit.hpp"
 #include "tests/support/harness.hpp"
 
@@ -26,8 +27,8 @@ namespace fs = std::filesystem;
 namespace {
 
 const std::string kBuild = KELVO_BUILD_DIR;
-constexpr int kWidth = 1920;
-constexpr int kHeight = 1080;
+constexpr int kWidth = kDesignWidthPixels;
+constexpr int kHeight = kDesignHeightPixels;
 constexpr std::size_t kFrameBytes = std::size_t{kWidth} * kHeight * 4;
 // 7 s in: the harbour has shown for over 3 s and the greeting spans the screen from the
 // left third to the right edge.

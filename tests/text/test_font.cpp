@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "base/facts.hpp"
 #include "bench/gllimit.hpp"
 #include "tests/support/fatal_expect.hpp"
 #include "tests/support/files.hpp"
@@ -31,7 +32,7 @@
 
 namespace {
 
-constexpr const char* kTemporaryName = "ombrel-tessic-kelvo-temp-font.ttf";
+constexpr std::string_view kTemporaryName = kTemporaryFontName;
 
 const std::vector<std::uint8_t>& FontBytes() {
   static const std::vector<std::uint8_t> bytes = ReadBytes(KELVO_FONT_FILE);

@@ -7,11 +7,17 @@
 #              the sky of the package's tessic.png (frame kShotFrame of scripts/release, made
 #              here the same way: the host's Linux program on the film's clock), Escape ends
 #              it with 0 and nothing is left in its folder.
+#   minimised  started as a shortcut set to "Run: Minimized" starts it (kelvo-start-minimised.exe
+#              beside TESSIC.exe): its window is shown all the same and covers the screen,
+#              Escape reaches it and ends it with 0; Wine's own trace shows the display kept
+#              awake from the mapping and released at the end, on one thread.
 #   close      the window manager's close (Alt-F4 in openbox: WM_DELETE_WINDOW, which Wine
 #              turns into WM_CLOSE) ends it with 0 and nothing is left in its folder.
-#   read-only  run as "nobody" from a folder only root may write (0555): each temporary file
-#              goes to that user's temporary folder after one WARNING line naming both, the
-#              demo runs, Escape ends it with 0, and neither folder keeps anything.
+#   read-only  run as "nobody" from a folder only root may write (0555), with a folder in the
+#              way of the font's name in that user's temporary folder: the song goes to that
+#              temporary folder, the font to a private folder made inside it, each after one
+#              WARNING line naming both, the demo runs, Escape ends it with 0, and nothing is
+#              left in either folder (the private folder is gone).
 #   song       the screen's middle and the harness's sink recorded together from before the
 #              start into the harbour, measured by the host's kelvo-sync: the pictures' cuts
 #              and the song's hits paired (at least kSongPairedCuts of them) at a median
@@ -34,8 +40,9 @@ source "$root/scripts/lib/jobs.sh"
 source "$root/scripts/lib/constants.sh"
 source "$root/scripts/lib/sky.sh"
 
-readonly kFontFile=ombrel-tessic-kelvo-temp-font.ttf
-readonly kSongFile=ombrel-tessic-kelvo-temp-waveform.wav
+kFontFile=$(kelvo_fact kTemporaryFontName) && kSongFile=$(kelvo_fact kTemporarySongFileName) &&
+  kSize=$(kelvo_design_size) && kTitle=$(kelvo_fact kWindowTitle) || { echo "check_demo: base/facts.txt is incomplete" >&2; exit 1; }
+readonly kFontFile kSongFile kSize kTitle
 # Seconds: to the mapped window (Wine's start and the atlas take about 4 under load), from
 # mapping to the harbour (it shows from about 3.8), and for a run to end once asked.
 readonly kMapSeconds=60 kHarbourSeconds=7 kEndSeconds=15
@@ -74,6 +81,8 @@ if [ "$check" = as-user ]; then
   [ -n "$windows_temporary" ] && [ -d "$temporary" ] || exit 125
   echo "$temporary" >"$log.temporary"
   echo "$windows_temporary" >"$log.windows-temporary"
+  # A folder at the font's name: the font goes to a private folder of its own.
+  mkdir -p "$temporary/$kFontFile" || exit 125
   ls -A "$temporary" >"$log.before" 2>/dev/null
   cd "$folder" || exit 125
   wine ./tessic.exe </dev/null >"$log" 2>&1 &
@@ -95,7 +104,7 @@ if [ "$check" = as-user ]; then
   exit "$status"
 fi
 
-case "$check" in screen|close|read-only|song|damaged) ;; *) echo "usage: $0 screen|close|read-only|song|damaged TESSIC.exe HOST_BUILD" >&2; exit 2 ;; esac
+case "$check" in screen|minimised|close|read-only|song|damaged) ;; *) echo "usage: $0 screen|minimised|close|read-only|song|damaged TESSIC.exe HOST_BUILD" >&2; exit 2 ;; esac
 [ $# -eq 3 ] || { echo "usage: $0 $check TESSIC.exe HOST_BUILD" >&2; exit 2; }
 exe=$(realpath "$2") host=$(realpath "$3")
 [ -f "$exe" ] || fail "no $exe"
@@ -123,11 +132,12 @@ windows_path() {
 left_in() {
   ls -A "$1" | grep -vxF tessic.exe
 }
-# Starts the copy in FOLDER through scripts/wine, its standard output to FOLDER.log.
+# Starts the copy in FOLDER through scripts/wine (and STARTER, a Windows program that starts
+# it, if given), its standard output to FOLDER.log.
 start_demo() {
-  local folder=$1
+  local folder=$1 starter=("${@:2}")
   pushd "$folder" >/dev/null || fail "no $folder"
-  start_job "$root/scripts/wine" ./tessic.exe </dev/null >"$folder.log" 2>"$folder.err"
+  start_job "$root/scripts/wine" "${starter[@]}" ./tessic.exe </dev/null >"$folder.log" 2>"$folder.err"
   demo=$started_pid
   popd >/dev/null
 }
@@ -210,7 +220,7 @@ check_screen() {
   [ -n "$frame" ] || fail "scripts/release names no kShotFrame"
   [ -x "$host/kelvo" ] && [ -f "$host/libkelvo-film.so" ] || fail "no kelvo or libkelvo-film.so in $host"
   mkfifo "$work/video"
-  ffmpeg -nostdin -hide_banner -loglevel error -f rawvideo -pix_fmt bgr0 -video_size 1920x1080 \
+  ffmpeg -nostdin -hide_banner -loglevel error -f rawvideo -pix_fmt bgr0 -video_size "$kSize" \
     -i "$work/video" -vf "select=eq(n\,$frame)" -frames:v 1 -pix_fmt rgb24 -f image2 -c:v png "$reference" &
   local encoder=$!
   LD_PRELOAD="$host/libkelvo-film.so" KELVO_FILM_VIDEO="$work/video" KELVO_FILM_FRAMES=$((frame + 1)) \
@@ -227,8 +237,8 @@ check_screen() {
   await_mapped "$folder"
   say "standard output has \"$kMappedLine\""
 
-  window=$(xdotool search --onlyvisible --name '^tessic$' | head -n 1)
-  [ -n "$window" ] || fail "no visible window named tessic"
+  window=$(xdotool search --onlyvisible --name "^$kTitle\$" | head -n 1)
+  [ -n "$window" ] || fail "no visible window named $kTitle"
   geometry=$(geometry -id "$window")
   say "window $window at x y width height $geometry; the screen's $(geometry -root)"
   [ "$geometry" = "$(geometry -root)" ] || fail "the window does not cover the screen"
@@ -251,6 +261,40 @@ check_screen() {
 
   end_with Escape "$folder"
   expect_temporary_files_gone "$folder"
+}
+
+check_minimised() {
+  local folder=$work/demo starter window geometry state
+  starter=$(dirname "$exe")/kelvo-start-minimised.exe
+  [ -f "$starter" ] || fail "no $starter"
+  fresh_folder "$folder"
+  WINEDEBUG=warn+ntdll start_demo "$folder" "$starter"
+  await_mapped "$folder"
+  # Its frame loop runs (the first frame-rate report) before Escape is pressed.
+  local tenths
+  for ((tenths = 0; tenths < kMapSeconds * 10; tenths++)); do
+    grep -qE '[0-9]+ fps' "$folder.log" && break
+    running "$demo" || break
+    sleep 0.1
+  done
+  window=$(xdotool search --onlyvisible --name '^tessic$' | head -n 1)
+  [ -n "$window" ] || fail "no visible window named tessic: it was left minimised"
+  state=$(xwininfo -id "$window" | sed -n 's/^ *Map State: *//p')
+  geometry=$(geometry -id "$window")
+  say "started minimised: window $window ($state) at x y width height $geometry; the screen's $(geometry -root)"
+  [ "$state" = IsViewable ] || fail "the window is not shown ($state)"
+  [ "$geometry" = "$(geometry -root)" ] || fail "the window does not cover the screen"
+  end_with Escape "$folder"
+  expect_temporary_files_gone "$folder"
+  # "THREAD:warn:ntdll:NtSetThreadExecutionState (FLAGS, ...)": ES_CONTINUOUS |
+  # ES_DISPLAY_REQUIRED first, ES_CONTINUOUS alone last, both from the same thread.
+  local states
+  say "its error output: $(wc -l <"$folder.err") lines, $(grep -c ":warn:ntdll:" "$folder.err") of them warn:ntdll"
+  states=$(sed -n 's/^\([0-9a-f]*\):warn:ntdll:NtSetThreadExecutionState (\(0x[0-9a-f]*\),.*/\1 \2/p' "$folder.err")
+  say "execution states (thread flags): $(tr '\n' ' ' <<<"$states")"
+  [ "$(head -n 1 <<<"$states" | cut -d' ' -f2)" = 0x80000002 ] || fail "the display was not kept awake"
+  [ "$(tail -n 1 <<<"$states" | cut -d' ' -f2)" = 0x80000000 ] || fail "the display's wakefulness was not released at the end"
+  [ "$(cut -d' ' -f1 <<<"$states" | sort -u | wc -l)" -eq 1 ] || fail "set and released on different threads"
 }
 
 check_close() {
@@ -285,17 +329,27 @@ check_read_only() {
   [ "$status" -eq 0 ] || fail "Escape ended the run as $user with status $status"
 
   winfolder=$(windows_path "$folder")
+  local wintemporary
+  wintemporary=$(cat "$log.windows-temporary")
   for name in "$kFontFile" "$kSongFile"; do
-    # One warning, naming the folder's name it could not take and the one it took instead.
+    # One warning, naming the folder's name it could not take and the one it took instead:
+    # the temporary folder, or for the font (a folder in the way there) a private folder
+    # inside it.
     [ "$(grep -cF "WARNING: cannot create \"$winfolder\\$name\"" "$log")" -eq 1 ] ||
       fail "not one warning about $winfolder\\$name: $(grep -F WARNING "$log")"
     line=$(grep -F "WARNING: cannot create \"$winfolder\\$name\"" "$log")
     say "$line"
     used=$(sed -n 's/^\[u[A-Za-z]*\] WARNING: cannot create "[^"]*" ([^)]*), using "\(.*\)" instead$/\1/p' <<<"$line")
-    [ "$used" = "$(cat "$log.windows-temporary")\\$name" ] ||
-      fail "the warning's file \"$used\" is not in $user's temporary folder ($(cat "$log.windows-temporary"))"
+    if [ "$name" = "$kFontFile" ]; then
+      [[ $used == "$wintemporary\\ombrel-tessic-kelvo-"*"\\$name" ]] ||
+        fail "the warning's file \"$used\" is not in a private folder inside $user's temporary folder ($wintemporary)"
+    else
+      [ "$used" = "$wintemporary\\$name" ] ||
+        fail "the warning's file \"$used\" is not in $user's temporary folder ($wintemporary)"
+    fi
   done
   [ "$(grep -c WARNING "$log")" -eq 2 ] || fail "more warnings than the two: $(grep WARNING "$log")"
+  # The private folder went with the font's name (or with the process, where names stay).
   [ -z "$(left_in "$folder")" ] || fail "left in the read-only folder: $(left_in "$folder" | tr '\n' ' ')"
   cmp -s "$log.before" "$log.after" ||
     fail "left in $user's temporary folder: $(diff "$log.before" "$log.after" | grep '^>' | tr '\n' ' ')"

@@ -2,14 +2,16 @@
 // letters outside ASCII reach the system intact, a temporary file there reads back through
 // its handle and is gone after Close and after its process is killed (and so is a private
 // folder made for one), what stands at the
-// name is cleared (a directory is refused), and a second run beside the first is sent
-// elsewhere rather than failing.
+// name is cleared (a directory is refused), a second run beside the first is sent
+// elsewhere rather than failing, and the file's name is taken away through a handle of its
+// own, so that it leaves the folder at once where the system offers POSIX deletion.
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <string>
 #include <vector>
 
+#include "base/facts.hpp"
 #include "platform/image.hpp"
 #include "platform/tempfile.hpp"
 #include "platform/windows/tempfile_steps.hpp"
@@ -163,7 +165,7 @@ TEST(WidePaths, ExecutablePathNamesThisProgramAndMapsIt) {
 }
 
 TEST_F(PartyFolder, TemporaryFileReadsBackThroughItsHandleAndGoesOnClose) {
-  const std::string path = Folder + "ombrel-tessic-kelvo-temp-font.ttf";
+  const std::string path = Folder + std::string(kTemporaryFontName);
   // A stale file (read-only, as an unpacked archive may leave it) is cleared first.
   {
     HANDLE stale = CreateFileW(SystemPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
@@ -174,6 +176,10 @@ TEST_F(PartyFolder, TemporaryFileReadsBackThroughItsHandleAndGoesOnClose) {
   TPlatformFile file;
   const auto attempt = file.Create(path);
   ASSERT_EQ(attempt.Result, TPlatformFile::TResult::Created) << attempt.Error;
+  // Where the file system offers POSIX deletion (NTFS on Windows 10 and later) the name is
+  // gone already and the file still reads and writes below; Wine keeps names until the
+  // last handle closes.
+  const bool nameless = !Exists(path);
   const auto bytes = Pattern(300000);
   std::string error;
   ASSERT_TRUE(file.Write(bytes, error)) << error;
@@ -193,11 +199,15 @@ TEST_F(PartyFolder, TemporaryFileReadsBackThroughItsHandleAndGoesOnClose) {
   if (other != INVALID_HANDLE_VALUE) CloseHandle(other);
 
   // A second run beside the first gets its own file or is sent elsewhere; it never fails
-  // and never takes the first one's bytes away.
+  // and never takes the first one's bytes away. Where the first one's name is gone, it
+  // gets its own file.
   TPlatformFile second;
   const auto again = second.Create(path);
   EXPECT_TRUE(again.Result == TPlatformFile::TResult::Created || again.Result == TPlatformFile::TResult::TryElsewhere)
       << again.Error;
+  if (nameless) {
+    EXPECT_EQ(again.Result, TPlatformFile::TResult::Created) << again.Error;
+  }
   EXPECT_EQ(file.ReadAt(0, back.data(), back.size()), bytes.size());
   EXPECT_EQ(back, bytes);
   second.Close();
@@ -216,6 +226,51 @@ TEST_F(PartyFolder, TemporaryFileReadsBackThroughItsHandleAndGoesOnClose) {
   EXPECT_EQ(StepAfterWindowsError(ERROR_INVALID_NAME), TTempFileStep::Fatal);
 }
 
+// The calls of CreateNamelessFile, recorded: handle 1 is the data handle, 2 the second one.
+struct TRecordedCalls {
+  using THandle = int;
+  bool DataFails = false;
+  bool NameFails = false;
+  bool Same = true;
+  std::string Calls;
+  static int Invalid() { return -1; }
+  int CreateData() {
+    Calls += "data ";
+    return DataFails ? -1 : 1;
+  }
+  int OpenForDeletion() {
+    Calls += "name ";
+    return NameFails ? -1 : 2;
+  }
+  bool SameFile(int data, int name) {
+    Calls += "same(" + std::to_string(data) + "," + std::to_string(name) + ") ";
+    return Same;
+  }
+  void MarkPosixDelete(int handle) { Calls += "mark(" + std::to_string(handle) + ") "; }
+  void Close(int handle) { Calls += "close(" + std::to_string(handle) + ") "; }
+};
+
+// Windows removes a POSIX-marked name only when the marked handle closes: the mark goes on a
+// second handle, checked to be the same file, which is closed at once; the data handle is
+// never marked nor closed. Wine offers no POSIX deletion, so this order is tested here.
+TEST(NamelessFile, TheMarkGoesOnASecondHandleThatIsClosedAndTheDataHandleStays) {
+  TRecordedCalls calls;
+  EXPECT_EQ(CreateNamelessFile(calls), 1);
+  EXPECT_EQ(calls.Calls, "data name same(1,2) mark(2) close(2) ");
+  TRecordedCalls replaced;
+  replaced.Same = false;
+  EXPECT_EQ(CreateNamelessFile(replaced), 1);
+  EXPECT_EQ(replaced.Calls, "data name same(1,2) close(2) ");  // another file at the name is left alone
+  TRecordedCalls unopened;
+  unopened.NameFails = true;
+  EXPECT_EQ(CreateNamelessFile(unopened), 1);
+  EXPECT_EQ(unopened.Calls, "data name ");  // the name goes with the data handle
+  TRecordedCalls failed;
+  failed.DataFails = true;
+  EXPECT_EQ(CreateNamelessFile(failed), -1);
+  EXPECT_EQ(failed.Calls, "data ");
+}
+
 // A variable of the environment in UTF-8 (getenv would give the ANSI code page's bytes).
 std::string Environment(const wchar_t* name) {
   wchar_t value[4096];
@@ -228,7 +283,7 @@ std::string Environment(const wchar_t* name) {
 TEST_F(PartyFolder, ALinkAtTheNameIsNeverFollowed) {
   const std::string target = Root + "\\the user's own.txt";
   ASSERT_TRUE(WriteNote(target, "keep"));
-  const std::string path = Folder + "ombrel-tessic-kelvo-temp-font.ttf";
+  const std::string path = Folder + std::string(kTemporaryFontName);
   if (!MakeLink(path, target)) {
     DeleteFileW(SystemPath(target).c_str());
     GTEST_SKIP() << "no symbolic link can be made here";
@@ -266,7 +321,7 @@ TEST(TemporaryFileChild, HoldsTheFileUntilKilled) {
       [&](const std::string& folder, std::string&) {
         if (fresh.empty() && folder.find("ombrel-tessic-kelvo-") == std::string::npos) return false;  // not %TEMP%
         fresh = folder;
-        return elsewhere.Create(folder + "ombrel-tessic-kelvo-temp-font.ttf").Result ==
+        return elsewhere.Create(folder + std::string(kTemporaryFontName)).Result ==
                TPlatformFile::TResult::Created;
       },
       error))
@@ -280,7 +335,7 @@ TEST(TemporaryFileChild, HoldsTheFileUntilKilled) {
 }
 
 TEST_F(PartyFolder, TemporaryFileGoesWhenItsProcessIsKilled) {
-  const std::string path = Folder + "ombrel-tessic-kelvo-temp-waveform.wav";
+  const std::string path = Folder + std::string(kTemporarySongFileName);
   const std::string ready = "kelvo-test-ready-" + std::to_string(GetCurrentProcessId());
   const std::string note = Root + "\\private folder.txt";
   HANDLE event = CreateEventW(nullptr, TRUE, FALSE, WideFromUtf8(ready).c_str());
@@ -326,7 +381,7 @@ TEST(PrivateFolder, IsTheTemporaryFolderThenAFreshOneThatGoes) {
           why = folder + ": refused by the test";
           return false;
         }
-        return file.Create(folder + "ombrel-tessic-kelvo-temp-font.ttf").Result == TPlatformFile::TResult::Created;
+        return file.Create(folder + std::string(kTemporaryFontName)).Result == TPlatformFile::TResult::Created;
       },
       failure);
   ASSERT_TRUE(placed) << failure;
@@ -334,8 +389,13 @@ TEST(PrivateFolder, IsTheTemporaryFolderThenAFreshOneThatGoes) {
   EXPECT_EQ(offered[0], DisplayPath(temporary));
   EXPECT_TRUE(offered[1].starts_with(offered[0] + "ombrel-tessic-kelvo-")) << offered[1];
   EXPECT_EQ(offered[1].back(), '\\');
+  // Gone already where the file's name went at once, while the file is still open.
+  const bool goneAtOnce = GetFileAttributesW(SystemPath(offered[1]).c_str()) == INVALID_FILE_ATTRIBUTES;
+  const bool nameless = GetFileAttributesW(SystemPath(offered[1] + "ombrel-tessic-kelvo-temp-font.ttf").c_str()) ==
+                        INVALID_FILE_ATTRIBUTES;
+  EXPECT_EQ(goneAtOnce, nameless);
   file.Close();
-  // Gone already, or goes with this process (the file's name stood until Close).
+  // Else it goes with this process (the file's name stood until Close).
   const bool gone = GetFileAttributesW(SystemPath(offered[1]).c_str()) == INVALID_FILE_ATTRIBUTES;
   if (!gone) {
     EXPECT_TRUE(RemoveDirectoryW(SystemPath(offered[1]).c_str()));
