@@ -1,6 +1,8 @@
-// uStore: the container formats a program's file carries the store in (ELF, PE), as a
-// table the store reader walks: a new format adds its reader and one entry, and the reader
-// of the store names none of them.
+// uStore: the container formats a program's file carries the store in, as a table the store
+// reader walks. Each format is one file store/formats/<order>_<format>.cpp defining its entry
+// k<Format>ImageFormat (10_pe.cpp: kPeImageFormat); the build gathers them into the table in
+// the order of their numbers, so a new format adds files and changes none, and the store's
+// reader names no format.
 #pragma once
 
 #include <cstdint>
@@ -21,5 +23,6 @@ struct TImageFormat {
   std::optional<TImageSection> (*FindStore)(std::span<const std::uint8_t> image, std::string& error);
 };
 
-// The format whose reader reads the image: the first that recognises it, else the last.
+// The format whose reader reads the image: the first in the table that recognises it, else
+// the last (ELF, which reads every file no other format claims).
 const TImageFormat& ImageFormatOf(std::span<const std::uint8_t> image);

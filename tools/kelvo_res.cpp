@@ -22,6 +22,7 @@
 #include "store/build.hpp"
 #include "store/pe.hpp"
 #include "store/store.hpp"
+#include "store/formats/wasm.hpp"
 #include "base/files.hpp"
 
 namespace {
@@ -32,7 +33,8 @@ int Usage() {
                "  kelvo-res extract EXE NAME OUT\n"
                "  kelvo-res pack OUT [--codec lz4|zstd|raw] NAME=FILE...\n"
                "  kelvo-res edit EXE OUT [--codec lz4|zstd|raw] [--set NAME=FILE]... [--remove NAME]...\n"
-               "  kelvo-res embed EXE STORE OUT   (a Windows executable without a store gets the packed STORE)\n"
+               "  kelvo-res embed EXE STORE OUT   (a Windows executable or a WebAssembly module without a store\n"
+               "                                  gets the packed STORE)\n"
                "(--codec applies to the entries after it; lz4 unless given)\n";
   return 2;
 }
@@ -212,27 +214,31 @@ int Edit(const std::string& exe, const std::string& outPath, const std::vector<s
   for (auto& [name, input] : entries) inputs.push_back(std::move(input));
   auto blob = BuildStore(std::move(inputs), error);
   if (!error.empty()) return Fail(error);
-  auto rewritten = LooksLikePe(*image) ? ReplacePeSection(*image, *section, blob, error)
-                                       : ReplaceSection(*image, *section, blob, error);
+  auto rewritten = LooksLikePe(*image)     ? ReplacePeSection(*image, *section, blob, error)
+                   : LooksLikeWasm(*image) ? WithWasmSection(*image, kStoreSectionName, blob, error)
+                                           : ReplaceSection(*image, *section, blob, error);
   if (!rewritten) return Fail(error);
   if (!WriteFile(outPath, *rewritten)) return Fail("cannot write " + outPath);
   std::filesystem::permissions(outPath, std::filesystem::perms(0755));
   return 0;
 }
 
-// A Windows executable as linked, without a store, gets the packed store as its section. (The
+// A Windows executable as linked, without a store, gets the packed store as its section (the
 // Linux build adds its section with objcopy; a linked PE image needs the section placed
-// after its last one, which objcopy leaves to the caller.)
+// after its last one, which objcopy leaves to the caller); a WebAssembly module gets it as
+// its last custom section.
 int Embed(const std::string& exe, const std::string& storePath, const std::string& outPath) {
   auto image = ReadWholeFile(exe);
   if (!image) return Fail("cannot read " + exe);
-  if (!LooksLikePe(*image)) return Fail(exe + " is not a Windows executable");
+  const bool wasm = LooksLikeWasm(*image);
+  if (!wasm && !LooksLikePe(*image)) return Fail(exe + " is not a Windows executable or a WebAssembly module");
   auto blob = ReadWholeFile(storePath);
   if (!blob) return Fail("cannot read " + storePath);
   auto parsed = ParseStore(*blob);
   if (!parsed.Ok()) return Fail(storePath + ": " + parsed.Error);
   std::string error;
-  auto embedded = AddPeSection(*image, kStorePeSectionName, *blob, error);
+  auto embedded = wasm ? WithWasmSection(*image, kStoreSectionName, *blob, error)
+                       : AddPeSection(*image, kStorePeSectionName, *blob, error);
   if (!embedded) return Fail(error);
   if (!WriteFile(outPath, *embedded)) return Fail("cannot write " + outPath);
   std::filesystem::permissions(outPath, std::filesystem::perms(0755));
