@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "base/facts.hpp"
 #include "base/fatal.hpp"
 #include "platform/loglines.hpp"
 #include "platform/system.hpp"
@@ -12,10 +13,10 @@
 namespace {
 
 // The size the demo draws for: a common full-HD screen.
-constexpr std::int32_t kWidth = 1920;
-constexpr std::int32_t kHeight = 1080;
+constexpr std::int32_t kWidth = kDesignWidthPixels;
+constexpr std::int32_t kHeight = kDesignHeightPixels;
 
-std::string Line(std::string_view text) { return "[" + std::string(kDisplayUnit) + "] " + std::string(text); }
+std::string Line(std::string_view text) { return UnitLine(kDisplayUnit, text); }
 
 }  // namespace
 

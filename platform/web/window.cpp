@@ -14,6 +14,7 @@
 
 #include <string>
 
+#include "base/facts.hpp"
 #include "base/fatal.hpp"
 #include "platform/loglines.hpp"
 #include "platform/system.hpp"
@@ -71,7 +72,7 @@ TPlatformWindow::TPlatformWindow() : State_(std::make_unique<TWindowState>()) {
   std::int32_t width = 0;
   std::int32_t height = 0;
   kelvo_canvas_size(&width, &height);
-  State_->Window = glfwCreateWindow(width, height, "tessic", nullptr, nullptr);
+  State_->Window = glfwCreateWindow(width, height, std::string(kWindowTitle).c_str(), nullptr, nullptr);
   if (State_->Window == nullptr) FatalLine(Line("ERROR: cannot create a WebGL context"), kExitAssertion);
   CheckGLError("webgl-create-context");
   WriteLine(Line("INFO: created webgl context"));

@@ -11,6 +11,16 @@ import tempfile
 import time
 
 from PIL import Image, ImageChops  # Debian's python3-pil
+
+
+def fact(name):
+    """A shared fact of base/facts.txt (NAME=VALUE lines), as the other scripts read it."""
+    facts = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "base", "facts.txt")
+    with open(facts, encoding="utf-8") as lines:
+        for line in lines:
+            if line.startswith(name + "="):
+                return line.rstrip("\n").split("=", 1)[1]
+    raise SystemExit(f"drive: no fact {name} in {facts}")
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
@@ -148,7 +158,8 @@ try:
     shutil.copytree(PAGE, damaged)
     with open(os.path.join(damaged, "tessic.wasm"), "r+b") as module:
         data = module.read()
-        at = data.rfind(b".kelvores") + len(b".kelvores")
+        section = fact("kStoreSectionName").encode()
+        at = data.rfind(section) + len(section)
         module.seek(at)
         module.write(bytes([data[at] ^ 0xFF]))
     driver.get(f"http://127.0.0.1:{port}/damaged/index.html")
