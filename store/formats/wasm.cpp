@@ -52,7 +52,10 @@ std::optional<TImageSection> FindWasmSection(std::span<const std::uint8_t> image
     if (id == kCustomSection) {
       std::uint64_t nameSize = 0;
       std::size_t at = position;
-      if (!ReadLength(image, at, nameSize) || nameSize > end - at) return fail("WebAssembly section name outside the file");
+      // The name's length is read within the section: a section too short to hold it must not
+      // borrow the next section's bytes.
+      if (!ReadLength(image.first(end), at, nameSize) || nameSize > end - at)
+        return fail("WebAssembly section name outside the file");
       const std::string_view found(reinterpret_cast<const char*>(image.data() + at), static_cast<std::size_t>(nameSize));
       if (found == name) {
         TImageSection section;
@@ -87,7 +90,7 @@ std::optional<std::vector<std::uint8_t>> WithWasmSection(std::span<const std::ui
     if (id == kCustomSection) {
       std::uint64_t nameSize = 0;
       std::size_t at = position;
-      named = ReadLength(image, at, nameSize) && nameSize <= end - at &&
+      named = ReadLength(image.first(end), at, nameSize) && nameSize <= end - at &&
               std::string_view(reinterpret_cast<const char*>(image.data() + at), static_cast<std::size_t>(nameSize)) == name;
     }
     if (!named) out.insert(out.end(), image.begin() + static_cast<std::ptrdiff_t>(sectionAt), image.begin() + static_cast<std::ptrdiff_t>(end));

@@ -80,6 +80,11 @@ TEST(WasmSection, DamagedModulesAreRefusedWithoutReadingOutsideThem) {
   std::vector<std::uint8_t> longName = {0x00, 'a', 's', 'm', 0x01, 0x00, 0x00, 0x00, 0x00, 0x02, 0x09, 'k'};
   EXPECT_FALSE(FindWasmSection(longName, kStoreSectionName, error));
   EXPECT_EQ(error, "WebAssembly section name outside the file");
+  // An empty custom section: its name's length must not be read from the next section.
+  std::vector<std::uint8_t> empty = {0x00, 'a', 's', 'm', 0x01, 0x00, 0x00, 0x00, 0x00, 0x00};
+  PutCustom(empty, std::string(kStoreSectionName), {1, 2, 3});
+  EXPECT_FALSE(FindWasmSection(empty, kStoreSectionName, error));
+  EXPECT_EQ(error, "WebAssembly section name outside the file");
   std::vector<std::uint8_t> endless = {0x00, 'a', 's', 'm', 0x01, 0x00, 0x00, 0x00, 0x00, 0x80, 0x80, 0x80, 0x80, 0x80, 0x01};
   EXPECT_FALSE(FindWasmSection(endless, kStoreSectionName, error));
   EXPECT_EQ(error, "WebAssembly section outside the file");
