@@ -99,8 +99,8 @@ try:
     check(wait_for(lambda: start.is_enabled(), 60), "the start control is enabled once the module is loaded")
     driver.execute_script("""
       window.kelvoTap = {frames: 0, nonzero: 0};
-      Module.kelvoAudioTap = (buffer) => {
-        const data = buffer.getChannelData(0);
+      Module.kelvoAudioTap = (channels) => {
+        const data = channels[0];
         window.kelvoTap.frames += data.length;
         for (let i = 0; i < data.length; ++i) if (data[i] !== 0) { window.kelvoTap.nonzero += 1; }
       };""")

@@ -166,8 +166,8 @@ try:
         console[kind] = (...words) => { window.kelvoConsole.push(words.join(" ")); write(...words); };
       }
       window.kelvoTap = {frames: 0, nonzero: 0};
-      Module.kelvoAudioTap = (buffer) => {
-        const data = buffer.getChannelData(0);
+      Module.kelvoAudioTap = (channels) => {
+        const data = channels[0];
         window.kelvoTap.frames += data.length;
         for (let i = 0; i < data.length; ++i) if (data[i] !== 0) { window.kelvoTap.nonzero += 1; }
       };""")
