@@ -80,7 +80,7 @@ EM_JS(double, kelvo_audio_latency, (), {
 
 EM_JS(int, kelvo_audio_running, (), { return Module.kelvoAudio && Module.kelvoAudio.context.state === "running"; });
 
-class TWebAudioOutput final : public IPCMOutput {
+class TWebAudioOutput final : public TSteadyPCMOutput {
  public:
   explicit TWebAudioOutput(unsigned int channels) : Channels(channels), Ring(channels) {}
 
@@ -104,11 +104,8 @@ class TWebAudioOutput final : public IPCMOutput {
     return {TPCMResult::Written, taken, {}};
   }
 
-  std::optional<std::string> Restart() override { return std::nullopt; }
-  bool Resume() override { return true; }
   std::string SuspendedWords() const override { return "the audio context is suspended"; }
   std::string UnderrunWords() const override { return "the ring buffer keeps running dry"; }
-  void Recover() override {}
 
   std::optional<std::int64_t> Delay() override {
     if (!kelvo_audio_running()) return std::nullopt;
