@@ -43,9 +43,12 @@ constexpr std::uint32_t kRingFrames = 65536;
 constexpr std::uint64_t kPeriodFrames = 1024;
 // The fallback node's buffer; half of it on average is part of the delay.
 constexpr int kNodeFrames = 2048;
-// What the worklet's queue is kept at (about 0.37 s at 44.1 kHz): it plays on through a
-// pass of the frame loop that long, during which the main thread posts nothing.
-constexpr int kQueueFrames = 16384;
+// What the worklet's queue is kept at (about 0.74 s at 44.1 kHz): it plays on through a
+// pass of the frame loop that long, during which the main thread posts nothing (a software
+// WebGL on a loaded machine takes half a second for one). Frames only move from the ring to
+// the queue early, so the sound starts as soon and the delay the player reckons with counts
+// them all.
+constexpr int kQueueFrames = 32768;
 
 // Opens the context, and its worklet node (or, failing that, the fallback node), which read
 // the ring through the module's memory; 0 when the browser has no Web Audio or refuses the
