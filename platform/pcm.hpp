@@ -59,6 +59,16 @@ class IPCMOutput {
   virtual std::optional<std::string> Reopen(std::uint64_t& periodFrames) = 0;
 };
 
+// An output whose device never stops on its own account nor goes away (a device without
+// hardware behind it: a null device, a browser's audio graph): after an underrun or a
+// suspension it plays on as it is, and no error needs recovering from.
+class TSteadyPCMOutput : public IPCMOutput {
+ public:
+  std::optional<std::string> Restart() override { return std::nullopt; }
+  bool Resume() override { return true; }
+  void Recover() override {}
+};
+
 // A device opened for the request: the output, the rate it plays at, its period in frames;
 // or, where it cannot be opened or configured, the one line that says what failed (the
 // player ends the demo with it and status 110).

@@ -15,20 +15,5 @@ function(kelvo_system_platform target)
                         ${CMAKE_DL_LIBS})
 endfunction()
 
-# The demo, kelvo: the bare program (sources linked with kelvo_demo) first, then the store
-# added as a non-allocated ELF section, so every byte the demo shows and plays travels inside
-# build/kelvo. Sets KELVO_PROGRAM to the program's target. Called by demo/CMakeLists.txt.
-function(kelvo_add_program)
-  add_executable(kelvo-bare ${ARGN})
-  target_link_libraries(kelvo-bare PRIVATE kelvo_demo)
-  add_custom_command(
-    OUTPUT ${CMAKE_BINARY_DIR}/kelvo
-    COMMAND ${CMAKE_OBJCOPY} --add-section ${KELVO_STORE_SECTION}=${KELVO_STORE_FILE}
-            --set-section-flags ${KELVO_STORE_SECTION}=noload,readonly
-            --set-section-alignment ${KELVO_STORE_SECTION}=4096
-            $<TARGET_FILE:kelvo-bare> ${CMAKE_BINARY_DIR}/kelvo
-    DEPENDS kelvo-bare ${KELVO_STORE_FILE}
-    COMMENT "Embedding the resource store into kelvo")
-  add_custom_target(kelvo ALL DEPENDS ${CMAKE_BINARY_DIR}/kelvo)
-  set(KELVO_PROGRAM kelvo PARENT_SCOPE)
-endfunction()
+# The demo, build/kelvo, with the store inside as an ELF section (elf_program.cmake).
+include(${CMAKE_SOURCE_DIR}/platform/elf_program.cmake)

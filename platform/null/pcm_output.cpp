@@ -12,7 +12,7 @@ namespace {
 
 constexpr std::uint64_t kPeriodsInBuffer = 4;
 
-class TNullPCMOutput final : public IPCMOutput {
+class TNullPCMOutput final : public TSteadyPCMOutput {
  public:
   TNullPCMOutput(unsigned int rate, unsigned int channels, std::uint64_t periodFrames)
       : Rate(rate), Channels(channels), PeriodFrames(periodFrames), BufferFrames(kPeriodsInBuffer * periodFrames) {}
@@ -37,11 +37,8 @@ class TNullPCMOutput final : public IPCMOutput {
     return {TPCMResult::Written, taken, {}};
   }
 
-  std::optional<std::string> Restart() override { return std::nullopt; }
-  bool Resume() override { return true; }
   std::string SuspendedWords() const override { return "suspended"; }
   std::string UnderrunWords() const override { return "ran dry"; }
-  void Recover() override {}
 
   std::optional<std::int64_t> Delay() override {
     return static_cast<std::int64_t>(Written - Played(MonotonicMicroseconds()));

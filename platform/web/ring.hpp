@@ -1,6 +1,7 @@
 // uPCM on the web, the ring buffer between the player's task and Web Audio: the player puts
-// interleaved S16 frames in, the audio callback takes them out in the same order, and what
-// is in it is the part of the delay that this side knows. Counts run on (modulo 2^32);
+// interleaved S16 frames in, the page's side of Web Audio (what posts them to the worklet, or
+// the fallback node's callback) takes them out in the same order, and what is in it is the
+// part of the delay that this side knows. Counts run on (modulo 2^32);
 // positions are counts modulo the capacity, a power of two, so that they stay in step when
 // the counts wrap. Single-threaded: both sides run on the page's main thread.
 #pragma once
@@ -34,7 +35,7 @@ class TSampleRing {
     return count;
   }
 
-  // The fields the audio callback reads and advances (through the module's memory).
+  // The fields Web Audio's side reads and advances (through the module's memory).
   const std::int16_t* Data() const { return Samples.data(); }
   std::uint32_t* ReadCounter() { return &Read; }
   const std::uint32_t* WriteCounter() const { return &Written; }

@@ -20,12 +20,14 @@ link_directories(${KELVO_WEB_DEPS}/lib)
 
 # Called by platform/CMakeLists.txt once kelvo_platform holds the units every system
 # implements: the cooperative tasks the threads run as, the BGRA upload WebGL lacks
-# (gl.cpp), and the link options the program needs from Emscripten: the legacy GL emulation
+# (gl.cpp), the temporary files and mappings in memory (platform/memory_file.cpp,
+# platform/memory_image.cpp), and the link options the program needs from Emscripten: the legacy GL emulation
 # behind GLFW's WebGL 2 context (where textures of any size may repeat), Asyncify (the frame
 # loop and the tasks give control back to the browser), memory that grows, the exit status
 # reported to the page.
 function(kelvo_system_platform target)
-  target_sources(${target} PRIVATE ${KELVO_SYSTEM_DIR}/tasks.cpp ${KELVO_SYSTEM_DIR}/gl.cpp)
+  target_sources(${target} PRIVATE ${KELVO_SYSTEM_DIR}/tasks.cpp ${KELVO_SYSTEM_DIR}/gl.cpp
+                 ${CMAKE_SOURCE_DIR}/platform/memory_file.cpp ${CMAKE_SOURCE_DIR}/platform/memory_image.cpp)
   target_link_options(${target} PUBLIC
     -sUSE_GLFW=3 -sLEGACY_GL_EMULATION=1 -sGL_UNSAFE_OPTS=0 -sMAX_WEBGL_VERSION=2
     -sASYNCIFY=1 -sASYNCIFY_STACK_SIZE=65536 "-sASYNCIFY_IMPORTS=['kelvo_wait_for_frame']"
