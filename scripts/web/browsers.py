@@ -223,7 +223,7 @@ class _Marionette:
                 if time.time() > until:
                     raise
                 time.sleep(0.5)
-        self.sock.settimeout(300)
+        self.sock.settimeout(150)
         self.buffer = b""
         self.next_id = 0
         self._receive()  # the server's greeting
@@ -324,6 +324,8 @@ class Firefox(Browser):
     def click(self, css):
         element = self._element(css)
         stamp = time.time()
+        # Marionette answers once the page's event loop has run again: after the program's
+        # synchronous start-up on this click.
         self.m("WebDriver:ElementClick", id=element)
         return stamp
 

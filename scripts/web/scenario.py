@@ -216,10 +216,6 @@ class Session:
 
     def load(self, folder, name):
         """Opens the page of a served folder and waits for its start control."""
-        self.drain()
-        if self.console:
-            with open(os.path.join(OUT, f"{self.who}-console-{name}.txt"), "w") as f:
-                f.write("\n".join(self.lines()) + "\n")
         self.console = []
         self.run_name = name
         self.browser.open(self.served_at.url(f"{folder}/index.html"))
