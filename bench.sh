@@ -18,19 +18,36 @@
 #                                            build's store (scripts/windows-build) and runs the
 #                                            benchmark inside one Wine prefix made for it
 #                                            (scripts/wine-session)
+#   ./bench.sh --web [--web-renderer swiftshader]
+#                                            also the web page in Chromium against kelvo: builds
+#                                            the page in build-web/ with this build's store
+#                                            (scripts/web-build); the browser draws with ANGLE
+#                                            over Mesa's llvmpipe, as kelvo does (or with
+#                                            Chromium's SwiftShader)
 set -euo pipefail
 cd "$(dirname "$0")"
 windows=0
+web=0
 options=()
 for option in "$@"; do
-  if [ "$option" = --windows ]; then windows=1; else options+=("$option"); fi
+  case $option in
+    --windows) windows=1 ;;
+    --web) web=1 ;;
+    *) options+=("$option") ;;
+  esac
 done
 purposes=(build harness tests)
 [ "$windows" = 0 ] || purposes+=(windows)
+[ "$web" = 0 ] || purposes+=(web)
 scripts/install-deps "${purposes[@]}"
 build=build-bench
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DKELVO_SANITIZE=OFF -DKELVO_TESTS=ON >/dev/null
 cmake --build "$build" -j"$(nproc)" --target kelvo-bench
+if [ "$web" = 1 ]; then
+  cmake --build "$build" -j"$(nproc)" --target kelvo_resources kelvo-res
+  page=$(scripts/web-build "$build/res/store.bin" "$build/kelvo-res")
+  options+=(--web-page "$page" --web-driver scripts/web/bench.py)
+fi
 session=()
 if [ "$windows" = 1 ]; then
   KELVO_HOST_BUILD="$PWD/$build" scripts/windows-build "$PWD/build-bench-windows"
