@@ -24,15 +24,19 @@
 #                                            (scripts/web-build); the browser draws with ANGLE
 #                                            over Mesa's llvmpipe, as kelvo does (or with
 #                                            Chromium's SwiftShader)
+#   ./bench.sh --web-only [--web-renderer R] the web page against kelvo alone (without the
+#                                            floor), into bench/results-web.md
 set -euo pipefail
 cd "$(dirname "$0")"
 windows=0
 web=0
+out=bench/results.md
 options=()
 for option in "$@"; do
   case $option in
     --windows) windows=1 ;;
     --web) web=1 ;;
+    --web-only) web=1; out=bench/results-web.md; options+=(--web-only) ;;
     *) options+=("$option") ;;
   esac
 done
@@ -58,4 +62,4 @@ exec scripts/headless "${session[@]}" "$build/kelvo-bench" \
   --kelvo "$build/kelvo" --floor "$build/kelvo-floor" \
   --glprobe "$build/bench/libkelvo-glprobe.so" --allocprobe "$build/bench/libkelvo-allocprobe.so" \
   --gllimit "$build/bench/libkelvo-gllimit.so" \
-  --out bench/results.md --command "./bench.sh${*:+ $*}" "${options[@]}"
+  --out "$out" --command "./bench.sh${*:+ $*}" "${options[@]}"

@@ -17,7 +17,8 @@
 //              from the press of the start control to the page's mapped-window line and to
 //              its first animation frame, against kelvo's exec to its mapped-window line;
 //              the harbour's time per frame from both programs' frame-rate reports; what the
-//              browser holds in memory in the harbour; the size of the page's files
+//              browser holds in memory in the harbour; the size of the page's files; with
+//              --web-only nothing else is measured
 //   windows    with --tessic-exe: tessic.exe under Wine (started by the --wine wrapper, in
 //              the Wine session the caller made) against kelvo, alternating: exec to each
 //              one's mapped-window line, and the harbour's time per frame from both programs'
@@ -26,7 +27,7 @@
 //   kelvo-bench --kelvo EXE --floor EXE --glprobe SO --allocprobe SO --out FILE
 //               [--command TEXT] [--runs N] [--frame-seconds S] [--no-full] [--no-frames] [--baseline EXE]
 //               [--gllimit SO] [--tessic-exe EXE --wine SCRIPT]
-//               [--web-page DIR --web-driver SCRIPT [--web-renderer gl|swiftshader]]
+//               [--web-page DIR --web-driver SCRIPT [--web-renderer gl|swiftshader] [--web-only]]
 //
 #include <sys/stat.h>
 #include <unistd.h>
@@ -473,15 +474,17 @@ TConfig ParseArguments(int argc, char** argv) {
     else if (option == "--web-page") config.WebPage = value();
     else if (option == "--web-driver") config.WebDriver = value();
     else if (option == "--web-renderer") config.WebRenderer = value();
+    else if (option == "--web-only") config.WebOnly = true;
     else throw std::runtime_error("unknown option " + option);
   }
   if (config.Kelvo.empty() || config.Floor.empty() || config.GLProbe.empty() || config.AllocProbe.empty() ||
       config.Out.empty() || config.Runs < 1 || config.FrameSeconds <= 0 ||
-      config.TessicExe.empty() != config.WineRunner.empty() || config.WebPage.empty() != config.WebDriver.empty())
+      config.TessicExe.empty() != config.WineRunner.empty() || config.WebPage.empty() != config.WebDriver.empty() ||
+      (config.WebOnly && config.WebPage.empty()))
     throw std::runtime_error(
         "usage: kelvo-bench --kelvo EXE --floor EXE --glprobe SO --allocprobe SO --out FILE "
         "[--command TEXT] [--runs N] [--frame-seconds S] [--no-full] [--no-frames] [--baseline EXE] [--gllimit SO] "
-        "[--tessic-exe EXE --wine SCRIPT] [--web-page DIR --web-driver SCRIPT [--web-renderer gl|swiftshader]]");
+        "[--tessic-exe EXE --wine SCRIPT] [--web-page DIR --web-driver SCRIPT [--web-renderer gl|swiftshader] [--web-only]]");
   config.Kelvo = Real(config.Kelvo);
   config.Floor = Real(config.Floor);
   config.GLProbe = Real(config.GLProbe);
@@ -594,13 +597,15 @@ void Measure(const TConfig& config) {
   DescribeRun(config, r);
   const TSide kelvo{"kelvo", config.Kelvo, {}, kKelvoHarbourFromMs};
   const TSide floor{"floor", config.Floor, {"--store", config.Kelvo, "--reports", "100000"}, kFloorHarbourFromMs};
-  MeasureStartups(config, kelvo, floor, r);
-  if (!config.GLLimit.empty()) MeasureAtlas(config, kelvo, r);
-  if (!config.Baseline.empty()) MeasureStore(config, kelvo, floor, r);
-  if (config.Frames) MeasureFrameTimes(config, kelvo, floor, r);
-  if (!config.TessicExe.empty()) MeasureUnderWine(config, kelvo, r.Wine);
+  if (!config.WebOnly) {
+    MeasureStartups(config, kelvo, floor, r);
+    if (!config.GLLimit.empty()) MeasureAtlas(config, kelvo, r);
+    if (!config.Baseline.empty()) MeasureStore(config, kelvo, floor, r);
+    if (config.Frames) MeasureFrameTimes(config, kelvo, floor, r);
+    if (!config.TessicExe.empty()) MeasureUnderWine(config, kelvo, r.Wine);
+  }
   if (!config.WebPage.empty()) MeasureInBrowser(config, kelvo, r.Web);
-  if (config.Full) MeasureFullRuns(config, kelvo, floor, r);
+  if (config.Full && !config.WebOnly) MeasureFullRuns(config, kelvo, floor, r);
   r.LoadAfter = LoadAverage();
   WriteReport(config, r);
 }

@@ -61,11 +61,19 @@ std::string Percent(double share) { return Fixed(share * 100, 1) + " %"; }
 
 // The heading: what was measured, where and when.
 void WriteHeading(std::ostream& md, const TConfig& config, const TResults& r) {
-  md << "# kelvo against the floor\n\n"
-     << "Figures of the last run of `./bench.sh`; every figure is the median of " << config.Runs
-     << " runs, kelvo and the floor program (`bench/floor.cpp`) alternating, under `scripts/headless` "
-        "(Xvfb " << kDesignWidthPixels << "x" << kDesignHeightPixels
-     << ", Mesa's software renderer, PulseAudio null sink).\n\n"
+  if (config.WebOnly)
+    md << "# The web page against kelvo\n\n"
+       << "Figures of the last run of `./bench.sh --web --web-only`; every figure is the median (and the fastest) "
+          "of "
+       << config.Runs << " runs, the web page in the browser and kelvo alternating, under `scripts/headless` (Xvfb "
+       << kDesignWidthPixels << "x" << kDesignHeightPixels << ", Mesa's software renderer, PulseAudio null sink).\n\n";
+  else
+    md << "# kelvo against the floor\n\n"
+       << "Figures of the last run of `./bench.sh`; every figure is the median of " << config.Runs
+       << " runs, kelvo and the floor program (`bench/floor.cpp`) alternating, under `scripts/headless` "
+          "(Xvfb " << kDesignWidthPixels << "x" << kDesignHeightPixels
+       << ", Mesa's software renderer, PulseAudio null sink).\n\n";
+  md
      << "- Date: " << r.Date << "\n"
      << "- Machine: " << r.Machine << "\n"
      << "- GL: " << r.Renderer << "\n"
@@ -519,13 +527,15 @@ void WriteAudio(std::ostream& md, const TResults& r) {
 void WriteReport(const TConfig& config, const TResults& r) {
   std::ostringstream md;
   WriteHeading(md, config, r);
-  WriteStartup(md, r);
-  if (!config.Baseline.empty()) WriteStoreComparison(md, r);
-  if (!r.Atlas[0].empty()) WritePackedAtlas(md, r);
-  if (r.OffKelvo.empty()) {
-    md << "(Frames of the harbour scene not measured in this run: --no-frames.)\n\n";
-  } else {
-    WriteFrames(md, config, r);
+  if (!r.StartKelvo.empty()) {
+    WriteStartup(md, r);
+    if (!config.Baseline.empty()) WriteStoreComparison(md, r);
+    if (!r.Atlas[0].empty()) WritePackedAtlas(md, r);
+    if (r.OffKelvo.empty()) {
+      md << "(Frames of the harbour scene not measured in this run: --no-frames.)\n\n";
+    } else {
+      WriteFrames(md, config, r);
+    }
   }
   if (!r.Wine.Start[0].empty()) WriteUnderWine(md, config, r);
   if (!r.Web.Start.empty()) WriteInBrowser(md, config, r.Web);

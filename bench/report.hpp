@@ -31,6 +31,7 @@ struct TConfig {
   // the WebGL renderer asked of the browser (the driver's --renderer): also the page in the
   // browser against kelvo.
   std::string WebPage, WebDriver, WebRenderer = "gl";
+  bool WebOnly = false;  // the browser's comparison alone, without the floor's
 };
 
 // Steps inside the phases, between marks of each program's own output.

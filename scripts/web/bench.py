@@ -19,10 +19,12 @@ profile, presses the start control and prints what kelvo-bench reads:
       of the browser's processes (rss_bytes, pss_bytes, processes), the canvas's size
 
 --renderer gl (the default) is ANGLE over the system's OpenGL (Mesa's llvmpipe under
-scripts/headless, as the Linux program draws there), in a browser window made full screen
-by the page; swiftshader is Chromium's own software WebGL, headless. Either way the window
-has the design size. Run with /usr/bin/python3 inside scripts/headless."""
+scripts/headless, as the Linux program draws there), in a browser window started full
+screen (no toolbar: the canvas gets the whole screen); swiftshader is Chromium's own
+software WebGL, headless. Either way the window has the design size. Run with
+/usr/bin/python3 inside scripts/headless."""
 import os
+import re
 import sys
 import time
 
@@ -30,6 +32,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from browsers import Chromium, Served, fact, logline  # noqa: E402
 
 MAPPED = logline("kMappedWindowLine")
+REPORT = re.compile(r" *\d+ fps")
 CLOCK_TICKS = os.sysconf("SC_CLK_TCK")
 
 # The console's pieces with the page's clock, and the press of the start control, kept on
@@ -127,7 +130,7 @@ def main(arguments):
     page, what = arguments[0], arguments[1]
     width, height = int(fact("kDesignWidthPixels")), int(fact("kDesignHeightPixels"))
     if renderer == "gl":
-        options = {"headless": False, "flags": ["--use-angle=gl", "--ignore-gpu-blocklist"]}
+        options = {"headless": False, "flags": ["--use-angle=gl", "--ignore-gpu-blocklist", "--start-fullscreen"]}
     else:
         options = {}
     with Served(page) as served, Chromium(width=width, height=height, **options) as browser:
@@ -170,12 +173,13 @@ def main(arguments):
             figure("processes", read)
             figure("canvas", canvas)
             time.sleep(1.5)  # the report of the window's last second
+        # The console keeps no carriage return: a frame-rate report, which the program ends
+        # with one, is a console line of its own in the report's form.
         for at, text in browser.script("return window.kelvoTimed;"):
-            pieces = text.replace("\r\n", "\n").split("\n")
-            for piece in pieces:
+            for piece in text.replace("\r\n", "\n").split("\n"):
                 parts = piece.split("\r")
                 for i, part in enumerate(parts):
-                    ended = "r" if i < len(parts) - 1 else "n"
+                    ended = "r" if i < len(parts) - 1 or REPORT.fullmatch(part) else "n"
                     if part or ended == "r":
                         print(f"@{at - pressed:.1f}\t{ended}\t{part}", flush=True)
 
