@@ -19,10 +19,12 @@ profile, presses the start control and prints what kelvo-bench reads:
       of the browser's processes (rss_bytes, pss_bytes, processes), the canvas's size
 
 --renderer gl (the default) is ANGLE over the system's OpenGL (Mesa's llvmpipe under
-scripts/headless, as the Linux program draws there), in a browser window started full
-screen (no toolbar: the canvas gets the whole screen); swiftshader is Chromium's own
-software WebGL, headless. Either way the window has the design size. Run with
-/usr/bin/python3 inside scripts/headless."""
+scripts/headless, as the Linux program draws there), in a browser window of the design
+size which the page's full-screen request gives the canvas, but for the bar Chromium keeps
+above a page under automation (56 pixels under the harness's Xvfb; neither
+--start-fullscreen nor --kiosk removes it): the canvas figure says what was drawn;
+swiftshader is Chromium's own software WebGL, headless. Run with /usr/bin/python3 inside
+scripts/headless."""
 import os
 import re
 import sys
