@@ -18,19 +18,40 @@
 #                                            build's store (scripts/windows-build) and runs the
 #                                            benchmark inside one Wine prefix made for it
 #                                            (scripts/wine-session)
+#   ./bench.sh --web [--web-renderer swiftshader]
+#                                            also the web page in Chromium against kelvo: builds
+#                                            the page in build-web/ with this build's store
+#                                            (scripts/web-build); the browser draws with ANGLE
+#                                            over Mesa's llvmpipe, as kelvo does (or with
+#                                            Chromium's SwiftShader)
+#   ./bench.sh --web-only [--web-renderer R] the web page against kelvo alone (without the
+#                                            floor), into bench/results-web.md
 set -euo pipefail
 cd "$(dirname "$0")"
 windows=0
+web=0
+out=bench/results.md
 options=()
 for option in "$@"; do
-  if [ "$option" = --windows ]; then windows=1; else options+=("$option"); fi
+  case $option in
+    --windows) windows=1 ;;
+    --web) web=1 ;;
+    --web-only) web=1; out=bench/results-web.md; options+=(--web-only) ;;
+    *) options+=("$option") ;;
+  esac
 done
 purposes=(build harness tests)
 [ "$windows" = 0 ] || purposes+=(windows)
+[ "$web" = 0 ] || purposes+=(web)
 scripts/install-deps "${purposes[@]}"
 build=build-bench
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DKELVO_SANITIZE=OFF -DKELVO_TESTS=ON >/dev/null
 cmake --build "$build" -j"$(nproc)" --target kelvo-bench
+if [ "$web" = 1 ]; then
+  cmake --build "$build" -j"$(nproc)" --target kelvo_resources kelvo-res
+  page=$(scripts/web-build "$build/res/store.bin" "$build/kelvo-res")
+  options+=(--web-page "$page" --web-driver scripts/web/bench.py)
+fi
 session=()
 if [ "$windows" = 1 ]; then
   KELVO_HOST_BUILD="$PWD/$build" scripts/windows-build "$PWD/build-bench-windows"
@@ -41,4 +62,4 @@ exec scripts/headless "${session[@]}" "$build/kelvo-bench" \
   --kelvo "$build/kelvo" --floor "$build/kelvo-floor" \
   --glprobe "$build/bench/libkelvo-glprobe.so" --allocprobe "$build/bench/libkelvo-allocprobe.so" \
   --gllimit "$build/bench/libkelvo-gllimit.so" \
-  --out bench/results.md --command "./bench.sh${*:+ $*}" "${options[@]}"
+  --out "$out" --command "./bench.sh${*:+ $*}" "${options[@]}"

@@ -12,6 +12,13 @@
 //   store      with --baseline: start-up of a kelvo whose store is kept uncompressed, of
 //              this kelvo and of the floor reading this kelvo's store, alternating, warm
 //              (files in the page cache) and cold (page cache dropped before every run)
+//   web        with --web-page: the web page in a browser (run by the --web-driver script,
+//              Chromium with the --web-renderer it is given) against kelvo, alternating:
+//              from the press of the start control to the page's mapped-window line and to
+//              its first animation frame, against kelvo's exec to its mapped-window line;
+//              the harbour's time per frame from both programs' frame-rate reports; what the
+//              browser holds in memory in the harbour; the size of the page's files; with
+//              --web-only nothing else is measured
 //   windows    with --tessic-exe: tessic.exe under Wine (started by the --wine wrapper, in
 //              the Wine session the caller made) against kelvo, alternating: exec to each
 //              one's mapped-window line, and the harbour's time per frame from both programs'
@@ -20,6 +27,7 @@
 //   kelvo-bench --kelvo EXE --floor EXE --glprobe SO --allocprobe SO --out FILE
 //               [--command TEXT] [--runs N] [--frame-seconds S] [--no-full] [--no-frames] [--baseline EXE]
 //               [--gllimit SO] [--tessic-exe EXE --wine SCRIPT]
+//               [--web-page DIR --web-driver SCRIPT [--web-renderer gl|swiftshader] [--web-only]]
 //
 #include <sys/stat.h>
 #include <unistd.h>
@@ -312,6 +320,86 @@ void MeasureUnderWine(const TConfig& config, const TSide& kelvo, TWineComparison
   }
 }
 
+// One run of the page in the browser by the driver ("start", or "frames" with the seconds
+// from the mapped window to the harbour and the seconds of harbour to measure), its output read into the page's console and the driver's figures.
+TBrowserOutput RunBrowser(const TConfig& config, const std::vector<std::string>& what) {
+  TRunRequest request;
+  request.Program = config.WebDriver;
+  request.Arguments = {"--renderer", config.WebRenderer, config.WebPage};
+  request.Arguments.insert(request.Arguments.end(), what.begin(), what.end());
+  request.TimeoutMs = 240000;
+  TRunResult run = RunProgram(request);
+  if (run.TimedOut || run.ExitCode != 0) RunFailed("the browser (" + what[0] + ")", run);
+  TBrowserOutput output = ParseBrowserOutput(run.Lines);
+  if (output.Console.empty()) RunFailed("the browser (" + what[0] + "): no console lines", run);
+  return output;
+}
+
+TBrowserStart MeasureBrowserStart(const TConfig& config, TWebComparison& web) {
+  const TBrowserOutput output = RunBrowser(config, {"start"});
+  std::string error;
+  std::optional<TStartup> phases = StartupPhases(output.Console, error, kWebWindowLines);
+  if (!phases) throw std::runtime_error("the browser's start-up: " + error);
+  TBrowserStart start;
+  start.Phases = *phases;
+  start.FirstFrameMs = output.Number("first_frame_ms").value_or(0);
+  start.LoadMs = output.Number("load_ms").value_or(0);
+  if (start.FirstFrameMs < start.Phases.Total) throw std::runtime_error("the browser's start-up: no first frame");
+  if (auto renderer = output.Figures.find("renderer"); renderer != output.Figures.end()) web.Renderer = renderer->second;
+  if (auto browser = output.Figures.find("browser"); browser != output.Figures.end()) web.Browser = browser->second;
+  return start;
+}
+
+TBrowserFrames MeasureBrowserFrames(const TConfig& config) {
+  const TBrowserOutput output = RunBrowser(config, {"frames", Fixed(kKelvoHarbourFromMs / 1000, 1), Fixed(config.FrameSeconds, 1)});
+  std::optional<double> mapped = TimeOf(output.Console, kWebWindowLines.Mapped);
+  if (!mapped) throw std::runtime_error("the browser's frames: no mapped-window line");
+  TBrowserFrames frames;
+  // A report counts the second before it: the first one a second into the harbour.
+  frames.Fps = MeanReport(output.Console, *mapped + kKelvoHarbourFromMs + 1000);
+  if (frames.Fps <= 0) throw std::runtime_error("the browser's frames: no frame-rate report in the harbour");
+  frames.MsPerFrame = 1000 / frames.Fps;
+  const double windowMs = output.Number("cpu_window_ms").value_or(0);
+  if (windowMs > 0) frames.CpuMsPerFrame = output.Number("cpu_ms").value_or(0) / (windowMs / 1000 * frames.Fps);
+  frames.ModuleBytes = output.Number("module_bytes").value_or(0);
+  frames.JsHeapUsed = output.Number("js_heap_used").value_or(0);
+  frames.JsHeapTotal = output.Number("js_heap_total").value_or(0);
+  frames.Rss = output.Number("rss_bytes").value_or(0);
+  frames.Pss = output.Number("pss_bytes").value_or(0);
+  frames.Processes = static_cast<int>(output.Number("processes").value_or(0));
+  if (auto canvas = output.Figures.find("canvas"); canvas != output.Figures.end()) frames.Canvas = canvas->second;
+  return frames;
+}
+
+// The web page in the browser against kelvo: start-up, then the harbour's frames, the two
+// alternating run by run, one start of each first not counted (the browser's first start
+// in a fresh profile also compiles the module for its cache).
+void MeasureInBrowser(const TConfig& config, const TSide& kelvo, TWebComparison& web) {
+  for (const auto& file : std::filesystem::directory_iterator(config.WebPage)) {
+    if (!file.is_regular_file()) continue;
+    web.PageFiles.emplace_back(file.path().filename().string(), file.file_size());
+    web.PageBytes += file.file_size();
+  }
+  std::sort(web.PageFiles.begin(), web.PageFiles.end());
+  Say("the browser: warming up (one start-up of each, not counted)");
+  MeasureStartup(kelvo);
+  MeasureBrowserStart(config, web);
+  for (int run = 1; run <= config.Runs; ++run) {
+    web.Start.push_back(MeasureStartup(kelvo));
+    web.BrowserStart.push_back(MeasureBrowserStart(config, web));
+    Say("start-up " + std::to_string(run) + ", kelvo to its window and the page to its first frame: " +
+        Fixed(web.Start.back().Phases.Total) + " ms, " + Fixed(web.BrowserStart.back().FirstFrameMs) + " ms");
+  }
+  if (!config.Frames) return;
+  for (int run = 1; run <= config.Runs; ++run) {
+    web.Frames.push_back(MeasureReportedFrames(kelvo, config));
+    web.BrowserFrames.push_back(MeasureBrowserFrames(config));
+    Say("frames from the reports " + std::to_string(run) + ", kelvo and the page: " +
+        Fixed(web.Frames.back().MsPerFrame) + " ms, " + Fixed(web.BrowserFrames.back().MsPerFrame) + " ms; the browser holds " +
+        Mb(web.BrowserFrames.back().Pss) + " MB (proportional)");
+  }
+}
+
 // ---------------------------------------------------------------------------------------
 // Outside the measurements.
 
@@ -383,21 +471,30 @@ TConfig ParseArguments(int argc, char** argv) {
     else if (option == "--gllimit") config.GLLimit = value();
     else if (option == "--tessic-exe") config.TessicExe = value();
     else if (option == "--wine") config.WineRunner = value();
+    else if (option == "--web-page") config.WebPage = value();
+    else if (option == "--web-driver") config.WebDriver = value();
+    else if (option == "--web-renderer") config.WebRenderer = value();
+    else if (option == "--web-only") config.WebOnly = true;
     else throw std::runtime_error("unknown option " + option);
   }
   if (config.Kelvo.empty() || config.Floor.empty() || config.GLProbe.empty() || config.AllocProbe.empty() ||
       config.Out.empty() || config.Runs < 1 || config.FrameSeconds <= 0 ||
-      config.TessicExe.empty() != config.WineRunner.empty())
+      config.TessicExe.empty() != config.WineRunner.empty() || config.WebPage.empty() != config.WebDriver.empty() ||
+      (config.WebOnly && config.WebPage.empty()))
     throw std::runtime_error(
         "usage: kelvo-bench --kelvo EXE --floor EXE --glprobe SO --allocprobe SO --out FILE "
         "[--command TEXT] [--runs N] [--frame-seconds S] [--no-full] [--no-frames] [--baseline EXE] [--gllimit SO] "
-        "[--tessic-exe EXE --wine SCRIPT]");
+        "[--tessic-exe EXE --wine SCRIPT] [--web-page DIR --web-driver SCRIPT [--web-renderer gl|swiftshader] [--web-only]]");
   config.Kelvo = Real(config.Kelvo);
   config.Floor = Real(config.Floor);
   config.GLProbe = Real(config.GLProbe);
   config.AllocProbe = Real(config.AllocProbe);
   if (!config.Baseline.empty()) config.Baseline = Real(config.Baseline);
   if (!config.GLLimit.empty()) config.GLLimit = Real(config.GLLimit);
+  if (!config.WebPage.empty()) {
+    config.WebPage = Real(config.WebPage);
+    config.WebDriver = Real(config.WebDriver);
+  }
   if (!config.TessicExe.empty()) {
     config.TessicExe = Real(config.TessicExe);
     config.WineRunner = Real(config.WineRunner);
@@ -500,12 +597,15 @@ void Measure(const TConfig& config) {
   DescribeRun(config, r);
   const TSide kelvo{"kelvo", config.Kelvo, {}, kKelvoHarbourFromMs};
   const TSide floor{"floor", config.Floor, {"--store", config.Kelvo, "--reports", "100000"}, kFloorHarbourFromMs};
-  MeasureStartups(config, kelvo, floor, r);
-  if (!config.GLLimit.empty()) MeasureAtlas(config, kelvo, r);
-  if (!config.Baseline.empty()) MeasureStore(config, kelvo, floor, r);
-  if (config.Frames) MeasureFrameTimes(config, kelvo, floor, r);
-  if (!config.TessicExe.empty()) MeasureUnderWine(config, kelvo, r.Wine);
-  if (config.Full) MeasureFullRuns(config, kelvo, floor, r);
+  if (!config.WebOnly) {
+    MeasureStartups(config, kelvo, floor, r);
+    if (!config.GLLimit.empty()) MeasureAtlas(config, kelvo, r);
+    if (!config.Baseline.empty()) MeasureStore(config, kelvo, floor, r);
+    if (config.Frames) MeasureFrameTimes(config, kelvo, floor, r);
+    if (!config.TessicExe.empty()) MeasureUnderWine(config, kelvo, r.Wine);
+  }
+  if (!config.WebPage.empty()) MeasureInBrowser(config, kelvo, r.Web);
+  if (config.Full && !config.WebOnly) MeasureFullRuns(config, kelvo, floor, r);
   r.LoadAfter = LoadAverage();
   WriteReport(config, r);
 }

@@ -3,10 +3,12 @@
 #include "base/loglines.hpp"
 #include "platform/loglines.hpp"
 #include "platform/linux/loglines.hpp"
+#include "platform/web/loglines.hpp"
 #include "platform/windows/loglines.hpp"
 
 #include <algorithm>
 #include <charconv>
+#include <cstdlib>
 #include <numeric>
 
 namespace {
@@ -36,6 +38,41 @@ bool Number(std::string_view word, T& value, int base = 10) {
 
 const TWindowLines kLinuxWindowLines{linux_lines::kGLSetupDoneLine, linux_lines::kMappedWindowLine};
 const TWindowLines kWindowsWindowLines{windows_lines::kGLSetupDoneLine, windows_lines::kMappedWindowLine};
+const TWindowLines kWebWindowLines{web_lines::kGLSetupDoneLine, web_lines::kMappedWindowLine};
+
+std::optional<double> TBrowserOutput::Number(const std::string& name) const {
+  auto figure = Figures.find(name);
+  if (figure == Figures.end() || figure->second.empty()) return std::nullopt;
+  char* end = nullptr;
+  const double value = std::strtod(figure->second.c_str(), &end);
+  if (end != figure->second.c_str() + figure->second.size()) return std::nullopt;
+  return value;
+}
+
+TBrowserOutput ParseBrowserOutput(const std::vector<TLine>& output) {
+  TBrowserOutput run;
+  for (const TLine& line : output) {
+    const std::string_view text = line.Text;
+    if (text.starts_with('=')) {
+      const std::size_t tab = text.find('\t');
+      if (tab != std::string_view::npos)
+        run.Figures[std::string(text.substr(1, tab - 1))] = std::string(text.substr(tab + 1));
+      continue;
+    }
+    if (!text.starts_with('@')) continue;
+    const std::size_t first = text.find('\t');
+    const std::size_t second = first == std::string_view::npos ? first : text.find('\t', first + 1);
+    if (second != first + 2) continue;
+    const std::string ms(text.substr(1, first - 1));
+    char* end = nullptr;
+    const double at = std::strtod(ms.c_str(), &end);
+    if (ms.empty() || end != ms.c_str() + ms.size()) continue;
+    const char kind = text[first + 1];
+    if (kind != 'r' && kind != 'n') continue;
+    run.Console.push_back({at, std::string(text.substr(second + 1)), kind == 'r'});
+  }
+  return run;
+}
 
 std::vector<TLine> SplitOutput(std::string& rest, std::string_view chunk, double ms) {
   std::vector<TLine> lines;

@@ -26,13 +26,28 @@ std::vector<TLine> SplitOutput(std::string& rest, std::string_view chunk, double
 
 // The lines of a system's window that mark its start-up: the GL set-up done and the window
 // mapped. kLinuxWindowLines are the Linux program's ([uGLX] ...), kWindowsWindowLines
-// tessic.exe's ([uWGL] ...), both from the systems' loglines.txt.
+// tessic.exe's ([uWGL] ...), kWebWindowLines the web page's ([uWebGL] ...), all from the
+// systems' loglines.txt.
 struct TWindowLines {
   std::string_view GLSetupDone;
   std::string_view Mapped;
 };
 extern const TWindowLines kLinuxWindowLines;
 extern const TWindowLines kWindowsWindowLines;
+extern const TWindowLines kWebWindowLines;
+
+// A run of the web page as the browser driver prints it (scripts/web/bench.py): every piece
+// of the page's console as "@MS<TAB>END<TAB>TEXT", MS the milliseconds from the press of the
+// start control in the page's own clock, END "r" for a piece the program ended with a
+// carriage return (a frame-rate report) and "n" otherwise; every figure the driver read as
+// "=NAME<TAB>VALUE". Other output lines (the driver's own words) are skipped.
+struct TBrowserOutput {
+  std::vector<TLine> Console;  // timed from the press of the start control
+  std::map<std::string, std::string> Figures;
+  // A figure as a number; nothing when it is missing or not a number.
+  std::optional<double> Number(const std::string& name) const;
+};
+TBrowserOutput ParseBrowserOutput(const std::vector<TLine>& output);
 
 // Start-up phases in milliseconds, measured between these marks:
 //   exec -> the window's "GL(X) setup done" ("GL(WGL) ..." on Windows)    display

@@ -61,11 +61,19 @@ std::string Percent(double share) { return Fixed(share * 100, 1) + " %"; }
 
 // The heading: what was measured, where and when.
 void WriteHeading(std::ostream& md, const TConfig& config, const TResults& r) {
-  md << "# kelvo against the floor\n\n"
-     << "Figures of the last run of `./bench.sh`; every figure is the median of " << config.Runs
-     << " runs, kelvo and the floor program (`bench/floor.cpp`) alternating, under `scripts/headless` "
-        "(Xvfb " << kDesignWidthPixels << "x" << kDesignHeightPixels
-     << ", Mesa's software renderer, PulseAudio null sink).\n\n"
+  if (config.WebOnly)
+    md << "# The web page against kelvo\n\n"
+       << "Figures of the last run of `./bench.sh --web --web-only`; every figure is the median (and the fastest) "
+          "of "
+       << config.Runs << " runs, the web page in the browser and kelvo alternating, under `scripts/headless` (Xvfb "
+       << kDesignWidthPixels << "x" << kDesignHeightPixels << ", Mesa's software renderer, PulseAudio null sink).\n\n";
+  else
+    md << "# kelvo against the floor\n\n"
+       << "Figures of the last run of `./bench.sh`; every figure is the median of " << config.Runs
+       << " runs, kelvo and the floor program (`bench/floor.cpp`) alternating, under `scripts/headless` "
+          "(Xvfb " << kDesignWidthPixels << "x" << kDesignHeightPixels
+       << ", Mesa's software renderer, PulseAudio null sink).\n\n";
+  md
      << "- Date: " << r.Date << "\n"
      << "- Machine: " << r.Machine << "\n"
      << "- GL: " << r.Renderer << "\n"
@@ -336,6 +344,108 @@ void WriteUnderWine(std::ostream& md, const TConfig& config, const TResults& r) 
   }
 }
 
+// The web page in the browser against kelvo: start-up, frames, memory, the page's size.
+void WriteInBrowser(std::ostream& md, const TConfig& config, const TWebComparison& w) {
+  auto total = [](const TStart& s) { return s.Phases.Total; };
+  auto mapped = [](const TBrowserStart& s) { return s.Phases.Total; };
+  auto frame = [](const TBrowserStart& s) { return s.FirstFrameMs; };
+  auto load = [](const TBrowserStart& s) { return s.LoadMs; };
+  md << "## The web page in the browser against kelvo\n\n"
+     << "The web build of the same demo and store in " << w.Browser << ", WebGL renderer: " << w.Renderer
+     << " (`--web-renderer " << config.WebRenderer
+     << "`), started by `scripts/web/bench.py` with a fresh profile for every run, on the same Xvfb screen; "
+        "the page and kelvo alternate run by run, one start of each first not counted.\n\n"
+     << "### Start-up: the start control to the first frame\n\n"
+     << "kelvo: exec to \"" << kLinuxWindowLines.Mapped << "\". The page: from the press of the start control "
+        "(the module is fetched and compiled before the control is enabled) to \""
+     << kWebWindowLines.Mapped << "\" and to the first animation frame after it, in the page's own clock.\n\n"
+     << "| program | median ms | fastest ms |\n|---|---:|---:|\n"
+     << "| kelvo, to its mapped window | " << Fixed(MedianOf(w.Start, total)) << " | "
+     << Fixed(FastestOf(w.Start, total)) << " |\n"
+     << "| the page, to its mapped-window line | " << Fixed(MedianOf(w.BrowserStart, mapped)) << " | "
+     << Fixed(FastestOf(w.BrowserStart, mapped)) << " |\n"
+     << "| the page, to its first frame | " << Fixed(MedianOf(w.BrowserStart, frame)) << " | "
+     << Fixed(FastestOf(w.BrowserStart, frame)) << " |\n"
+     << "| (the page's address to its enabled start control) | " << Fixed(MedianOf(w.BrowserStart, load)) << " | "
+     << Fixed(FastestOf(w.BrowserStart, load)) << " |\n";
+  const double ratio = MedianOf(w.BrowserStart, frame) / MedianOf(w.Start, total);
+  std::vector<double> paired;
+  for (std::size_t i = 0; i < w.Start.size() && i < w.BrowserStart.size(); ++i)
+    if (w.Start[i].Phases.Total > 0) paired.push_back(w.BrowserStart[i].FirstFrameMs / w.Start[i].Phases.Total);
+  md << "\nTarget: the page's start to its first frame at most 2.0 x kelvo's start-up: " << Fixed(ratio, 2) << " x, "
+     << Verdict(ratio <= 2.0) << ". Fastest against fastest: "
+     << Ratio(FastestOf(w.BrowserStart, frame), FastestOf(w.Start, total)) << " x; paired: " << Fixed(Median(paired), 2)
+     << " x.\n"
+     << "Each run (ms): kelvo " << Each(w.Start, total) << "; the page to its first frame " << Each(w.BrowserStart, frame)
+     << ".\n\n"
+     << "| phase | the page ms | kelvo ms | ratio |\n|---|---:|---:|---:|\n";
+  const TPhase phases[] = {{"display (kelvo: exec, X, GLX; the page: the press to the WebGL context)", &TStartup::Display},
+                           {"font atlas (store read, glyphs, upload)", &TStartup::Font},
+                           {"song (temporary file round trip, the sound output's set-up)", &TStartup::Song},
+                           {"pictures (reads, decoding, uploads)", &TStartup::Pictures},
+                           {"renderers (registered, window mapped)", &TStartup::Renderers},
+                           {"**total, to the mapped-window line**", &TStartup::Total}};
+  for (const TPhase& phase : phases) {
+    const double page = MedianOf(w.BrowserStart, [&](const TBrowserStart& s) { return s.Phases.*phase.Field; });
+    const double ours = MedianOf(w.Start, [&](const TStart& s) { return s.Phases.*phase.Field; });
+    md << "| " << phase.Name << " | " << Fixed(page) << " | " << Fixed(ours) << " | " << Ratio(page, ours) << " |\n";
+  }
+  md << "\n";
+  if (!w.BrowserFrames.empty()) {
+    auto ms = [](const TReportedFrames& f) { return f.MsPerFrame; };
+    auto pageMs = [](const TBrowserFrames& f) { return f.MsPerFrame; };
+    md << "### Frames of the harbour scene\n\n"
+       << "Time per frame from each program's own frame-rate reports: the mean of the reports over "
+       << Fixed(config.FrameSeconds, 0)
+       << " s of the harbour per run, as a time per frame, then the median and the fastest of the runs. CPU "
+          "ms/frame: kelvo's process, and all the browser's processes (the page's, the GPU process's, the "
+          "browser's), over the same window, per frame.\n\n"
+       << "| program | median ms/frame | fastest ms/frame | fps (median) | CPU ms/frame | drawing buffer |\n"
+          "|---|---:|---:|---:|---:|---|\n"
+       << "| kelvo | " << Fixed(MedianOf(w.Frames, ms)) << " | " << Fixed(FastestOf(w.Frames, ms)) << " | "
+       << Fixed(MedianOf(w.Frames, [](const TReportedFrames& f) { return f.Fps; })) << " | "
+       << Fixed(MedianOf(w.Frames, [](const TReportedFrames& f) { return f.CpuMsPerFrame; })) << " | "
+       << kDesignWidthPixels << "x" << kDesignHeightPixels << " |\n"
+       << "| the page | " << Fixed(MedianOf(w.BrowserFrames, pageMs)) << " | "
+       << Fixed(FastestOf(w.BrowserFrames, pageMs)) << " | "
+       << Fixed(MedianOf(w.BrowserFrames, [](const TBrowserFrames& f) { return f.Fps; })) << " | "
+       << Fixed(MedianOf(w.BrowserFrames, [](const TBrowserFrames& f) { return f.CpuMsPerFrame; })) << " | "
+       << w.BrowserFrames.back().Canvas << " |\n";
+    const double frameRatio = MedianOf(w.BrowserFrames, pageMs) / MedianOf(w.Frames, ms);
+    std::vector<double> pairedFrames;
+    for (std::size_t i = 0; i < w.Frames.size() && i < w.BrowserFrames.size(); ++i)
+      if (w.Frames[i].MsPerFrame > 0) pairedFrames.push_back(w.BrowserFrames[i].MsPerFrame / w.Frames[i].MsPerFrame);
+    md << "\nTarget: the page's time per frame at most 1.5 x kelvo's: " << Fixed(frameRatio, 2) << " x, "
+       << Verdict(frameRatio <= 1.5) << ". Fastest against fastest: "
+       << Ratio(FastestOf(w.BrowserFrames, pageMs), FastestOf(w.Frames, ms)) << " x; paired: "
+       << Fixed(Median(pairedFrames), 2) << " x.\n"
+       << "Each run (ms/frame): kelvo " << Each(w.Frames, ms) << "; the page " << Each(w.BrowserFrames, pageMs)
+       << ".\n\n"
+       << "### Memory in the harbour\n\n"
+       << "Read in the middle of each frames run's window: the module's memory (its WebAssembly heap, which "
+          "grows and never shrinks), the page's JavaScript heap (used, and as large as it is), and the memory "
+          "of all the browser's processes from /proc (the sum of their resident sets, and the sum of their "
+          "proportional sets, where a page shared by several processes counts once).\n\n"
+       << "| what | median MB |\n|---|---:|\n"
+       << "| the module's memory | "
+       << Mb(MedianOf(w.BrowserFrames, [](const TBrowserFrames& f) { return f.ModuleBytes; }))
+       << " |\n| JavaScript heap, used | "
+       << Mb(MedianOf(w.BrowserFrames, [](const TBrowserFrames& f) { return f.JsHeapUsed; }))
+       << " |\n| JavaScript heap, total | "
+       << Mb(MedianOf(w.BrowserFrames, [](const TBrowserFrames& f) { return f.JsHeapTotal; }))
+       << " |\n| the browser's processes, resident (sum of RSS, " << w.BrowserFrames.back().Processes
+       << " processes) | " << Mb(MedianOf(w.BrowserFrames, [](const TBrowserFrames& f) { return f.Rss; }))
+       << " |\n| the browser's processes, proportional (sum of PSS) | "
+       << Mb(MedianOf(w.BrowserFrames, [](const TBrowserFrames& f) { return f.Pss; })) << " |\n\n";
+  }
+  std::string files;
+  for (const auto& [name, bytes] : w.PageFiles) files += (files.empty() ? "" : ", ") + name + " " + std::to_string(bytes);
+  md << "### The page's download\n\n"
+     << "The files of the page's folder, " << Mb(static_cast<double>(w.PageBytes)) << " MB in all: " << files
+     << " bytes. Target: at most 64 MB: " << Verdict(static_cast<double>(w.PageBytes) <= 64.0 * 1048576.0)
+     << ".\n\n";
+}
+
 // The resident memory at the largest sample of a full run, part by part, and the buffers.
 void WriteMemory(std::ostream& md, const TResults& r) {
   md << "## Memory: resident at the largest sample of a full run\n\n"
@@ -417,15 +527,18 @@ void WriteAudio(std::ostream& md, const TResults& r) {
 void WriteReport(const TConfig& config, const TResults& r) {
   std::ostringstream md;
   WriteHeading(md, config, r);
-  WriteStartup(md, r);
-  if (!config.Baseline.empty()) WriteStoreComparison(md, r);
-  if (!r.Atlas[0].empty()) WritePackedAtlas(md, r);
-  if (r.OffKelvo.empty()) {
-    md << "(Frames of the harbour scene not measured in this run: --no-frames.)\n\n";
-  } else {
-    WriteFrames(md, config, r);
+  if (!r.StartKelvo.empty()) {
+    WriteStartup(md, r);
+    if (!config.Baseline.empty()) WriteStoreComparison(md, r);
+    if (!r.Atlas[0].empty()) WritePackedAtlas(md, r);
+    if (r.OffKelvo.empty()) {
+      md << "(Frames of the harbour scene not measured in this run: --no-frames.)\n\n";
+    } else {
+      WriteFrames(md, config, r);
+    }
   }
   if (!r.Wine.Start[0].empty()) WriteUnderWine(md, config, r);
+  if (!r.Web.Start.empty()) WriteInBrowser(md, config, r.Web);
   if (!r.FullKelvo.empty()) {
     WriteMemory(md, r);
     WriteAudio(md, r);

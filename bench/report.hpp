@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bench/measure.hpp"
@@ -26,6 +27,11 @@ struct TConfig {
   // tessic.exe and the wrapper that runs it under Wine (scripts/wine): also tessic.exe
   // against kelvo.
   std::string TessicExe, WineRunner;
+  // The web page's folder and the browser driver that runs it (scripts/web/bench.py), with
+  // the WebGL renderer asked of the browser (the driver's --renderer): also the page in the
+  // browser against kelvo.
+  std::string WebPage, WebDriver, WebRenderer = "gl";
+  bool WebOnly = false;  // the browser's comparison alone, without the floor's
 };
 
 // Steps inside the phases, between marks of each program's own output.
@@ -94,6 +100,39 @@ struct TWineComparison {
   std::vector<TReportedFrames> Frames[2];
 };
 
+// One start of the page in the browser: the demo's phases timed from the press of the start
+// control (display: from the press to the WebGL set-up), the first animation frame after
+// the canvas was shown, and how long the page took from its address to an enabled start
+// control (the page's files fetched, the module compiled).
+struct TBrowserStart {
+  TStartup Phases;
+  double FirstFrameMs = 0;
+  double LoadMs = 0;
+};
+
+// The harbour in the browser: the frame-rate reports, and what the browser holds in memory
+// in the middle of the measuring window.
+struct TBrowserFrames {
+  double Fps = 0, MsPerFrame = 0;
+  double CpuMsPerFrame = 0;  // processor time of all the browser's processes, per frame
+  double ModuleBytes = 0;    // the module's memory (its WebAssembly heap)
+  double JsHeapUsed = 0, JsHeapTotal = 0;
+  double Rss = 0, Pss = 0;   // of all the browser's processes (proportional: shared pages split)
+  int Processes = 0;
+  std::string Canvas;        // the canvas's drawing buffer, WIDTHxHEIGHT
+};
+
+// The web page in a browser against kelvo, alternating.
+struct TWebComparison {
+  std::vector<TStart> Start;  // kelvo's
+  std::vector<TBrowserStart> BrowserStart;
+  std::vector<TReportedFrames> Frames;  // kelvo's
+  std::vector<TBrowserFrames> BrowserFrames;
+  std::string Browser, Renderer;  // the browser's version, its WebGL renderer
+  std::uint64_t PageBytes = 0;    // the page's files
+  std::vector<std::pair<std::string, std::uint64_t>> PageFiles;
+};
+
 // The GL's largest texture side for the packed atlas's runs: below the full atlas's 8192.
 inline constexpr int kPackedAtlasLimit = 4096;
 
@@ -104,6 +143,7 @@ struct TResults {
   std::vector<TFrames> OffKelvo, OffFloor, OnKelvo, OnFloor;
   std::vector<TFull> FullKelvo, FullFloor;
   TWineComparison Wine;
+  TWebComparison Web;
   std::string Machine, Renderer, LoadBefore, LoadAfter, Date;
   std::string WineVersion;  // when tessic.exe was measured
   std::size_t PictureCount = 0;  // the pictures in kelvo's store

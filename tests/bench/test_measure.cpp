@@ -70,6 +70,35 @@ TEST(BenchStartup, TessicUnderWineIsTimedByItsOwnWindowLines) {
   EXPECT_NE(error.find(kLinuxWindowLines.GLSetupDone), std::string::npos) << error;
 }
 
+TEST(BenchStartup, TheWebPageIsTimedFromThePressInThePagesClock) {
+  // The browser driver's output as it arrives: its own words, the figures, and the page's
+  // console with the page's times. The arrival times say nothing; a report keeps its end.
+  const std::string mapped = "@905.5\tn\t" + std::string(kWebWindowLines.Mapped);
+  std::string rest;
+  std::vector<TLine> output = SplitOutput(
+      rest,
+      "=first_frame_ms\t921.0\n=renderer\tANGLE (Mesa/X.org, llvmpipe)\n=bad\t12x\nchromium started\n"
+      "@12.25\tn\t" + std::string(kWebWindowLines.GLSetupDone) + "\n" +
+      "@650\tn\t[uKelvo] INFO: found resource \"SONG\"\n@700\tn\t[uKelvo] INFO: found resource \"TEX_ARTE1\"\n"
+      "@900\tn\t" + std::string(kRegisteredRendererLine) + "\n" + mapped + "\n@1905\tr\t  40 fps\n"
+      "@1999\tx\t  99 fps\n@abc\tn\tlost\n@2905\tr\t  50 fps\n",
+      70000);
+  const TBrowserOutput run = ParseBrowserOutput(output);
+  EXPECT_EQ(run.Number("first_frame_ms"), 921.0);
+  EXPECT_EQ(run.Figures.at("renderer"), "ANGLE (Mesa/X.org, llvmpipe)");
+  EXPECT_FALSE(run.Number("bad"));
+  EXPECT_FALSE(run.Number("missing"));
+  ASSERT_EQ(run.Console.size(), 7u);
+  std::string error;
+  std::optional<TStartup> startup = StartupPhases(run.Console, error, kWebWindowLines);
+  ASSERT_TRUE(startup) << error;
+  EXPECT_DOUBLE_EQ(startup->Display, 12.25);
+  EXPECT_DOUBLE_EQ(startup->Total, 905.5);
+  EXPECT_EQ(FrameReports(run.Console), (std::vector<int>{40, 50}));
+  EXPECT_DOUBLE_EQ(MeanReport(run.Console, 2000), 50);
+  EXPECT_FALSE(StartupPhases(run.Console, error, kLinuxWindowLines));
+}
+
 TEST(BenchStartup, StepsInsideAPhase) {
   std::vector<TLine> lines = Transcript({{34, "[uKelvo] INFO: found resource \"FONT\""},
                                          {35, "[uFont] GenerateTextureAtlasBMP: Rendering Bitmap"},
