@@ -55,9 +55,21 @@ EM_JS(void, kelvo_canvas_size, (std::int32_t* width, std::int32_t* height), {
 });
 
 // Gives control to the browser until its next animation frame (Asyncify unwinds and rewinds
-// the frame loop around the wait).
+// the frame loop around the wait). A page the browser does not show (another tab, a hidden
+// or occluded window) gets no animation frames: then a timer wakes the loop, so the song's
+// task and the show go on as a native program's do behind other windows.
 EM_JS(void, kelvo_wait_for_frame, (), {
-  Asyncify.handleSleep((wakeUp) => requestAnimationFrame(() => wakeUp()));
+  Asyncify.handleSleep((wakeUp) => {
+    let timer = 0;
+    const frame = requestAnimationFrame(() => {
+      clearTimeout(timer);
+      wakeUp();
+    });
+    timer = setTimeout(() => {
+      cancelAnimationFrame(frame);
+      wakeUp();
+    }, 100);
+  });
 });
 
 EM_JS(void, kelvo_show_canvas, (), {
