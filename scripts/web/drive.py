@@ -94,6 +94,16 @@ try:
             time.sleep(0.2)
         return False
 
+    # Opened from a disk, where the browser refuses to fetch the module, the page offers no
+    # start and shows the one line the package's text gives to serve its folder.
+    with open(os.path.join(ROOT, "release", "web", "tessic.txt"), encoding="utf-8") as text:
+        serve = [line.strip() for line in text if line.startswith("    ") and "http.server" in line]
+    driver.get("file://" + os.path.join(served, "page", "index.html"))
+    shown = driver.find_element(By.ID, "status").text
+    check(len(serve) == 1 and serve[0] in shown and "http://127.0.0.1:8000/" in shown
+          and not driver.find_element(By.ID, "start").is_displayed(),
+          f"opened from a disk, the page says how to serve its folder: {shown!r}")
+
     driver.get(f"http://127.0.0.1:{port}/page/index.html")
     start = driver.find_element(By.ID, "start")
     check(wait_for(lambda: start.is_enabled(), 60), "the start control is enabled once the module is loaded")
