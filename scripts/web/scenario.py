@@ -298,6 +298,18 @@ def main_run(s, figures):
     s.save()
 
 
+def disk_run(s):
+    """Opened from a disk, where the browser refuses to fetch the module, the page offers no
+    start and shows the one line the package's text gives to serve its folder."""
+    with open(os.path.join(browsers.ROOT, "release", "web", "tessic.txt"), encoding="utf-8") as text:
+        serve = [line.strip() for line in text if line.startswith("    ") and "http.server" in line]
+    s.browser.open("file://" + os.path.join(served, "page", "index.html"))
+    shown = s.status()
+    start_shown = s.browser.script("return document.getElementById('start').offsetParent !== null;")
+    check(s.who, len(serve) == 1 and serve[0] in shown and "http://127.0.0.1:8000/" in shown and not start_shown,
+          f"opened from a disk, the page says how to serve its folder: {shown!r}")
+
+
 def damaged_run(s):
     who = s.who
     s.load("damaged", "damaged")
@@ -339,7 +351,7 @@ try:
             try:
                 with browsers.launch(name, **options) as browser:
                     session = Session(browser, served_at)
-                    for step in (lambda: main_run(session, figures), lambda: damaged_run(session),
+                    for step in (lambda: disk_run(session), lambda: main_run(session, figures), lambda: damaged_run(session),
                                  lambda: limited_run(session, figures)):
                         try:
                             step()
