@@ -293,7 +293,12 @@ class Firefox(Browser):
                     "browser.startup.homepage_override.mstone": "ignore", "network.proxy.type": 0,
                     "browser.safebrowsing.malware.enabled": False, "browser.safebrowsing.phishing.enabled": False,
                     "extensions.update.enabled": False, "browser.aboutwelcome.enabled": False,
-                    "full-screen-api.warning.timeout": 0, "webgl.force-enabled": True}
+                    "full-screen-api.warning.timeout": 0, "webgl.force-enabled": True,
+                    # As WebDriver's own Firefox profile has it: no slow-script or hang
+                    # prompt, which a driven browser has nobody to answer (the page's start
+                    # holds the main thread for seconds on a loaded machine).
+                    "dom.max_script_run_time": 0, "dom.max_chrome_script_run_time": 0,
+                    "hangmonitor.timeout": 0, "dom.ipc.reportProcessHangs": False}
         settings.update(prefs or {})
         with open(os.path.join(self.profile, "user.js"), "w") as f:
             for key, value in settings.items():
