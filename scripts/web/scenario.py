@@ -113,13 +113,18 @@ def film_frame():
     return Image.open(frame).convert("RGB")
 
 
+DESIGN_WIDTH = int(browsers.fact("kDesignWidthPixels"))
+DESIGN_HEIGHT = int(browsers.fact("kDesignHeightPixels"))
+
+
 def sky_rows(image):
     """The mean colour of each row of the sky band: the top fifth of the picture, left of
-    where the sun swings (it spans 1377 to 1820 of the 1920 design pixels, rotated by up to
-    ten degrees about its pivot), as 27 bands of rows; the picture is stretched to the
-    design size first (the design space fills the canvas whatever its shape)."""
-    band = image.resize((1920, 1080), Image.BILINEAR).crop((0, 0, 1152, 216))
-    return [band.crop((0, y, 1152, y + 8)).resize((1, 1), Image.BOX).getpixel((0, 0)) for y in range(0, 216, 8)]
+    where the sun swings (it spans the design width's 72 % to 95 %, rotated by up to ten
+    degrees about its pivot), in bands of 8 rows; the picture is stretched to the design
+    size first (the design space fills the canvas whatever its shape)."""
+    width, height = DESIGN_WIDTH * 3 // 5, DESIGN_HEIGHT // 5
+    band = image.resize((DESIGN_WIDTH, DESIGN_HEIGHT), Image.BILINEAR).crop((0, 0, width, height))
+    return [band.crop((0, y, width, y + 8)).resize((1, 1), Image.BOX).getpixel((0, 0)) for y in range(0, height - 7, 8)]
 
 
 SONG, RATE, CHANNELS = song_frames()
