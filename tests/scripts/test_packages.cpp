@@ -238,25 +238,25 @@ TEST(Mirror, TheMachinesAptSourcesNameTheArchiveInEitherFormat) {
   fs::create_directories(machine.Path("oneline/sources.list.d"));
   fs::create_directories(machine.Path("deb822/sources.list.d"));
   machine.Write("oneline/sources.list",
-                {"# deb http://192.0.2.1/debian bookworm main",
+                {"# deb file:/srv/archive-1/debian bookworm main",
                  "deb cdrom:[Debian GNU/Linux 12.5.0 _Bookworm_ - Official amd64 DVD]/ bookworm main",
-                 "deb [ arch=amd64 signed-by=/usr/share/keyrings/tools.gpg ] http://192.0.2.2/apt tools-bookworm main",
-                 "deb [arch=amd64] http://192.0.2.3/debian/ bookworm main contrib  # the local mirror",
-                 "deb-src http://192.0.2.3/debian bookworm main",
-                 "deb http://192.0.2.4/debian-security bookworm-security main"});
+                 "deb [ arch=amd64 signed-by=/usr/share/keyrings/tools.gpg ] file:/srv/archive-2/apt tools-bookworm main",
+                 "deb [arch=amd64] file:/srv/archive-3/debian/ bookworm main contrib  # the local mirror",
+                 "deb-src file:/srv/archive-3/debian bookworm main",
+                 "deb file:/srv/archive-4/debian-security bookworm-security main"});
   machine.Write("deb822/sources.list.d/tools.sources",
-                {"Types: deb", "URIs: https://192.0.2.2/node", "Suites: nodistro", "Components: main"});
+                {"Types: deb", "URIs: file:/srv/archive-2/node", "Suites: nodistro", "Components: main"});
   machine.Write("deb822/sources.list.d/debian.sources",
-                {"Types: deb", "URIs: http://192.0.2.5/debian", "Suites: bookworm", "Components: main",
+                {"Types: deb", "URIs: file:/srv/archive-5/debian", "Suites: bookworm", "Components: main",
                  "Enabled: no", "", "# the proxy in front of the archive", "Types: deb deb-src",
-                 "URIs: http://192.0.2.6:3142/debian/", "Suites: bookworm", " bookworm-updates",
+                 "URIs: file:/srv/cache/debian/", "Suites: bookworm", " bookworm-updates",
                  "Components: main", "Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg", "",
-                 "Types: deb", "URIs: http://192.0.2.6:3142/debian-security", "Suites: bookworm-security",
+                 "Types: deb", "URIs: file:/srv/cache/debian-security", "Suites: bookworm-security",
                  "Components: main"});
   const std::string functions = "unset KELVO_MIRROR KELVO_SECURITY_MIRROR; source '" + kMirror + "' && ";
   for (const auto& [format, archive, security] :
-       {std::tuple{"oneline", "http://192.0.2.3/debian", "http://192.0.2.4/debian-security"},
-        std::tuple{"deb822", "http://192.0.2.6:3142/debian", "http://192.0.2.6:3142/debian-security"}}) {
+       {std::tuple{"oneline", "file:/srv/archive-3/debian", "file:/srv/archive-4/debian-security"},
+        std::tuple{"deb822", "file:/srv/cache/debian", "file:/srv/cache/debian-security"}}) {
     const std::string etc = machine.Path(format);
     auto [status, output] =
         machine.Run(functions + "kelvo_mirror '" + etc + "' bookworm && kelvo_security_mirror '" + etc + "' bookworm");
@@ -271,8 +271,8 @@ TEST(Mirror, TheMachinesAptSourcesNameTheArchiveInEitherFormat) {
   auto [none, noneOutput] = machine.Run(functions + "kelvo_mirror '" + machine.Path("oneline") + "' trixie 2>&1");
   EXPECT_EQ(none, 1);
   EXPECT_NE(noneOutput.find("KELVO_MIRROR"), std::string::npos) << noneOutput;
-  auto [chosen, chosenOutput] = machine.Run(functions + "KELVO_MIRROR=http://192.0.2.7/debian/ kelvo_mirror '" +
+  auto [chosen, chosenOutput] = machine.Run(functions + "KELVO_MIRROR=file:/srv/archive-7/debian/ kelvo_mirror '" +
                                             machine.Path("oneline") + "' trixie");
   EXPECT_EQ(chosen, 0);
-  EXPECT_EQ(chosenOutput, "http://192.0.2.7/debian\n");
+  EXPECT_EQ(chosenOutput, "file:/srv/archive-7/debian\n");
 }
