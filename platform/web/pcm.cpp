@@ -57,7 +57,7 @@ constexpr int kQueueFrames = 32768;
 EM_JS(int, kelvo_audio_open, (int rate, int channels, const std::int16_t* data, std::uint32_t* readCounter,
                               const std::uint32_t* writeCounter, int capacity, int nodeFrames, int queueFrames,
                               std::uint32_t* dry), {
-  const Context = window.AudioContext || window.webkitAudioContext;
+  const Context = globalThis.AudioContext || globalThis.webkitAudioContext;
   if (!Context) return 0;
   let context;
   try {

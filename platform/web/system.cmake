@@ -24,7 +24,8 @@ link_directories(${KELVO_WEB_DEPS}/lib)
 # platform/memory_image.cpp), and the link options the program needs from Emscripten: the legacy GL emulation
 # behind GLFW's WebGL 2 context (where textures of any size may repeat), Asyncify (the frame
 # loop and the tasks give control back to the browser), memory that grows, the exit status
-# reported to the page.
+# reported to whoever started main. How main is started (by the page, in a browser) is the
+# program's own (kelvo_add_program), so the seam's tests run the same library under Node.
 function(kelvo_system_platform target)
   target_sources(${target} PRIVATE ${KELVO_SYSTEM_DIR}/tasks.cpp ${KELVO_SYSTEM_DIR}/gl.cpp
                  ${CMAKE_SOURCE_DIR}/platform/memory_file.cpp ${CMAKE_SOURCE_DIR}/platform/memory_image.cpp)
@@ -32,8 +33,7 @@ function(kelvo_system_platform target)
     -sUSE_GLFW=3 -sLEGACY_GL_EMULATION=1 -sGL_UNSAFE_OPTS=0 -sMAX_WEBGL_VERSION=2
     -sASYNCIFY=1 -sASYNCIFY_STACK_SIZE=65536 "-sASYNCIFY_IMPORTS=['kelvo_wait_for_frame']"
     -sALLOW_MEMORY_GROWTH=1 -sMAXIMUM_MEMORY=2147483648 -sINITIAL_MEMORY=268435456
-    -sEXIT_RUNTIME=1 -sINVOKE_RUN=0 -sMODULARIZE=0
-    "-sEXPORTED_RUNTIME_METHODS=['callMain']" -sENVIRONMENT=web)
+    -sEXIT_RUNTIME=1)
 endfunction()
 
 # The page in build-web/web/: the bare module first (tessic-bare.js, tessic-bare.wasm), then
@@ -48,6 +48,9 @@ function(kelvo_add_program)
   endif()
   add_executable(tessic-bare ${ARGN})
   target_link_libraries(tessic-bare PRIVATE kelvo_demo)
+  # The page calls main once the start control is pressed (index.html).
+  target_link_options(tessic-bare PRIVATE -sINVOKE_RUN=0 -sMODULARIZE=0
+                      "-sEXPORTED_RUNTIME_METHODS=['callMain']" -sENVIRONMENT=web)
   set(page ${CMAKE_BINARY_DIR}/web)
   add_custom_command(
     OUTPUT ${page}/tessic.wasm ${page}/tessic.js ${page}/index.html
