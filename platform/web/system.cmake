@@ -23,7 +23,10 @@ link_directories(${KELVO_WEB_DEPS}/lib)
 # (gl.cpp), the temporary files and mappings in memory (platform/memory_file.cpp,
 # platform/memory_image.cpp), and the link options the program needs from Emscripten: the legacy GL emulation
 # behind GLFW's WebGL 2 context (where textures of any size may repeat), Asyncify (the frame
-# loop and the tasks give control back to the browser), memory that grows, the exit status
+# loop and the tasks give control back to the browser), memory that starts as large as the
+# harbour holds (the image's copy, the atlas, the pictures, the song: growing it step by step
+# cost Chromium more than the copies themselves, 2.4 s of the start-up at the song's
+# temporary file alone, 0.3 s without) and may grow beyond, the exit status
 # reported to whoever started main. How main is started (by the page, in a browser) is the
 # program's own (kelvo_add_program), so the seam's tests run the same library under Node.
 function(kelvo_system_platform target)
@@ -32,7 +35,7 @@ function(kelvo_system_platform target)
   target_link_options(${target} PUBLIC
     -sUSE_GLFW=3 -sLEGACY_GL_EMULATION=1 -sGL_UNSAFE_OPTS=0 -sMAX_WEBGL_VERSION=2
     -sASYNCIFY=1 -sASYNCIFY_STACK_SIZE=65536 "-sASYNCIFY_IMPORTS=['kelvo_wait_for_frame']"
-    -sALLOW_MEMORY_GROWTH=1 -sMAXIMUM_MEMORY=2147483648 -sINITIAL_MEMORY=268435456
+    -sALLOW_MEMORY_GROWTH=1 -sMAXIMUM_MEMORY=2147483648 -sINITIAL_MEMORY=671088640
     -sEXIT_RUNTIME=1)
 endfunction()
 
