@@ -42,7 +42,7 @@ for option in "$@"; do
 done
 purposes=(build harness tests)
 [ "$windows" = 0 ] || purposes+=(windows)
-[ "$web" = 0 ] || purposes+=(web)
+[ "$web" = 0 ] || purposes+=(web browsers)
 scripts/install-deps "${purposes[@]}"
 build=build-bench
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DKELVO_SANITIZE=OFF -DKELVO_TESTS=ON >/dev/null
