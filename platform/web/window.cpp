@@ -84,6 +84,12 @@ TPlatformWindow::TPlatformWindow() : State_(std::make_unique<TWindowState>()) {
   std::int32_t width = 0;
   std::int32_t height = 0;
   kelvo_canvas_size(&width, &height);
+  // The demo draws RGBA colours into a double-buffered window and nothing more, as its GLX
+  // visual asks on Linux: an opaque canvas (the browser composites it without blending it
+  // with the page) without depth or stencil buffers, which would be cleared for nothing.
+  glfwWindowHint(GLFW_ALPHA_BITS, 0);
+  glfwWindowHint(GLFW_DEPTH_BITS, 0);
+  glfwWindowHint(GLFW_STENCIL_BITS, 0);
   State_->Window = glfwCreateWindow(width, height, std::string(kWindowTitle).c_str(), nullptr, nullptr);
   if (State_->Window == nullptr) FatalLine(Line("ERROR: cannot create a WebGL context"), kExitAssertion);
   CheckGLError("webgl-create-context");
