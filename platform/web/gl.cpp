@@ -26,12 +26,14 @@ extern "C" void glTexImage2D(GLenum target, GLint level, GLint internalFormat, G
     return;
   }
   const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+  const auto* from = static_cast<const std::uint8_t*>(pixels);
   static std::vector<std::uint32_t> rgba;
   rgba.resize(count);
   // Little-endian words: BGRA is 0xAARRGGBB, RGBA 0xAABBGGRR; red and blue change places.
-  std::memcpy(rgba.data(), pixels, count * 4);
-  for (std::uint32_t& pixel : rgba) {
-    pixel = (pixel & 0xFF00FF00u) | ((pixel >> 16) & 0xFFu) | ((pixel & 0xFFu) << 16);
+  for (std::size_t i = 0; i < count; ++i) {
+    std::uint32_t pixel;
+    std::memcpy(&pixel, from + i * 4, 4);
+    rgba[i] = (pixel & 0xFF00FF00u) | ((pixel >> 16) & 0xFFu) | ((pixel & 0xFFu) << 16);
   }
   emscripten_glTexImage2D(target, level, internalFormat, width, height, border, GL_RGBA, type, rgba.data());
 }
